@@ -1,0 +1,8 @@
+#include "app/file_access.h"
+#include "app/program.h"
+
+int main(int argc, char** argv)
+{
+    HostStartup();
+    return RunProgram(argc, argv);
+}

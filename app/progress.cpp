@@ -1,0 +1,23 @@
+#include "app/progress.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+ProgressFigures ComputeProgress(int64_t bytesDone, int64_t inputSize)
+{
+    if (inputSize <= 0 || bytesDone >= inputSize) {
+        return {100, 0};
+    }
+    if (bytesDone <= 0) {
+        return {0, 0};
+    }
+    return {(bytesDone * 100) / inputSize, ((bytesDone * 10000) / inputSize) % 100};
+}
+
+void PrintProgress(int64_t bytesDone, int64_t inputSize)
+{
+    const ProgressFigures figures = ComputeProgress(bytesDone, inputSize);
+    std::fprintf(stderr, "now working... %3" PRId64 ".%02" PRId64 " %%\r", figures.whole,
+                 figures.hundredths);
+    std::fflush(stderr);
+}

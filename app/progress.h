@@ -1,0 +1,17 @@
+// The running percentage shown after every chunk.
+#pragma once
+
+#include <cstdint>
+
+struct ProgressFigures {
+    int64_t whole;       // 0..100
+    int64_t hundredths;  // 0..99
+};
+
+// Share of the input done, truncated to hundredths of a percent. A size of 0
+// or less (unknown) or bytes done beyond it (the file grew while it was
+// read) show 100.00. Exact for files up to 800 TiB.
+ProgressFigures ComputeProgress(int64_t bytesDone, int64_t inputSize);
+
+// Prints "now working... %3d.%02d %\r" for the figures and flushes.
+void PrintProgress(int64_t bytesDone, int64_t inputSize);

@@ -1,0 +1,15 @@
+// Output file naming: "_30i" goes in front of the input's extension, so the
+// output lands beside the input and keeps its extension.
+#pragma once
+
+#include <string>
+
+// True if the byte begins a two-byte character in the file-name encoding.
+using LeadByteTest = bool (*)(unsigned char byte);
+
+// Rewrites the path in place: clip.m2v -> clip_30i.m2v, clip -> clip_30i.
+// The extension is the part from the last '.' after the last directory
+// separator ('\' or '/'); a '.' at the path's first byte does not count.
+// Trail bytes of two-byte characters (as isLeadByte tells) are never taken
+// for a '.' or a separator.
+void MakeOutputName(std::string& name, LeadByteTest isLeadByte);

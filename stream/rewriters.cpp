@@ -1,0 +1,109 @@
+#include "stream/rewriters.h"
+
+#include "stream/fatal.h"
+#include "stream/start_codes.h"
+
+namespace {
+
+bool HasStartCode(const uint8_t* header, uint8_t code)
+{
+    return header[0] == 0x00 && header[1] == 0x00 && header[2] == 0x01 && header[3] == code;
+}
+
+// frame_rate_code values (Table 6-4).
+constexpr uint8_t kFrameRate23976 = 1;  // 24000/1001
+constexpr uint8_t kFrameRate24 = 2;
+// 23.976 -> 29.97 (code 4) and 24 -> 30 (code 5): both are +3.
+constexpr uint8_t kFrameRateRaise = 3;
+
+// picture_structure (Table 6-14).
+constexpr uint8_t kFramePicture = 3;
+
+// Flags in offset 7 of the picture coding extension (6.2.3.1).
+constexpr uint8_t kTopFieldFirst = 0x80;
+constexpr uint8_t kRepeatFirstField = 0x02;
+
+// time_code (Table 6-11) counts 30 frames per second here, for 29.97 too.
+constexpr int32_t kFramesPerSecond = 30;
+constexpr int32_t kFramesPerMinute = 60 * kFramesPerSecond;
+constexpr int32_t kFramesPerHour = 60 * kFramesPerMinute;
+// GOP offset 5 bit 3: marker_bit, always 1.
+constexpr uint8_t kTimeCodeMarkerBit = 0x08;
+// GOP offset 7 bit 7: lowest bit of time_code_pictures; below it closed_gop,
+// broken_link and five bits that stay as they are.
+constexpr uint8_t kLowPictureBit = 0x80;
+
+}  // namespace
+
+void RewriteSequenceHeader(uint8_t* header)
+{
+    if (!HasStartCode(header, kSequenceHeaderCode)) {
+        Fatal("non sequence header data incomming\n");
+    }
+    // Offset 7: aspect_ratio_information (bits 7-4), frame_rate_code (3-0),
+    // 6.2.2.1.
+    const uint8_t frame_rate_code = header[7] & 0x0F;
+    if (frame_rate_code != kFrameRate23976 && frame_rate_code != kFrameRate24) {
+        Fatal("sequence frame rate is not 24/23.976\n");
+    }
+    // No carry out of the low nibble: the aspect ratio stays.
+    header[7] = static_cast<uint8_t>(header[7] + kFrameRateRaise);
+}
+
+void RewritePictureCodingExtension(uint8_t* header, const StreamCounters& counters)
+{
+    if (!HasStartCode(header, kExtensionStartCode) ||
+        (header[4] & kPictureExtensionIdentifierBit) == 0) {
+        Fatal("non picture coding extension data incomming\n");
+    }
+    // Offset 6: f_code[1][1] (bits 7-4), intra_dc_precision (3-2),
+    // picture_structure (1-0), 6.2.3.1.
+    const uint8_t picture_structure = header[6] & 0x03;
+    if (picture_structure != kFramePicture) {
+        Fatal("can't treat field structured picture\n");
+    }
+    // temporal_reference numbers a GOP's pictures in display order (6.3.9),
+    // so this is the picture's display position in the stream, modulo 4:
+    // the four pictures of one 3:2 cycle show 3, 2, 3 and 2 fields.
+    const uint64_t phase =
+        (counters.gopPictureBase + static_cast<uint64_t>(counters.temporalReference)) % 4;
+    uint8_t& flags = header[7];
+    switch (phase) {
+    case 0:  // top-bottom-top: repeat the first field
+        flags |= kRepeatFirstField;
+        break;
+    case 1:  // bottom-top
+        flags &= static_cast<uint8_t>(~kTopFieldFirst);
+        break;
+    case 2:  // bottom-top-bottom
+        flags &= static_cast<uint8_t>(~(kTopFieldFirst | kRepeatFirstField));
+        flags |= kRepeatFirstField;
+        break;
+    default:  // top-bottom: as coded
+        break;
+    }
+}
+
+void RewriteGopHeader(uint8_t* header, const StreamCounters& counters)
+{
+    if (!HasStartCode(header, kGroupStartCode)) {
+        Fatal("non gop header data\n");
+    }
+    // Four film frames take the time of five frames at 30 per second.
+    const int32_t t = static_cast<int32_t>((counters.gopPictureBase * 5) / 4);
+    const int32_t hours = t / kFramesPerHour;  // not reduced modulo 24
+    const int32_t r = t % kFramesPerHour;
+    const int32_t minutes = r / kFramesPerMinute;
+    const int32_t r2 = r % kFramesPerMinute;
+    const int32_t seconds = r2 / kFramesPerSecond;
+    const int32_t pictures = r2 % kFramesPerSecond;
+
+    // time_code (6.2.2.6, Table 6-11) from offset 4 on: drop_frame_flag (1),
+    // hours (5), minutes (6), marker_bit, seconds (6), pictures (6). The
+    // hours are written as hours * 4 kept to 8 bits, so drop_frame_flag is 0
+    // below 32 hours; from 32 hours on the count spills into it.
+    header[4] = static_cast<uint8_t>(((hours * 4) & 0xFF) + (minutes >> 4));
+    header[5] = static_cast<uint8_t>(((minutes & 0x0F) << 4) + kTimeCodeMarkerBit + (seconds >> 3));
+    header[6] = static_cast<uint8_t>(((seconds & 0x07) << 5) + (pictures >> 1));
+    header[7] = static_cast<uint8_t>((header[7] & ~kLowPictureBit) | ((pictures & 1) << 7));
+}

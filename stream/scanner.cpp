@@ -1,0 +1,121 @@
+#include "stream/scanner.h"
+
+#include "stream/rewriters.h"
+#include "stream/start_codes.h"
+
+namespace {
+
+// True if the `left` bytes at p (fewer than a whole start code) could be the
+// beginning of a start code whose remaining bytes are still to come.
+bool IsStartCodeBeginning(const uint8_t* p, int32_t left)
+{
+    switch (left) {
+    case 1: return p[0] == 0x00;
+    case 2: return p[0] == 0x00 && p[1] == 0x00;
+    case 3: return p[0] == 0x00 && p[1] == 0x00 && p[2] == 0x01;
+    default: return false;
+    }
+}
+
+// First position from i on whose byte is 0x00, or length if there is none.
+// Every start code begins with 0x00, so nothing before it needs a look.
+int32_t FindZeroByte(const uint8_t* chunk, int32_t i, int32_t length)
+{
+    while (i < length && chunk[i] != 0x00) {
+        ++i;
+    }
+    return i;
+}
+
+}  // namespace
+
+int32_t ScanChunk(uint8_t* chunk, int32_t length, StreamCounters& counters)
+{
+    if (length <= 0) {
+        return 0;
+    }
+    int32_t i = 0;
+    for (;;) {
+        i = FindZeroByte(chunk, i, length);
+        if (i >= length) {
+            return length;
+        }
+        const int32_t left = length - i;
+        uint8_t* p = chunk + i;
+        if (left < kStartCodeLength) {
+            // A start code may be split here by the end of the read: hold it
+            // back so that the next chunk sees it whole.
+            if (IsStartCodeBeginning(p, left)) {
+                return i;
+            }
+            ++i;
+            continue;
+        }
+        if (p[1] != 0x00 || p[2] != 0x01) {
+            ++i;
+            continue;
+        }
+        switch (p[3]) {
+        case kSequenceHeaderCode:
+            if (left < kSequenceHeaderBytes) {
+                return i;
+            }
+            RewriteSequenceHeader(p);
+            i += kSequenceHeaderBytes;
+            break;
+        case kExtensionStartCode:
+            // The identifier decides whether this is a picture coding
+            // extension; without it nothing can be decided yet.
+            if (left == kStartCodeLength) {
+                return i;
+            }
+            if ((p[4] & kPictureExtensionIdentifierBit) == 0) {
+                ++i;  // sequence, display and other extensions pass
+                break;
+            }
+            if (left < kExtensionBytes) {
+                return i;
+            }
+            RewritePictureCodingExtension(p, counters);
+            i += kExtensionBytes;
+            break;
+        case kPictureStartCode: {
+            if (left < kPictureHeaderBytes) {
+                return i;
+            }
+            // temporal_reference: 10 bits, offset 4 then the top two bits of
+            // offset 5 (6.2.3).
+            const int64_t temporal_reference = (int64_t{p[4]} << 2) | (p[5] >> 6);
+            ++counters.pictureCount;
+            counters.temporalReference = temporal_reference;
+            i += kPictureHeaderBytes;
+            break;
+        }
+        case kGroupStartCode:
+            if (left < kGroupHeaderBytes) {
+                return i;
+            }
+            counters.gopPictureBase = counters.pictureCount;
+            RewriteGopHeader(p, counters);
+            i += kGroupHeaderBytes;
+            break;
+        default:
+            ++i;  // slices, user data, sequence end: nothing to do
+            break;
+        }
+    }
+}
+
+int32_t CountHeldBytesToWrite(const uint8_t* held, int32_t heldLength)
+{
+    // The scanner holds back only from a position where a start code may
+    // begin, so a held run is a recognised header exactly when it holds a
+    // whole start code that names one (for an extension, with its identifier).
+    if (heldLength < kStartCodeLength) {
+        return heldLength;
+    }
+    if (held[3] == kExtensionStartCode && heldLength == kStartCodeLength) {
+        return heldLength;
+    }
+    return 0;
+}
