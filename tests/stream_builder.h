@@ -1,0 +1,152 @@
+// Small builders for the headers of an MPEG-2 video elementary stream, for
+// tests: each appends the start code and the bytes the converter reads.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstddef>
+#include <utility>
+#include <vector>
+
+#include "stream/scanner.h"
+
+using Bytes = std::vector<uint8_t>;
+
+inline void AppendStartCode(Bytes& s, uint8_t code)
+{
+    s.insert(s.end(), {0x00, 0x00, 0x01, code});
+}
+
+// Sequence header: 720x480, aspect ratio 2 (4:3), the given frame_rate_code,
+// then bit_rate and the rest.
+inline void AppendSequenceHeader(Bytes& s, uint8_t frameRateCode)
+{
+    AppendStartCode(s, 0xB3);
+    s.insert(s.end(), {0x2D, 0x01, 0xE0, static_cast<uint8_t>(0x20 | frameRateCode), 0x03, 0x0D,
+                       0x48, 0x20});
+}
+
+// Sequence extension (identifier 1): progressive_sequence 0, 4:2:0.
+inline void AppendSequenceExtension(Bytes& s)
+{
+    AppendStartCode(s, 0xB5);
+    s.insert(s.end(), {0x14, 0x8A, 0x00, 0x01, 0x00, 0x00});
+}
+
+// GOP header with a time code of zero, as encoders write it, and the given
+// closed_gop / broken_link flags.
+inline void AppendGopHeader(Bytes& s, bool closedGop, bool brokenLink)
+{
+    AppendStartCode(s, 0xB8);
+    s.insert(s.end(), {0x00, 0x08, 0x00,
+                       static_cast<uint8_t>((closedGop ? 0x40 : 0) | (brokenLink ? 0x20 : 0))});
+}
+
+// Picture header: temporal_reference (10 bits), picture_coding_type 1..3.
+inline void AppendPictureHeader(Bytes& s, int temporalReference, int codingType)
+{
+    AppendStartCode(s, 0x00);
+    s.push_back(static_cast<uint8_t>(temporalReference >> 2));
+    s.push_back(static_cast<uint8_t>(((temporalReference & 3) << 6) | (codingType << 3) | 0x7));
+    s.insert(s.end(), {0xFF, 0xF8});
+}
+
+// Picture coding extension (identifier 8): the given picture_structure and
+// top_field_first / repeat_first_field, progressive_frame 1.
+inline void AppendPictureCodingExtension(Bytes& s, int pictureStructure, bool topFieldFirst,
+                                         bool repeatFirstField)
+{
+    AppendStartCode(s, 0xB5);
+    s.insert(s.end(), {0x8F, 0xFF, static_cast<uint8_t>(0xF0 | pictureStructure),
+                       static_cast<uint8_t>((topFieldFirst ? 0x80 : 0) | 0x40 |
+                                            (repeatFirstField ? 0x02 : 0) | 0x01),
+                       0x80});
+}
+
+// One slice start code and some coded bytes that hold no start code.
+inline void AppendSlice(Bytes& s, int codedBytes)
+{
+    AppendStartCode(s, 0x01);
+    for (int i = 0; i < codedBytes; ++i) {
+        s.push_back(static_cast<uint8_t>(0x11 + (i * 37) % 200));
+    }
+}
+
+inline void AppendSequenceEnd(Bytes& s)
+{
+    AppendStartCode(s, 0xB7);
+}
+
+// top_field_first and repeat_first_field of every picture coding extension
+// in the stream, in stream order, as pairs (tff, rff).
+inline std::vector<std::pair<int, int>> ReadPulldownFlags(const Bytes& s)
+{
+    std::vector<std::pair<int, int>> flags;
+    for (std::size_t i = 0; i + 8 <= s.size(); ++i) {
+        if (s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1 && s[i + 3] == 0xB5 && (s[i + 4] & 0x80)) {
+            flags.emplace_back(s[i + 7] >> 7, (s[i + 7] >> 1) & 1);
+        }
+    }
+    return flags;
+}
+
+// Scans the bytes as the driver does: the held-back bytes of each chunk go
+// in front of the next one; at the end the held bytes that are only the
+// beginning of a start code are kept. Every chunk lives in a buffer of its
+// exact size, so a read past it is caught by the address sanitizer.
+inline Bytes ScanInPieces(const Bytes& input, const std::vector<std::size_t>& cuts,
+                   StreamCounters& counters)
+{
+    Bytes output;
+    Bytes held;
+    std::size_t from = 0;
+    std::vector<std::size_t> ends = cuts;
+    ends.push_back(input.size());
+    for (std::size_t end : ends) {
+        end = std::min(std::max(end, from), input.size());
+        Bytes chunk = held;
+        chunk.insert(chunk.end(), input.begin() + from, input.begin() + end);
+        from = end;
+        const int32_t done = ScanChunk(chunk.data(), static_cast<int32_t>(chunk.size()), counters);
+        output.insert(output.end(), chunk.begin(), chunk.begin() + done);
+        held.assign(chunk.begin() + done, chunk.end());
+    }
+    const int32_t tail = CountHeldBytesToWrite(held.data(), static_cast<int32_t>(held.size()));
+    output.insert(output.end(), held.begin(), held.begin() + tail);
+    return output;
+}
+
+inline Bytes ScanWhole(const Bytes& input, StreamCounters& counters)
+{
+    return ScanInPieces(input, {}, counters);
+}
+
+// A film-style stream: sequence header, then GOPs of `gopLength` pictures in
+// coded order I P B B P B B ..., each with its picture coding extension
+// (top_field_first 1, repeat_first_field 0) and a slice.
+inline Bytes MakeFilmStream(int gops, int gopLength, uint8_t frameRateCode)
+{
+    Bytes s;
+    for (int g = 0; g < gops; ++g) {
+        AppendSequenceHeader(s, frameRateCode);
+        AppendSequenceExtension(s);
+        AppendGopHeader(s, g == 0, false);
+        // Coded order: I0, then P(k+3) B(k+1) B(k+2) ...
+        std::vector<std::pair<int, int>> coded = {{0, 1}};
+        for (int k = 0; k < gopLength - 1;) {
+            const int p = std::min(k + 3, gopLength - 1);
+            coded.push_back({p, 2});
+            for (int b = k + 1; b < p; ++b) {
+                coded.push_back({b, 3});
+            }
+            k = p;
+        }
+        for (const auto& [tref, type] : coded) {
+            AppendPictureHeader(s, tref, type);
+            AppendPictureCodingExtension(s, 3, true, false);
+            AppendSlice(s, 40 + tref);
+        }
+    }
+    AppendSequenceEnd(s);
+    return s;
+}
