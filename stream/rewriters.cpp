@@ -76,7 +76,7 @@ void RewritePictureCodingExtension(uint8_t* header, const StreamCounters& counte
         flags &= static_cast<uint8_t>(~kTopFieldFirst);
         break;
     case 2:  // bottom-top-bottom
-        flags &= static_cast<uint8_t>(~(kTopFieldFirst | kRepeatFirstField));
+        flags &= static_cast<uint8_t>(~kTopFieldFirst);
         flags |= kRepeatFirstField;
         break;
     default:  // top-bottom: as coded
