@@ -1,33 +1,8 @@
 #include "stream/scanner.h"
 
 #include "stream/rewriters.h"
+#include "stream/start_code_search.h"
 #include "stream/start_codes.h"
-
-namespace {
-
-// True if the `left` bytes at p (fewer than a whole start code) could be the
-// beginning of a start code whose remaining bytes are still to come.
-bool IsStartCodeBeginning(const uint8_t* p, int32_t left)
-{
-    switch (left) {
-    case 1: return p[0] == 0x00;
-    case 2: return p[0] == 0x00 && p[1] == 0x00;
-    case 3: return p[0] == 0x00 && p[1] == 0x00 && p[2] == 0x01;
-    default: return false;
-    }
-}
-
-// First position from i on whose byte is 0x00, or length if there is none.
-// Every start code begins with 0x00, so nothing before it needs a look.
-int32_t FindZeroByte(const uint8_t* chunk, int32_t i, int32_t length)
-{
-    while (i < length && chunk[i] != 0x00) {
-        ++i;
-    }
-    return i;
-}
-
-}  // namespace
 
 int32_t ScanChunk(uint8_t* chunk, int32_t length, StreamCounters& counters)
 {
@@ -36,7 +11,9 @@ int32_t ScanChunk(uint8_t* chunk, int32_t length, StreamCounters& counters)
     }
     int32_t i = 0;
     for (;;) {
-        i = FindZeroByte(chunk, i, length);
+        // Every position before the next start code prefix is coded data
+        // and needs no further look.
+        i = FindStartCode(chunk, i, length);
         if (i >= length) {
             return length;
         }
@@ -45,15 +22,7 @@ int32_t ScanChunk(uint8_t* chunk, int32_t length, StreamCounters& counters)
         if (left < kStartCodeLength) {
             // A start code may be split here by the end of the read: hold it
             // back so that the next chunk sees it whole.
-            if (IsStartCodeBeginning(p, left)) {
-                return i;
-            }
-            ++i;
-            continue;
-        }
-        if (p[1] != 0x00 || p[2] != 0x01) {
-            ++i;
-            continue;
+            return i;
         }
         switch (p[3]) {
         case kSequenceHeaderCode:
