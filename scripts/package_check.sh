@@ -35,10 +35,12 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-apt_get install "$deb" >/dev/null
-dpkg -L ratefold | grep -qx /usr/bin/ratefold || fail "the package has no /usr/bin/ratefold"
-dpkg -L ratefold | grep -qx /usr/share/man/man1/ratefold.1.gz ||
+contents=$(dpkg-deb -c "$deb" | awk '{print $NF}')
+grep -qx ./usr/bin/ratefold <<<"$contents" || fail "the package has no /usr/bin/ratefold"
+grep -qx ./usr/share/man/man1/ratefold.1.gz <<<"$contents" ||
   fail "the package has no /usr/share/man/man1/ratefold.1.gz"
+apt_get install "$deb" >/dev/null
+[ -x /usr/bin/ratefold ] || fail "installing the package gave no /usr/bin/ratefold"
 
 # The installed program against the reference on the same sample.
 mkdir "$work/installed" "$work/reference"
