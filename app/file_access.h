@@ -9,6 +9,19 @@
 // Called once before anything else runs.
 void HostStartup();
 
+// Where the host leaves splitting the command line and expanding wildcards
+// to the program (Windows), replaces the argument list main received by the
+// one built from the raw command line; elsewhere (POSIX: the shell has
+// expanded the patterns) leaves it as delivered. Ends the process with
+// status 255 if memory runs out.
+void HostArgumentList(int& argc, char**& argv);
+
+// Writes the bytes to the standard error handle as they are, beneath the C
+// library's stream: no buffer, no text-mode translation, no allocation. For
+// the last words of a process that has run out of memory; a failure is
+// ignored, as there is nowhere left to report it.
+void HostWriteStandardError(const char* bytes, std::size_t count);
+
 // Opens a regular file for reading, in binary mode, with the sequential-access
 // hint, denying no other reader or writer. Returns -1 if the path cannot be
 // opened or is not a regular file (a directory, a device, a pipe).

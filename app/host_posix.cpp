@@ -15,6 +15,27 @@ void HostStartup()
     signal(SIGXFSZ, SIG_IGN);
 }
 
+void HostArgumentList(int&, char**&)
+{
+    // The shell has already expanded any patterns: a '*' or '?' that reaches
+    // the program is part of a file name and must not be expanded again.
+}
+
+void HostWriteStandardError(const char* bytes, std::size_t count)
+{
+    while (count > 0) {
+        const ssize_t put = write(STDERR_FILENO, bytes, count);
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            return;  // nowhere left to report it
+        }
+        bytes += put;
+        count -= static_cast<std::size_t>(put);
+    }
+}
+
 int FileOpenInput(const char* path)
 {
     // O_NONBLOCK so that opening a FIFO does not wait for a writer; it is

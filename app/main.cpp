@@ -4,5 +4,6 @@
 int main(int argc, char** argv)
 {
     HostStartup();
+    HostArgumentList(argc, argv);
     return RunProgram(argc, argv);
 }

@@ -1,0 +1,67 @@
+// The argument list: wildcard patterns on the command line replaced by the
+// sorted directory entries they match. Host-neutral: the directory search
+// and the code page come in through the two small interfaces below, so the
+// rules can be tested with fakes. Only a host whose shell leaves patterns to
+// the program (Windows) uses it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "naming/output_name.h"
+
+// A directory search for one pattern: first, then next until it reports the
+// end, then close. The names are the entries' own names, without any
+// directory part.
+struct DirectorySearch {
+    // Starts a search. Returns false if nothing was found or the search
+    // failed (and then nothing is to be closed). Otherwise sets handle to
+    // what next and close take, and name to the first entry's name.
+    bool (*first)(const char* pattern, void*& handle, std::string& name);
+    // Sets name to the next entry's name; false at the end.
+    bool (*next)(void* handle, std::string& name);
+    void (*close)(void* handle);
+};
+
+// The code page the arguments are encoded in.
+struct CodePage {
+    // True for code pages with two-byte characters.
+    bool multiByte;
+    LeadByteTest isLeadByte;
+    // Multibyte code pages only, for sorting: a single-byte character that
+    // the code page marks as upper case mapped to lower case, any other
+    // returned as it is.
+    unsigned char (*lowerSingleByte)(unsigned char byte);
+    // Multibyte code pages only, for sorting: a two-byte character (lead
+    // byte * 256 + trail byte) mapped to upper case by the code page's
+    // locale. False if the mapping fails.
+    bool (*upperDoubleByte)(uint16_t character, uint16_t& upper);
+};
+
+// Builds the final argument list, the program name first. Each argument in
+// turn:
+// - its mark is a double quote: taken as it is;
+// - it holds '*' or '?' (character by character): a pattern. Its directory
+//   part runs up to and including the last '\', '/' or ':' before the first
+//   wildcard; if that is a ':' other than the second byte, the argument is
+//   taken as it is. Otherwise every entry the search yields for it, except
+//   "." and "..", is added as directory part + name, and these entries are
+//   sorted among themselves (see the .cpp). A pattern that matches nothing
+//   is taken as it is;
+// - otherwise taken as it is.
+// Ends the process with status 255 if memory runs out.
+std::vector<std::string> ExpandArguments(const std::vector<CommandLineArgument>& arguments,
+                                         const DirectorySearch& search,
+                                         const CodePage& codePage);
+
+// Splits the raw command line and expands its arguments.
+std::vector<std::string> BuildArgumentList(const char* commandLine, const DirectorySearch& search,
+                                           const CodePage& codePage);
+
+// What happens when memory runs out while the argument list is built: three
+// writes to the standard error handle, "\r\n", "runtime error ",
+// "R6008\r\n- not enough space for arguments\r\n", then the process ends
+// with status 255 at once, running no exit handlers and flushing nothing.
+[[noreturn]] void ExitNoSpaceForArguments();
