@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# The Windows build, checked under wine: installs mingw-w64 and wine (32- and
+# 64-bit), cross-builds ratefold.exe for i686 and x86_64 with warnings as
+# errors, checks that it needs no MinGW DLL, runs each build's unit tests under
+# its wine, then the end-to-end check against the native build's outputs.
+#   scripts/windows_check.sh <native ratefold> [build folder prefix]
+# Build folders: <prefix>-win32 and <prefix>-win64 (default prefix build).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+native=$(realpath "${1:?usage: windows_check.sh <native ratefold> [build folder prefix]}")
+prefix=${2:-build}
+started=$SECONDS
+
+step() { printf '\n=== %s\n' "$*"; }
+
+# --- packages ------------------------------------------------------------------
+have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+need=()
+for pkg in mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix libgtest-dev \
+  wine wine64 wine32:i386; do
+  have "$pkg" || need+=("$pkg")
+done
+if [ ${#need[@]} -gt 0 ]; then
+  step "installing ${need[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  # wine32 is an i386 package.
+  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+  apt-get -o DPkg::Lock::Timeout=600 update -qq
+  apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${need[@]}"
+fi
+
+# --- wine prefixes ---------------------------------------------------------------
+# One per architecture in a temporary folder (scripts/wine-run.sh makes each
+# with wineboot on first use); their wineservers end with the check.
+export RATEFOLD_WINE_DIR
+RATEFOLD_WINE_DIR=$(mktemp -d)
+export WINEDEBUG=-all
+cleanup() {
+  for arch in win32 win64; do
+    if [ -d "$RATEFOLD_WINE_DIR/$arch" ]; then
+      WINEPREFIX=$RATEFOLD_WINE_DIR/$arch wineserver -k 2>/dev/null || true
+    fi
+  done
+  rm -rf "$RATEFOLD_WINE_DIR"
+}
+trap cleanup EXIT
+
+generator=()
+command -v ninja >/dev/null && generator=(-G Ninja)
+
+for target in i686:win32 x86_64:win64; do
+  cpu=${target%%:*}
+  arch=${target##*:}
+  dir=$prefix-$arch
+
+  step "$arch: wine prefix"
+  scripts/wine-run.sh "$arch" cmd /c exit 0
+
+  step "$arch: cross-build with mingw-w64 (-Wall -Wextra -Werror, static)"
+  cmake -S . -B "$dir" "${generator[@]}" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$cpu.cmake" \
+    -DRATEFOLD_WERROR=ON -DCMAKE_BUILD_TYPE=Release
+  cmake --build "$dir" -j "$(nproc)"
+
+  step "$arch: ratefold.exe needs only Windows' own DLLs"
+  dlls=$("$cpu-w64-mingw32-objdump" -p "$dir/ratefold.exe" | sed -n 's/^\s*DLL Name: //p' | sort -u)
+  echo "$dlls"
+  if echo "$dlls" | grep -Eiv '^(kernel32|msvcrt|user32|advapi32)\.dll$'; then
+    echo "ratefold.exe links a DLL that a bare Windows lacks" >&2
+    exit 1
+  fi
+
+  step "$arch: unit tests under wine"
+  ctest --test-dir "$dir" --output-on-failure
+
+  step "$arch: end to end under wine"
+  tests/wine_e2e.sh "$arch" "$dir/ratefold.exe" "$native" "$root"
+done
+
+step "Windows check took $((SECONDS - started)) s"
