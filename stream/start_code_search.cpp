@@ -40,11 +40,18 @@ int32_t FindByteByByte(const uint8_t* chunk, int32_t from, int32_t length)
     return length;
 }
 
-// Eight bytes tested at once, in whatever byte order the host has.
+// Eight positions tested at once, in whatever byte order the host has.
 using Word = uint64_t;
 constexpr int32_t kWordBytes = sizeof(Word);
 constexpr Word kEveryLowBit = 0x0101010101010101u;
 constexpr Word kEveryHighBit = 0x8080808080808080u;
+
+Word LoadWord(const uint8_t* p)
+{
+    Word word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
 
 // True if some byte of the word is zero: subtracting 1 from every byte
 // borrows into the top bit of a zero byte, and a byte whose own top bit was
@@ -92,19 +99,17 @@ int LowestBit(int bits)
 
 int32_t FindStartCodeScalar(const uint8_t* chunk, int32_t from, int32_t length)
 {
+    // The words at i, i + 1 and i + 2 put the three bytes of the prefix that
+    // would begin at i + k into byte k of each; OR-ing the first two with the
+    // third XOR 0x01 leaves byte k zero exactly when a whole prefix begins
+    // there. A word reaches two bytes past its eight positions.
+    constexpr int32_t kWordReach = kWordBytes + kPrefixLength - 1;
     int32_t i = from;
-    // Every prefix begins with a zero byte, so a word without one holds no
-    // beginning; a prefix beginning in its last bytes runs on into the next
-    // word, which PrefixBeginsAt reads within the chunk.
-    while (length - i >= kWordBytes) {
-        Word word;
-        std::memcpy(&word, chunk + i, sizeof word);
-        if (HasZeroByte(word)) {
-            for (int32_t j = i; j < i + kWordBytes; ++j) {
-                if (PrefixBeginsAt(chunk, j, length)) {
-                    return j;
-                }
-            }
+    while (length - i >= kWordReach) {
+        const Word misses = LoadWord(chunk + i) | LoadWord(chunk + i + 1) |
+                            (LoadWord(chunk + i + 2) ^ (kEveryLowBit * kPrefixLastByte));
+        if (HasZeroByte(misses)) {
+            return FindByteByByte(chunk, i, length);  // within these 8 positions
         }
         i += kWordBytes;
     }

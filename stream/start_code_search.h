@@ -26,6 +26,13 @@ int32_t FindStartCodeSse2(const uint8_t* chunk, int32_t from, int32_t length);
 // The fastest of the above that this build has: the one the scanner uses.
 inline int32_t FindStartCode(const uint8_t* chunk, int32_t from, int32_t length)
 {
+    // Headers may follow one another with no byte between (a picture header
+    // is often directly followed by another start code): a prefix right
+    // where the search starts is seen without setting up a wide search.
+    if (length - from >= 3 && chunk[from] == 0x00 && chunk[from + 1] == 0x00 &&
+        chunk[from + 2] == 0x01) {
+        return from;
+    }
 #if defined(RATEFOLD_HAVE_SSE2_SEARCH)
     return FindStartCodeSse2(chunk, from, length);
 #else

@@ -1,0 +1,302 @@
+// How fast the scanner gets through a stream, against the simpler ways of
+// finding start codes.
+//
+//   ratefold_bench [stream.m2v] [--benchmark_...]
+//
+// The stream (by default the 24 fps sample) is tiled to 8 MiB and scanned in
+// place in chunks of 512 KiB, each chunk starting with the bytes the
+// previous one held back, as the converter hands them to the scanner. Two
+// worst cases are measured too: 8 MiB of zero bytes, and 8 MiB of picture
+// start codes back to back.
+//
+// ScanChunk is the scanner itself. The other rows walk the same chunks with
+// the scanner's header handling (without the rewriting) but another way of
+// finding the next start code prefix: the word-at-a-time search, a memchr for
+// the 0x01 byte of the prefix, and a byte-by-byte look. Every row must find
+// the same start codes; the program refuses to run if they do not.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "app/convert.h"
+#include "stream/scanner.h"
+#include "stream/start_code_search.h"
+#include "stream/start_codes.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr std::size_t kBenchBytes = 8u << 20;
+
+// The 0x01 that ends every start code prefix 00 00 01, and where it stands.
+constexpr uint8_t kPrefixLastByte = 0x01;
+constexpr int32_t kPrefixLastOffset = 2;
+
+bool PrefixBeginsAt(const uint8_t* chunk, int32_t j, int32_t length)
+{
+    return chunk[j] == 0x00 && (j + 1 >= length || chunk[j + 1] == 0x00) &&
+           (j + 2 >= length || chunk[j + 2] == kPrefixLastByte);
+}
+
+// One position at a time.
+int32_t FindByteByByte(const uint8_t* chunk, int32_t from, int32_t length)
+{
+    for (int32_t j = from; j < length; ++j) {
+        if (PrefixBeginsAt(chunk, j, length)) {
+            return j;
+        }
+    }
+    return length;
+}
+
+// Candidates by memchr for the prefix's 0x01, each checked for its two zeros;
+// the last two positions, where a prefix may be cut off, one at a time.
+int32_t FindByMemchr(const uint8_t* chunk, int32_t from, int32_t length)
+{
+    int32_t j = from;
+    while (length - j > kPrefixLastOffset) {
+        const void* hit = std::memchr(chunk + j + kPrefixLastOffset, kPrefixLastByte,
+                                      static_cast<std::size_t>(length - j - kPrefixLastOffset));
+        if (hit == nullptr) {
+            j = length - kPrefixLastOffset;
+            break;
+        }
+        const int32_t candidate =
+            static_cast<int32_t>(static_cast<const uint8_t*>(hit) - chunk) - kPrefixLastOffset;
+        if (chunk[candidate] == 0x00 && chunk[candidate + 1] == 0x00) {
+            return candidate;
+        }
+        j = candidate + 1;
+    }
+    return FindByteByByte(chunk, j, length);
+}
+
+struct WalkTally {
+    int64_t headers = 0;   // all four kinds
+    int64_t pictures = 0;  // picture headers alone
+};
+
+// The scanner's walk over one chunk with the given search: the same holding
+// back and the same steps over the four headers, without the rewriting.
+template <int32_t (*Find)(const uint8_t*, int32_t, int32_t)>
+int32_t WalkChunk(const uint8_t* chunk, int32_t length, WalkTally& tally)
+{
+    int32_t i = 0;
+    for (;;) {
+        i = Find(chunk, i, length);
+        if (i >= length) {
+            return length;
+        }
+        const int32_t left = length - i;
+        const uint8_t* p = chunk + i;
+        if (left < kStartCodeLength) {
+            return i;
+        }
+        int32_t step = 1;
+        switch (p[3]) {
+        case kSequenceHeaderCode:
+            step = kSequenceHeaderBytes;
+            break;
+        case kExtensionStartCode:
+            if (left == kStartCodeLength) {
+                return i;
+            }
+            if ((p[4] & kPictureExtensionIdentifierBit) != 0) {
+                step = kExtensionBytes;
+            }
+            break;
+        case kPictureStartCode:
+            step = kPictureHeaderBytes;
+            break;
+        case kGroupStartCode:
+            step = kGroupHeaderBytes;
+            break;
+        default:
+            break;
+        }
+        if (step > 1) {
+            if (left < step) {
+                return i;
+            }
+            ++tally.headers;
+            tally.pictures += p[3] == kPictureStartCode ? 1 : 0;
+        }
+        i += step;
+    }
+}
+
+// Walks the whole buffer in reads of kReadSize, the held bytes in front.
+template <int32_t (*Find)(const uint8_t*, int32_t, int32_t)>
+WalkTally WalkBuffer(const Bytes& buffer)
+{
+    WalkTally tally;
+    std::size_t position = 0;
+    for (std::size_t readEnd = kReadSize; position < buffer.size(); readEnd += kReadSize) {
+        const std::size_t end = std::min(readEnd, buffer.size());
+        const int32_t length = static_cast<int32_t>(end - position);
+        position += static_cast<std::size_t>(WalkChunk<Find>(buffer.data() + position, length, tally));
+        if (end == buffer.size()) {
+            break;
+        }
+    }
+    return tally;
+}
+
+// The scanner itself, rewriting in place: the pictures it counted.
+uint64_t ScanBuffer(Bytes& buffer)
+{
+    StreamCounters counters;
+    std::size_t position = 0;
+    for (std::size_t readEnd = kReadSize; position < buffer.size(); readEnd += kReadSize) {
+        const std::size_t end = std::min(readEnd, buffer.size());
+        const int32_t length = static_cast<int32_t>(end - position);
+        position += static_cast<std::size_t>(ScanChunk(buffer.data() + position, length, counters));
+        if (end == buffer.size()) {
+            break;
+        }
+    }
+    return counters.pictureCount;
+}
+
+// The buffers measured: the pristine bytes and a copy to work on, since
+// the scanner edits headers in place (and refuses a frame rate it has
+// already raised).
+struct BenchBuffer {
+    Bytes pristine;
+    Bytes work;
+};
+
+BenchBuffer g_stream;
+BenchBuffer g_zeros;
+BenchBuffer g_pictures;
+
+Bytes Tile(const Bytes& piece, std::size_t size)
+{
+    Bytes out;
+    out.reserve(size);
+    while (out.size() < size) {
+        const std::size_t take = std::min(piece.size(), size - out.size());
+        out.insert(out.end(), piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(take));
+    }
+    return out;
+}
+
+// Picture headers only: the start code, then temporal_reference counting
+// up, picture_coding_type 1 (6.2.3).
+Bytes BackToBackPictureHeaders(std::size_t size)
+{
+    Bytes out;
+    out.reserve(size + kPictureHeaderBytes);
+    for (int temporalReference = 0; out.size() < size; temporalReference = (temporalReference + 1) % 1024) {
+        out.insert(out.end(), {0x00, 0x00, 0x01, kPictureStartCode,
+                               static_cast<uint8_t>(temporalReference >> 2),
+                               static_cast<uint8_t>(((temporalReference & 3) << 6) | 0x08)});
+    }
+    out.resize(size);
+    return out;
+}
+
+void Restore(benchmark::State& state, BenchBuffer& buffer)
+{
+    state.PauseTiming();
+    std::memcpy(buffer.work.data(), buffer.pristine.data(), buffer.pristine.size());
+    state.ResumeTiming();
+}
+
+void BM_ScanChunk(benchmark::State& state, BenchBuffer* buffer)
+{
+    for (auto _ : state) {
+        Restore(state, *buffer);
+        benchmark::DoNotOptimize(ScanBuffer(buffer->work));
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(buffer->pristine.size()));
+}
+
+template <int32_t (*Find)(const uint8_t*, int32_t, int32_t)>
+void BM_Walk(benchmark::State& state, BenchBuffer* buffer)
+{
+    for (auto _ : state) {
+        Restore(state, *buffer);
+        benchmark::DoNotOptimize(WalkBuffer<Find>(buffer->work).headers);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(buffer->pristine.size()));
+}
+
+bool ReadFile(const std::string& path, Bytes& bytes)
+{
+    std::ifstream in(path, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return in.good() || in.eof();
+}
+
+// Every way of walking finds the same headers; the scanner counts exactly
+// the pictures that the walks step over.
+bool WalksAgree(const char* name, BenchBuffer& buffer)
+{
+    const WalkTally byByte = WalkBuffer<FindByteByByte>(buffer.pristine);
+    const int64_t found[] = {
+        WalkBuffer<FindByMemchr>(buffer.pristine).headers,
+        WalkBuffer<FindStartCodeScalar>(buffer.pristine).headers,
+        WalkBuffer<FindStartCode>(buffer.pristine).headers,
+    };
+    buffer.work = buffer.pristine;
+    const uint64_t scanned = ScanBuffer(buffer.work);
+    bool agree = scanned == static_cast<uint64_t>(byByte.pictures);
+    for (int64_t headers : found) {
+        agree = agree && headers == byByte.headers;
+    }
+    if (!agree) {
+        std::fprintf(stderr, "%s: the walks do not find the same start codes\n", name);
+    }
+    return agree;
+}
+
+void Register(const char* bufferName, BenchBuffer* buffer)
+{
+    const std::string suffix = std::string("/") + bufferName;
+    benchmark::RegisterBenchmark(("ScanChunk" + suffix).c_str(), BM_ScanChunk, buffer);
+#if defined(RATEFOLD_HAVE_SSE2_SEARCH)
+    benchmark::RegisterBenchmark(("WalkSse2" + suffix).c_str(), BM_Walk<FindStartCodeSse2>, buffer);
+#endif
+    benchmark::RegisterBenchmark(("WalkScalar" + suffix).c_str(), BM_Walk<FindStartCodeScalar>, buffer);
+    benchmark::RegisterBenchmark(("WalkMemchr" + suffix).c_str(), BM_Walk<FindByMemchr>, buffer);
+    benchmark::RegisterBenchmark(("WalkByteByByte" + suffix).c_str(), BM_Walk<FindByteByByte>, buffer);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    const std::string path = argc > 1 ? argv[1] : RATEFOLD_BENCH_SAMPLE;
+    Bytes sample;
+    if (!ReadFile(path, sample) || sample.empty()) {
+        std::fprintf(stderr, "can't read %s\n", path.c_str());
+        return 1;
+    }
+    benchmark::AddCustomContext("stream", path + " tiled to 8 MiB, 512 KiB reads");
+
+    g_stream.pristine = Tile(sample, kBenchBytes);
+    g_zeros.pristine = Bytes(kBenchBytes, 0x00);
+    g_pictures.pristine = BackToBackPictureHeaders(kBenchBytes);
+    if (!WalksAgree("stream", g_stream) || !WalksAgree("zeros", g_zeros) ||
+        !WalksAgree("pictures", g_pictures)) {
+        return 1;
+    }
+
+    Register("stream", &g_stream);
+    Register("zeros", &g_zeros);
+    Register("pictures", &g_pictures);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
