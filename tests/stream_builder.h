@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <cstddef>
 #include <utility>
 #include <vector>
@@ -104,12 +105,14 @@ inline Bytes ScanInPieces(const Bytes& input, const std::vector<std::size_t>& cu
     ends.push_back(input.size());
     for (std::size_t end : ends) {
         end = std::min(std::max(end, from), input.size());
-        Bytes chunk = held;
-        chunk.insert(chunk.end(), input.begin() + from, input.begin() + end);
+        const std::size_t length = held.size() + (end - from);
+        std::unique_ptr<uint8_t[]> chunk(new uint8_t[length]);  // no spare capacity
+        std::copy(held.begin(), held.end(), chunk.get());
+        std::copy(input.begin() + from, input.begin() + end, chunk.get() + held.size());
         from = end;
-        const int32_t done = ScanChunk(chunk.data(), static_cast<int32_t>(chunk.size()), counters);
-        output.insert(output.end(), chunk.begin(), chunk.begin() + done);
-        held.assign(chunk.begin() + done, chunk.end());
+        const int32_t done = ScanChunk(chunk.get(), static_cast<int32_t>(length), counters);
+        output.insert(output.end(), chunk.get(), chunk.get() + done);
+        held.assign(chunk.get() + done, chunk.get() + length);
     }
     const int32_t tail = CountHeldBytesToWrite(held.data(), static_cast<int32_t>(held.size()));
     output.insert(output.end(), held.begin(), held.begin() + tail);
