@@ -1,8 +1,10 @@
 #include "app/arguments.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <numeric>
 #include <stdexcept>
 #include <utility>
 
@@ -129,11 +131,40 @@ bool EntryLess(const RunEntry& a, const RunEntry& b)
     }
 }
 
+// When no mapping failed and no two entries compare equal, the ascending
+// order is unique and any sort finds it: then this one, in n log n steps,
+// does. Returns false, leaving the run as it was, otherwise.
+bool SortDistinctEntries(std::vector<RunEntry>& run)
+{
+    for (const RunEntry& entry : run) {
+        if (entry.mappingFailed) {
+            return false;
+        }
+    }
+    std::vector<std::size_t> order(run.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::sort(order.begin(), order.end(),
+              [&run](std::size_t a, std::size_t b) { return EntryLess(run[a], run[b]); });
+    for (std::size_t i = 1; i < order.size(); ++i) {
+        if (!EntryLess(run[order[i - 1]], run[order[i]])) {
+            return false;  // two entries compare equal
+        }
+    }
+    std::vector<RunEntry> sorted;
+    sorted.reserve(run.size());
+    for (const std::size_t index : order) {
+        sorted.push_back(std::move(run[index]));
+    }
+    run.swap(sorted);
+    return true;
+}
+
 // For each place from the first, every later entry that is less than the
 // one in that place is exchanged with it. Entries that compare equal thus
 // end up in a fixed order: found as B, b, a, they come out as a, b, B. The
-// comparison is not always a strict weak order (a failed mapping), so the
-// standard sorts cannot serve.
+// exchanges take n² steps; the comparison is not always a strict weak order
+// (a failed mapping), so only where it is and the order is unique can a
+// standard sort stand in for them.
 void SortRun(std::vector<RunEntry>& run, const CodePage& codePage)
 {
     for (RunEntry& entry : run) {
@@ -142,6 +173,9 @@ void SortRun(std::vector<RunEntry>& run, const CodePage& codePage)
         } else {
             MakeSingleByteKey(entry);
         }
+    }
+    if (SortDistinctEntries(run)) {
+        return;
     }
     for (std::size_t i = 0; i < run.size(); ++i) {
         for (std::size_t j = i + 1; j < run.size(); ++j) {

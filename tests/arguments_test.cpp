@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -207,6 +209,11 @@ struct DirectoryCase {
     const char* expanded;  // with the fake entry "a.m2v"; the pattern if not searched
 };
 
+void PrintTo(const DirectoryCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
 class DirectoryPart : public Expand, public ::testing::WithParamInterface<DirectoryCase> {};
 
 TEST_P(DirectoryPart, PrefixesEveryEntry)
@@ -309,6 +316,11 @@ struct SortCase {
     List sorted;
 };
 
+void PrintTo(const SortCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
 class SingleByteSort : public Expand, public ::testing::WithParamInterface<SortCase> {};
 
 TEST_P(SingleByteSort, SortsTheRun)
@@ -334,6 +346,26 @@ INSTANTIATE_TEST_SUITE_P(
         // 0xC0 is not taken for 0xE0.
         SortCase{"HighBytesUnsignedAndUnmapped", {"\xE0x", "z", "\xC0y"}, {"z", "\xC0y", "\xE0x"}}),
     [](const ::testing::TestParamInfo<SortCase>& info) { return std::string(info.param.name); });
+
+TEST_F(Expand, LargeRunComesOutAscending)
+{
+    // n000 .. n499, every odd one with an upper-case N, yielded in a
+    // scrambled order (7 and 500 have no common factor).
+    constexpr int kCount = 500;
+    constexpr int kStride = 7;
+    List expected;
+    for (int i = 0; i < kCount; ++i) {
+        char name[8];
+        std::snprintf(name, sizeof name, "%c%03d", i % 2 == 0 ? 'n' : 'N', i);
+        expected.push_back(name);
+    }
+    List found;
+    for (int i = 0; i < kCount; ++i) {
+        found.push_back(expected[static_cast<std::size_t>(i * kStride % kCount)]);
+    }
+    gDirectory.entries["n*"] = found;
+    EXPECT_EQ(Run({"n*"}), expected);
+}
 
 TEST_F(Expand, SortsWholePathsWithTheDirectoryPart)
 {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,11 @@ struct SplitCase {
     const char* line;
     std::vector<std::string> texts;  // the program name first
 };
+
+void PrintTo(const SplitCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class SplitRules : public ::testing::TestWithParam<SplitCase> {};
 
