@@ -30,7 +30,9 @@ int FileOpenInput(const char* path);
 // Creates the file, or truncates an existing one, for writing in binary mode,
 // denying no other reader or writer. Returns -1 on failure, and also when the
 // path names the very file open as `input` (a link to it, say), which would
-// otherwise be destroyed before it is read.
+// otherwise be destroyed before it is read. Where the host can, it also
+// reserves disk room for as many bytes as the input holds, without changing
+// the new file's size.
 int FileOpenOutput(const char* path, int input);
 
 // Size of an open file in bytes, leaving its position at the start. Returns
