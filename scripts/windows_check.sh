@@ -36,6 +36,9 @@ fi
 export RATEFOLD_WINE_DIR
 RATEFOLD_WINE_DIR=$(mktemp -d)
 export WINEDEBUG=-all
+# wineserver keeps its socket folder under TMPDIR: in here, it goes with it.
+mkdir "$RATEFOLD_WINE_DIR/tmp"
+export TMPDIR=$RATEFOLD_WINE_DIR/tmp
 cleanup() {
   for arch in win32 win64; do
     if [ -d "$RATEFOLD_WINE_DIR/$arch" ]; then
