@@ -11,8 +11,9 @@ int32_t ScanChunk(uint8_t* chunk, int32_t length, StreamCounters& counters)
     }
     int32_t i = 0;
     for (;;) {
-        // Every position before the next start code prefix is coded data
-        // and needs no further look.
+        // Every position before the next start code other than a slice's
+        // is coded data or a slice start code, which would only be stepped
+        // over one byte at a time below.
         i = FindStartCode(chunk, i, length);
         if (i >= length) {
             return length;

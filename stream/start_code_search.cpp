@@ -13,27 +13,33 @@ constexpr uint8_t kPrefixZeroByte = 0x00;
 constexpr uint8_t kPrefixLastByte = 0x01;
 constexpr int32_t kPrefixLength = 3;
 
-// True if the bytes from j begin a start code prefix: all three of them, or
-// as many as the chunk still holds.
-bool PrefixBeginsAt(const uint8_t* chunk, int32_t j, int32_t length)
+// True if a start code the scanner may act on begins at j, or the beginning
+// of one that the end of the chunk cuts before its naming byte.
+bool BeginsAt(const uint8_t* chunk, int32_t j, int32_t length)
 {
     const int32_t left = length - j;
     if (chunk[j] != kPrefixZeroByte) {
         return false;
     }
-    if (left < 2) {
+    if (left == 1) {
         return true;
     }
     if (chunk[j + 1] != kPrefixZeroByte) {
         return false;
     }
-    return left < kPrefixLength || chunk[j + 2] == kPrefixLastByte;
+    if (left == 2) {
+        return true;
+    }
+    if (chunk[j + 2] != kPrefixLastByte) {
+        return false;
+    }
+    return left == kPrefixLength || !IsSliceStartCode(chunk[j + kPrefixLength]);
 }
 
 int32_t FindByteByByte(const uint8_t* chunk, int32_t from, int32_t length)
 {
     for (int32_t j = from; j < length; ++j) {
-        if (PrefixBeginsAt(chunk, j, length)) {
+        if (BeginsAt(chunk, j, length)) {
             return j;
         }
     }
@@ -70,16 +76,39 @@ constexpr int32_t kVectorBytes = 16;
 constexpr int32_t kBlockVectors = 4;
 constexpr int32_t kBlockBytes = kBlockVectors * kVectorBytes;
 
-// Lane k is all ones if a whole prefix begins at p + k; reads p[0, 18).
+__m128i LoadVector(const uint8_t* p)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+// Lane k is all ones if a prefix begins at p + k; reads p[0, 18).
 __m128i PrefixLanes(const uint8_t* p)
 {
-    const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
-    const __m128i third = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2));
-    const __m128i bothZero =
-        _mm_cmpeq_epi8(_mm_or_si128(first, second), _mm_set1_epi8(kPrefixZeroByte));
-    const __m128i thenOne = _mm_cmpeq_epi8(third, _mm_set1_epi8(kPrefixLastByte));
+    const __m128i bothZero = _mm_cmpeq_epi8(_mm_or_si128(LoadVector(p), LoadVector(p + 1)),
+                                            _mm_set1_epi8(kPrefixZeroByte));
+    const __m128i thenOne = _mm_cmpeq_epi8(LoadVector(p + 2), _mm_set1_epi8(kPrefixLastByte));
     return _mm_and_si128(bothZero, thenOne);
+}
+
+// Lane k is all ones if the byte at code + k names no slice. Taking 0x01
+// from each byte turns the slice codes 0x01..0xAF into 0x00..0xAE and every
+// other byte into 0xAF..0xFF (0x00 wraps round to 0xFF); the number of slice
+// codes, 0xAF, minus that, stopping at 0, is 0 exactly for the latter.
+__m128i NonSliceCodeLanes(const uint8_t* code)
+{
+    constexpr int kSliceCodes = kLastSliceStartCode - kFirstSliceStartCode + 1;
+    const __m128i lessFirst =
+        _mm_sub_epi8(LoadVector(code), _mm_set1_epi8(static_cast<char>(kFirstSliceStartCode)));
+    const __m128i sliceLeft =
+        _mm_subs_epu8(_mm_set1_epi8(static_cast<char>(kSliceCodes)), lessFirst);
+    return _mm_cmpeq_epi8(sliceLeft, _mm_setzero_si128());
+}
+
+// Lane k is all ones if a start code the scanner may act on begins at p + k;
+// reads p[0, 19).
+__m128i StartCodeLanes(const uint8_t* p)
+{
+    return _mm_and_si128(PrefixLanes(p), NonSliceCodeLanes(p + kPrefixLength));
 }
 
 // One bit per lane, bit k for lane k.
@@ -102,14 +131,19 @@ int32_t FindStartCodeScalar(const uint8_t* chunk, int32_t from, int32_t length)
     // The words at i, i + 1 and i + 2 put the three bytes of the prefix that
     // would begin at i + k into byte k of each; OR-ing the first two with the
     // third XOR 0x01 leaves byte k zero exactly when a whole prefix begins
-    // there. A word reaches two bytes past its eight positions.
-    constexpr int32_t kWordReach = kWordBytes + kPrefixLength - 1;
+    // there. A word's eight positions reach four bytes on, to the naming byte
+    // of a prefix in its last position.
+    constexpr int32_t kWordReach = kWordBytes + kStartCodeLength - 1;
     int32_t i = from;
     while (length - i >= kWordReach) {
         const Word misses = LoadWord(chunk + i) | LoadWord(chunk + i + 1) |
                             (LoadWord(chunk + i + 2) ^ (kEveryLowBit * kPrefixLastByte));
         if (HasZeroByte(misses)) {
-            return FindByteByByte(chunk, i, length);  // within these 8 positions
+            for (int32_t j = i; j < i + kWordBytes; ++j) {
+                if (BeginsAt(chunk, j, length)) {
+                    return j;
+                }
+            }
         }
         i += kWordBytes;
     }
@@ -120,24 +154,32 @@ int32_t FindStartCodeScalar(const uint8_t* chunk, int32_t from, int32_t length)
 
 int32_t FindStartCodeSse2(const uint8_t* chunk, int32_t from, int32_t length)
 {
-    // A vector of positions reads the two bytes after it too: only whole
-    // prefixes are found here, and the last positions, where a prefix may be
-    // cut by the end of the chunk, are left to the scalar search.
-    constexpr int32_t kVectorReach = kVectorBytes + kPrefixLength - 1;
-    constexpr int32_t kBlockReach = kBlockBytes + kPrefixLength - 1;
+    // A vector of positions reads up to the naming byte of a start code in
+    // its last lane: only whole start codes are found here, and the last
+    // positions, where the end of the chunk may cut one, are left to the
+    // scalar search.
+    constexpr int32_t kVectorReach = kVectorBytes + kStartCodeLength - 1;
+    constexpr int32_t kBlockReach = kBlockBytes + kStartCodeLength - 1;
     int32_t i = from;
     while (length - i >= kBlockReach) {
         const uint8_t* p = chunk + i;
-        const __m128i lanes0 = PrefixLanes(p);
-        const __m128i lanes1 = PrefixLanes(p + kVectorBytes);
-        const __m128i lanes2 = PrefixLanes(p + 2 * kVectorBytes);
-        const __m128i lanes3 = PrefixLanes(p + 3 * kVectorBytes);
+        const __m128i prefixes0 = PrefixLanes(p);
+        const __m128i prefixes1 = PrefixLanes(p + kVectorBytes);
+        const __m128i prefixes2 = PrefixLanes(p + 2 * kVectorBytes);
+        const __m128i prefixes3 = PrefixLanes(p + 3 * kVectorBytes);
         const __m128i any =
-            _mm_or_si128(_mm_or_si128(lanes0, lanes1), _mm_or_si128(lanes2, lanes3));
+            _mm_or_si128(_mm_or_si128(prefixes0, prefixes1), _mm_or_si128(prefixes2, prefixes3));
         if (LaneBits(any) != 0) {
-            const __m128i lanes[kBlockVectors] = {lanes0, lanes1, lanes2, lanes3};
-            for (int32_t v = 0;; ++v) {
-                const int bits = LaneBits(lanes[v]);
+            // Only now the naming bytes: most prefixes open a slice, which
+            // is passed over here without returning to the scanner.
+            const __m128i found[kBlockVectors] = {
+                _mm_and_si128(prefixes0, NonSliceCodeLanes(p + kPrefixLength)),
+                _mm_and_si128(prefixes1, NonSliceCodeLanes(p + kPrefixLength + kVectorBytes)),
+                _mm_and_si128(prefixes2, NonSliceCodeLanes(p + kPrefixLength + 2 * kVectorBytes)),
+                _mm_and_si128(prefixes3, NonSliceCodeLanes(p + kPrefixLength + 3 * kVectorBytes)),
+            };
+            for (int32_t v = 0; v < kBlockVectors; ++v) {
+                const int bits = LaneBits(found[v]);
                 if (bits != 0) {
                     return i + v * kVectorBytes + LowestBit(bits);
                 }
@@ -146,7 +188,7 @@ int32_t FindStartCodeSse2(const uint8_t* chunk, int32_t from, int32_t length)
         i += kBlockBytes;
     }
     while (length - i >= kVectorReach) {
-        const int bits = LaneBits(PrefixLanes(chunk + i));
+        const int bits = LaneBits(StartCodeLanes(chunk + i));
         if (bits != 0) {
             return i + LowestBit(bits);
         }

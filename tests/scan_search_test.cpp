@@ -2,12 +2,14 @@
 // build has (the word-at-a-time one always, the SSE2 one on x86) must find
 // exactly the positions that a byte-by-byte look finds, wherever the chunk
 // lies in memory, wherever the search starts and wherever the chunk ends.
-// And the scanner built on it must do exactly what a byte-by-byte walk does.
+// And the scanner built on it must do exactly what a byte-by-byte walk does,
+// which looks at every start code, slices too.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <random>
 #include <string>
@@ -36,8 +38,8 @@ const Search kSearches[] = {
     {"selected", FindStartCode},
 };
 
-// The definition, one position at a time: a whole prefix 00 00 01, or the
-// beginning of one cut by the end of the chunk.
+// The definition, one position at a time: 00 00 01 and a naming byte that is
+// not a slice's (0x01..0xAF), or as much of 00 00 01 as the chunk still holds.
 int32_t ReferenceFind(const uint8_t* chunk, int32_t from, int32_t length)
 {
     const uint8_t prefix[] = {0x00, 0x00, 0x01};
@@ -46,7 +48,8 @@ int32_t ReferenceFind(const uint8_t* chunk, int32_t from, int32_t length)
         for (int32_t k = 0; k < 3 && j + k < length; ++k) {
             matches = matches && chunk[j + k] == prefix[k];
         }
-        if (matches) {
+        const bool slice = j + 3 < length && chunk[j + 3] >= 0x01 && chunk[j + 3] <= 0xAF;
+        if (matches && !slice) {
             return j;
         }
     }
@@ -90,9 +93,13 @@ Bytes RandomStartCodeSoup(std::mt19937& random, std::size_t length)
         case 1:
             bytes.push_back(0x01);
             break;
-        case 2:
-            bytes.insert(bytes.end(), {0x00, 0x00, 0x01, static_cast<uint8_t>(random())});
+        case 2: {
+            // Naming bytes on both sides of each edge of the slice codes.
+            const uint8_t codes[] = {0x00, 0x01, 0x02, 0x47, 0xAE, 0xAF, 0xB0, 0xB3,
+                                     0xB5, 0xB8, 0xFF, static_cast<uint8_t>(random())};
+            bytes.insert(bytes.end(), {0x00, 0x00, 0x01, codes[random() % std::size(codes)]});
             break;
+        }
         case 3:
             bytes.insert(bytes.end(), {0x00, 0x01});
             break;
@@ -126,12 +133,18 @@ TEST(StartCodeSearch, ReferenceFindsWhatTheStreamHolds)
     const Case cases[] = {
         {"empty chunk", {}, 0, 0},
         {"no zero byte", {0x47, 0x01, 0xFF}, 0, 3},
-        {"prefix at the start", {0x00, 0x00, 0x01, 0xB3, 0x47}, 0, 0},
+        {"sequence header at the start", {0x00, 0x00, 0x01, 0xB3, 0x47}, 0, 0},
+        {"picture start code", {0x47, 0x00, 0x00, 0x01, 0x00, 0x47}, 0, 1},
         {"longer zero run before 0x01", {0x00, 0x00, 0x00, 0x00, 0x01, 0xB3}, 0, 2},
         {"one zero then 0x01", {0x47, 0x00, 0x01, 0xB3, 0x47}, 0, 5},
         {"two zeros then 0x02", {0x00, 0x00, 0x02, 0x47}, 0, 4},
-        {"search starts past a prefix", {0x00, 0x00, 0x01, 0x00, 0x00, 0x01}, 1, 3},
-        {"search starts inside a prefix", {0x00, 0x00, 0x01, 0x47}, 1, 4},
+        {"first slice code passed over", {0x00, 0x00, 0x01, 0x01, 0x47, 0x00, 0x00, 0x01, 0xB8}, 0, 5},
+        {"last slice code passed over", {0x00, 0x00, 0x01, 0xAF, 0x47, 0x47}, 0, 6},
+        {"first code after the slices", {0x00, 0x00, 0x01, 0xB0, 0x47}, 0, 0},
+        {"user data", {0x47, 0x00, 0x00, 0x01, 0xB2, 0x47}, 0, 1},
+        {"search starts past a start code", {0x00, 0x00, 0x01, 0x00, 0x00, 0x01, 0xB5}, 1, 3},
+        {"search starts inside a start code", {0x00, 0x00, 0x01, 0xB3, 0x47}, 1, 5},
+        {"slice code as the last byte", {0x47, 0x00, 0x00, 0x01, 0x05}, 0, 5},
         {"whole prefix as the last three bytes", {0x47, 0x00, 0x00, 0x01}, 0, 1},
         {"two zeros at the end", {0x47, 0x47, 0x00, 0x00}, 0, 2},
         {"one zero at the end", {0x47, 0x47, 0x47, 0x00}, 0, 3},
@@ -169,7 +182,8 @@ TEST(StartCodeSearch, AgreesOnShortChunksAtEveryAlignmentAndStart)
 
 TEST(StartCodeSearch, AgreesOnLongChunksWithSparseStartCodes)
 {
-    // Long runs of coded bytes carry the search through its widest steps.
+    // Long runs of coded bytes carry the search through its widest steps;
+    // half the start codes in them are slices'.
     std::mt19937 random(7);
     for (int round = 0; round < 300; ++round) {
         const std::size_t length = 100 + random() % 3000;
@@ -179,10 +193,11 @@ TEST(StartCodeSearch, AgreesOnLongChunksWithSparseStartCodes)
         }
         const int prefixes = static_cast<int>(random() % 4);
         for (int k = 0; k < prefixes; ++k) {
-            const std::size_t at = random() % (length - 2);
+            const std::size_t at = random() % (length - 3);
             bytes[at] = 0x00;
             bytes[at + 1] = 0x00;
             bytes[at + 2] = 0x01;
+            bytes[at + 3] = random() % 2 == 0 ? 0x01 + random() % 0xAF : 0xB0 + random() % 0x50;
         }
         if (random() % 2 == 0) {
             bytes[length - 1] = 0x00;  // a cut-off beginning at the very end
@@ -195,31 +210,44 @@ TEST(StartCodeSearch, AgreesOnLongChunksWithSparseStartCodes)
     }
 }
 
-TEST(StartCodeSearch, FindsALonePrefixAtEveryPosition)
+TEST(StartCodeSearch, FindsALoneStartCodeAtEveryPosition)
 {
     // Lengths around one, two and four vectors of 16 bytes, so that the
-    // prefix sits on every side of every 16- and 32-byte boundary, runs into
-    // the last bytes of the chunk and, at the end, is cut by it.
-    const int32_t lengths[] = {3, 15, 16, 17, 18, 19, 31, 32, 33, 34, 35, 63, 64, 65, 66, 67, 80, 130};
-    for (int32_t length : lengths) {
-        for (int32_t at = 0; at < length; ++at) {
-            Bytes bytes(static_cast<std::size_t>(length), 0xFF);
-            const uint8_t prefix[] = {0x00, 0x00, 0x01};
-            for (int32_t k = 0; k < 3 && at + k < length; ++k) {
-                bytes[at + k] = prefix[k];
-            }
-            for (int32_t offset : {0, 1, 8, 15}) {
-                const PlacedChunk chunk(bytes, offset);
-                for (const Search& search : kSearches) {
-                    EXPECT_EQ(search.find(chunk.data(), 0, length), at)
-                        << search.name << ", length " << length << ", at " << at;
-                    EXPECT_EQ(search.find(chunk.data(), at, length), at)
-                        << search.name << ", length " << length << ", at " << at;
-                    // Past it nothing is left but, for a prefix cut after
-                    // its two zeros, the second zero.
-                    const int32_t next = at == length - 2 ? length - 1 : length;
-                    EXPECT_EQ(search.find(chunk.data(), at + 1, length), next)
-                        << search.name << ", length " << length << ", at " << at;
+    // start code sits on every side of every 16- and 32-byte boundary, runs
+    // into the last bytes of the chunk and, at the end, is cut by it.
+    const int32_t lengths[] = {4, 15, 16, 17, 18, 19, 20, 31, 32, 33, 34, 35, 36,
+                               63, 64, 65, 66, 67, 68, 80, 130};
+    struct Code {
+        uint8_t code;
+        bool found;
+    };
+    const Code codes[] = {{0x00, true}, {0xB3, true}, {0xB5, true}, {0xB8, true}, {0xB0, true},
+                          {0xFF, true}, {0x01, false}, {0x2A, false}, {0xAF, false}};
+    for (const Code& code : codes) {
+        for (int32_t length : lengths) {
+            for (int32_t at = 0; at < length; ++at) {
+                Bytes bytes(static_cast<std::size_t>(length), 0xFF);
+                const uint8_t startCode[] = {0x00, 0x00, 0x01, code.code};
+                for (int32_t k = 0; k < 4 && at + k < length; ++k) {
+                    bytes[at + k] = startCode[k];
+                }
+                // Cut before its naming byte, it is found whatever it names.
+                const int32_t expected = code.found || at + 3 >= length ? at : length;
+                // Past it nothing is left but a zero as the very last byte:
+                // the second zero of one cut after its two zeros, or a
+                // picture start code's naming byte.
+                const bool zeroLast =
+                    at == length - 2 || (code.code == 0x00 && at + 3 == length - 1);
+                const int32_t next = zeroLast ? length - 1 : length;
+                for (int32_t offset : {0, 1, 8, 15}) {
+                    const PlacedChunk chunk(bytes, offset);
+                    for (const Search& search : kSearches) {
+                        SCOPED_TRACE(testing::Message() << search.name << ", code " << int{code.code}
+                                                        << ", length " << length << ", at " << at);
+                        EXPECT_EQ(search.find(chunk.data(), 0, length), expected);
+                        EXPECT_EQ(search.find(chunk.data(), at, length), expected);
+                        EXPECT_EQ(search.find(chunk.data(), at + 1, length), next);
+                    }
                 }
             }
         }
