@@ -2,45 +2,31 @@
 // them, and the output beside the input.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
 
 #include "app/convert.h"
 #include "stream_builder.h"
+#include "temp_dir.h"
 
 namespace {
 
 class ConvertFileTest : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/ratefold-convert-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override
-    {
-        std::remove((dir_ + "/in.m2v").c_str());
-        std::remove((dir_ + "/in_30i.m2v").c_str());
-        std::remove(dir_.c_str());
-    }
-
     // Writes the input, converts it and returns the output's bytes.
     Bytes Convert(const Bytes& input)
     {
-        const std::string in = dir_ + "/in.m2v";
+        const std::string in = dir_.File("in.m2v");
         std::ofstream(in, std::ios::binary)
             .write(reinterpret_cast<const char*>(input.data()),
                    static_cast<std::streamsize>(input.size()));
         ConvertFile(in.c_str());
-        std::ifstream out(dir_ + "/in_30i.m2v", std::ios::binary);
+        std::ifstream out(dir_.File("in_30i.m2v"), std::ios::binary);
         return Bytes(std::istreambuf_iterator<char>(out), std::istreambuf_iterator<char>());
     }
 
-    std::string dir_;
+    TempDir dir_;
 };
 
 // A stream longer than two reads whose every kind of header is cut at every

@@ -3,8 +3,6 @@
 // and through the driver itself.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -18,6 +16,7 @@
 #include "stream/scanner.h"
 #include "stream/start_codes.h"
 #include "stream_builder.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -144,11 +143,9 @@ TEST(Extremes, BackToBackShortestPictureHeaders)
 // above give.
 TEST(Extremes, ConvertFileWritesZerosAndStartCodesAsTheScannerSays)
 {
-    char pattern[] = "/tmp/ratefold-extremes-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string dir = pattern;
-    const std::string in = dir + "/in.m2v";
-    const std::string out = dir + "/in_30i.m2v";
+    const TempDir dir;
+    const std::string in = dir.File("in.m2v");
+    const std::string out = dir.File("in_30i.m2v");
 
     const std::size_t length = 2 * static_cast<std::size_t>(kReadSize) + 12;
     // An odd number of codes, so the last one is cut off by the end.
@@ -180,9 +177,6 @@ TEST(Extremes, ConvertFileWritesZerosAndStartCodesAsTheScannerSays)
         EXPECT_EQ(got.size(), c.output.size()) << c.what;
         EXPECT_TRUE(got == c.output) << c.what;
     }
-    std::remove(in.c_str());
-    std::remove(out.c_str());
-    rmdir(dir.c_str());
 }
 
 }  // namespace
