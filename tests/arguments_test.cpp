@@ -5,84 +5,62 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <map>
-#include <ostream>
 #include <string>
 #include <vector>
 
 namespace {
 
-// --- the fake directory search -----------------------------------------------
-// Each pattern yields its names in the order given; a pattern not listed
-// finds nothing. Every call is recorded.
+using List = std::vector<std::string>;
 
-struct FakeDirectory {
-    std::map<std::string, std::vector<std::string>> entries;
-    std::vector<std::string> searched;
-    int started = 0;
-    int closed = 0;
-};
-FakeDirectory gDirectory;
+// --- the fake directory search ---------------------------------------------------
+// The search yields gFound[pattern] in its order; any other pattern finds
+// nothing. One search at a time, as the expansion makes them.
 
-struct FakeHandle {
-    const std::vector<std::string>* names;
-    std::size_t next;
-};
+std::map<std::string, List> gFound;
+const List* gNames = nullptr;
+std::size_t gNext = 0;
+int gOpenSearches = 0;
+
+bool FakeNext(void*, std::string& name)
+{
+    if (gNext == gNames->size()) {
+        return false;
+    }
+    name = (*gNames)[gNext++];
+    return true;
+}
 
 bool FakeFirst(const char* pattern, void*& handle, std::string& name)
 {
-    gDirectory.searched.push_back(pattern);
-    const auto found = gDirectory.entries.find(pattern);
-    if (found == gDirectory.entries.end() || found->second.empty()) {
+    const auto found = gFound.find(pattern);
+    if (found == gFound.end() || found->second.empty()) {
         return false;
     }
-    ++gDirectory.started;
-    handle = new FakeHandle{&found->second, 1};
-    name = found->second[0];
-    return true;
+    ++gOpenSearches;
+    gNames = &found->second;
+    gNext = 0;
+    handle = &gNext;
+    return FakeNext(handle, name);
 }
 
-bool FakeNext(void* handle, std::string& name)
+void FakeClose(void*)
 {
-    FakeHandle& search = *static_cast<FakeHandle*>(handle);
-    if (search.next == search.names->size()) {
-        return false;
-    }
-    name = (*search.names)[search.next++];
-    return true;
-}
-
-void FakeClose(void* handle)
-{
-    ++gDirectory.closed;
-    delete static_cast<FakeHandle*>(handle);
+    --gOpenSearches;
 }
 
 constexpr DirectorySearch kFakeSearch{FakeFirst, FakeNext, FakeClose};
 
-// --- fake code pages -----------------------------------------------------------
+// --- fake code pages -------------------------------------------------------------
 
 bool NoLeadBytes(unsigned char)
 {
     return false;
 }
 
-unsigned char UnusedLower(unsigned char byte)
-{
-    ADD_FAILURE() << "a single-byte code page maps no case through the code page";
-    return byte;
-}
-
-bool UnusedUpper(uint16_t character, uint16_t& upper)
-{
-    ADD_FAILURE() << "a single-byte code page has no two-byte characters";
-    upper = character;
-    return true;
-}
-
-// A code page like 1252: single bytes only.
-constexpr CodePage kSingleByte{false, NoLeadBytes, UnusedLower, UnusedUpper};
+// A code page like 1252: single bytes only, and no case mapped through the
+// code page (only A..Z, by the program itself).
+constexpr CodePage kSingleByte{false, NoLeadBytes, nullptr, nullptr};
 
 // A code page like 932 (Shift-JIS).
 bool ShiftJisLeadByte(unsigned char byte)
@@ -104,14 +82,11 @@ constexpr uint16_t kUnmappable = 0x9FFC;
 
 bool ShiftJisUpper(uint16_t character, uint16_t& upper)
 {
-    if (character == kUnmappable) {
-        return false;
-    }
     const bool lower =
         character >= kFullWidthLowerA && character < kFullWidthLowerA + kFullWidthLetters;
     upper = lower ? static_cast<uint16_t>(character - kFullWidthLowerA + kFullWidthUpperA)
                   : character;
-    return true;
+    return character != kUnmappable;
 }
 
 constexpr CodePage kShiftJis{true, ShiftJisLeadByte, ShiftJisLower, ShiftJisUpper};
@@ -124,301 +99,153 @@ constexpr CodePage kShiftJis{true, ShiftJisLeadByte, ShiftJisLower, ShiftJisUppe
 #define UNMAPPABLE "\x9F\xFC"
 #define TABLE_WITH_5C_TRAIL "\x95\x5C"  // 0x5C, as a trail byte, is no backslash
 
-// --- helpers --------------------------------------------------------------------
+// --- helpers ---------------------------------------------------------------------
 
 class Expand : public ::testing::Test {
 protected:
-    void SetUp() override { gDirectory = FakeDirectory(); }
-    void TearDown() override { EXPECT_EQ(gDirectory.closed, gDirectory.started); }
+    void SetUp() override { gFound.clear(); }
+    void TearDown() override { EXPECT_EQ(gOpenSearches, 0) << "a search was not closed"; }
 
-    // Arguments after the program name "ratefold": a text beginning with a
-    // double quote stands for an argument whose mark is that quote (the
-    // quote itself is not part of the text); any other has its first byte
-    // as its mark.
-    static std::vector<std::string> Run(const std::vector<std::string>& typed,
-                                        const CodePage& codePage = kSingleByte)
+    // Expands the arguments after the program name "ratefold" and returns
+    // them. A text beginning with a double quote stands for an argument whose
+    // mark is that quote (the quote itself is not part of the text); any other
+    // has its first byte as its mark.
+    static List Run(const List& typed, const CodePage& codePage = kSingleByte)
     {
         std::vector<CommandLineArgument> arguments{{"ratefold", '"'}};
         for (const std::string& text : typed) {
-            if (!text.empty() && text[0] == '"') {
-                arguments.push_back({text.substr(1), '"'});
-            } else {
-                arguments.push_back({text, text.empty() ? '\0' : text[0]});
-            }
+            const bool quoted = text[0] == '"';
+            arguments.push_back({quoted ? text.substr(1) : text, text[0]});
         }
-        std::vector<std::string> list = ExpandArguments(arguments, kFakeSearch, codePage);
-        EXPECT_FALSE(list.empty());
-        if (!list.empty()) {
-            EXPECT_EQ(list.front(), "ratefold");
-            list.erase(list.begin());
-        }
+        List list = ExpandArguments(arguments, kFakeSearch, codePage);
+        EXPECT_EQ(list.at(0), "ratefold");
+        list.erase(list.begin());
         return list;
     }
 };
 
-using List = std::vector<std::string>;
+// --- which arguments are patterns, and their directory part ----------------------
+// Each pattern finds one entry, "a.m2v": an argument taken as it is comes out
+// unchanged, one that is searched comes out as its directory part + a.m2v.
 
-// --- which arguments are patterns ------------------------------------------------
-
-TEST_F(Expand, PlainArgumentsAreNotSearched)
-{
-    EXPECT_EQ(Run({"a.m2v", "dir\\b.m2v", "c:d.m2v", "[x].m2v"}),
-              (List{"a.m2v", "dir\\b.m2v", "c:d.m2v", "[x].m2v"}));
-    EXPECT_TRUE(gDirectory.searched.empty());
-}
-
-TEST_F(Expand, StarAndQuestionMarkMakeAPattern)
-{
-    gDirectory.entries["*.m2v"] = {"x.m2v"};
-    gDirectory.entries["clip?.m2v"] = {"clip1.m2v"};
-    gDirectory.entries["a*"] = {"ab"};
-    EXPECT_EQ(Run({"*.m2v", "clip?.m2v", "a*"}), (List{"x.m2v", "clip1.m2v", "ab"}));
-}
-
-TEST_F(Expand, QuoteMarkProtectsAPattern)
-{
-    gDirectory.entries["*.m2v"] = {"x.m2v"};
-    EXPECT_EQ(Run({"\"*.m2v"}), (List{"*.m2v"}));
-    EXPECT_TRUE(gDirectory.searched.empty());
-}
-
-TEST_F(Expand, ProgramNameIsExpandedToo)
-{
-    gDirectory.entries["rate*.exe"] = {"ratefold.exe"};
-    const std::vector<CommandLineArgument> arguments{{"rate*.exe", 'r'}, {"a.m2v", 'a'}};
-    EXPECT_EQ(ExpandArguments(arguments, kFakeSearch, kSingleByte),
-              (List{"ratefold.exe", "a.m2v"}));
-}
-
-TEST_F(Expand, TrailByteIsNeverAWildcard)
-{
-    // 0x81 0x3F is not a valid Shift-JIS character, but a lead byte always
-    // takes the next byte with it.
-    gDirectory.entries["\x81?.m2v"] = {"x.m2v"};
-    EXPECT_EQ(Run({"\x81?.m2v"}, kShiftJis), (List{"\x81?.m2v"}));
-    EXPECT_TRUE(gDirectory.searched.empty());
-    // The same bytes in a single-byte code page are a pattern.
-    EXPECT_EQ(Run({"\x81?.m2v"}), (List{"x.m2v"}));
-}
-
-// --- the directory part ----------------------------------------------------------
-
-struct DirectoryCase {
+struct PatternCase {
     const char* name;
-    const char* pattern;
-    const char* expanded;  // with the fake entry "a.m2v"; the pattern if not searched
+    const char* argument;
+    const char* result;
 };
 
-void PrintTo(const DirectoryCase& c, std::ostream* out)
-{
-    *out << c.name;
-}
+class Patterns : public Expand, public ::testing::WithParamInterface<PatternCase> {};
 
-class DirectoryPart : public Expand, public ::testing::WithParamInterface<DirectoryCase> {};
-
-TEST_P(DirectoryPart, PrefixesEveryEntry)
+TEST_P(Patterns, SearchTheWholeArgumentAndPrefixTheDirectoryPart)
 {
-    gDirectory.entries[GetParam().pattern] = {"a.m2v"};
-    EXPECT_EQ(Run({GetParam().pattern}, kShiftJis), (List{GetParam().expanded}));
+    const std::string argument = GetParam().argument;
+    gFound[argument[0] == '"' ? argument.substr(1) : argument] = {"a.m2v"};
+    EXPECT_EQ(Run({argument}, kShiftJis), List{GetParam().result});
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Expand, DirectoryPart,
+    Expand, Patterns,
     ::testing::Values(
-        DirectoryCase{"None", "*.m2v", "a.m2v"},
-        DirectoryCase{"Backslash", "sub\\*.m2v", "sub\\a.m2v"},
-        DirectoryCase{"RootBackslash", "\\*.m2v", "\\a.m2v"},
-        DirectoryCase{"Slash", "sub/*.m2v", "sub/a.m2v"},
-        DirectoryCase{"KeptAsTyped", "..\\SuB/x\\?.m2v", "..\\SuB/x\\a.m2v"},
-        DirectoryCase{"DriveColon", "C:*.m2v", "C:a.m2v"},
-        DirectoryCase{"DriveAndDirectory", "C:\\d\\*.m2v", "C:\\d\\a.m2v"},
-        DirectoryCase{"OtherColonLeavesItUnexpanded", "ab:*.m2v", "ab:*.m2v"},
-        DirectoryCase{"ColonAtTheFirstByte", ":*.m2v", ":*.m2v"},
-        DirectoryCase{"SecondColonLeavesItUnexpanded", "C:x:*.m2v", "C:x:*.m2v"},
-        DirectoryCase{"BackslashAfterAColon", "ab:c\\*.m2v", "ab:c\\a.m2v"},
-        DirectoryCase{"ColonAfterTheWildcardDoesNotCount", "d*:x", "a.m2v"},
-        DirectoryCase{"SeparatorAfterTheWildcardDoesNotCount", "d*\\*.m2v", "a.m2v"},
-        DirectoryCase{"TrailByte5CIsNoBackslash", "x" TABLE_WITH_5C_TRAIL "*.m2v", "a.m2v"},
-        DirectoryCase{"BackslashAfterATwoByteCharacter", TABLE_WITH_5C_TRAIL "\\*.m2v",
-                      TABLE_WITH_5C_TRAIL "\\a.m2v"}),
-    [](const ::testing::TestParamInfo<DirectoryCase>& info) {
-        return std::string(info.param.name);
-    });
+        PatternCase{"NoWildcard", "dir\\b.m2v", "dir\\b.m2v"},
+        PatternCase{"BracketsAreNoWildcard", "[x].m2v", "[x].m2v"},
+        PatternCase{"Star", "*.m2v", "a.m2v"},
+        PatternCase{"QuestionMark", "clip?.m2v", "a.m2v"},
+        PatternCase{"QuoteMarkKeepsItAsTyped", "\"*.m2v", "*.m2v"},
+        // 0x81 0x3F is no valid character, but a lead byte always takes the
+        // next byte with it: the '?' is a trail byte.
+        PatternCase{"TrailByteIsNoWildcard", "\x81?.m2v", "\x81?.m2v"},
+        PatternCase{"Backslash", "sub\\*.m2v", "sub\\a.m2v"},
+        PatternCase{"RootBackslash", "\\*.m2v", "\\a.m2v"},
+        PatternCase{"Slash", "sub/*.m2v", "sub/a.m2v"},
+        PatternCase{"DirectoryPartAsTyped", "..\\SuB/x\\?.m2v", "..\\SuB/x\\a.m2v"},
+        PatternCase{"DriveColon", "C:*.m2v", "C:a.m2v"},
+        PatternCase{"OtherColonLeavesItUnexpanded", "ab:*.m2v", "ab:*.m2v"},
+        PatternCase{"ColonAtTheFirstByte", ":*.m2v", ":*.m2v"},
+        PatternCase{"NearestSeparatorIsASecondColon", "C:x:*.m2v", "C:x:*.m2v"},
+        PatternCase{"BackslashAfterAColon", "ab:c\\*.m2v", "ab:c\\a.m2v"},
+        PatternCase{"SeparatorAfterTheWildcardDoesNotCount", "d*:x", "a.m2v"},
+        PatternCase{"TrailByte5CIsNoBackslash", "x" TABLE_WITH_5C_TRAIL "*.m2v", "a.m2v"},
+        PatternCase{"BackslashAfterATwoByteCharacter", TABLE_WITH_5C_TRAIL "\\*.m2v",
+                    TABLE_WITH_5C_TRAIL "\\a.m2v"}),
+    [](const ::testing::TestParamInfo<PatternCase>& info) { return std::string(info.param.name); });
 
-TEST_F(Expand, UnexpandedColonPatternIsNotSearched)
+// --- what a search adds, and where -------------------------------------------------
+
+TEST_F(Expand, DotEntriesAreLeftOutAndNoMatchKeepsThePattern)
 {
-    gDirectory.entries["ab:*.m2v"] = {"a.m2v"};
-    EXPECT_EQ(Run({"ab:*.m2v"}), (List{"ab:*.m2v"}));
-    EXPECT_TRUE(gDirectory.searched.empty());
+    gFound["sub\\*"] = {".", "a", "..", ".x"};
+    gFound["*."] = {".", ".."};
+    EXPECT_EQ(Run({"sub\\*", "*.x", "*."}), (List{"sub\\.x", "sub\\a", "*.x", "*."}));
 }
 
-TEST_F(Expand, SearchesWithTheWholeArgument)
-{
-    gDirectory.entries["sub\\*.m2v"] = {"a.m2v"};
-    Run({"sub\\*.m2v"});
-    EXPECT_EQ(gDirectory.searched, (List{"sub\\*.m2v"}));
-}
-
-// --- what a search adds ------------------------------------------------------------
-
-TEST_F(Expand, DotEntriesAreLeftOut)
-{
-    gDirectory.entries["*"] = {".", "..", "...", ".x", "a"};
-    EXPECT_EQ(Run({"*"}), (List{"...", ".x", "a"}));
-}
-
-TEST_F(Expand, DotEntriesLeftOutInADirectory)
-{
-    gDirectory.entries["sub\\*"] = {".", "..", "a"};
-    EXPECT_EQ(Run({"sub\\*"}), (List{"sub\\a"}));
-}
-
-TEST_F(Expand, NoMatchKeepsThePattern)
-{
-    gDirectory.entries["*.m2v"] = {"a.m2v"};
-    EXPECT_EQ(Run({"*.x", "*.m2v", "sub\\*.x"}), (List{"*.x", "a.m2v", "sub\\*.x"}));
-}
-
-TEST_F(Expand, OnlyDotEntriesIsNoMatch)
-{
-    gDirectory.entries["*."] = {".", ".."};
-    EXPECT_EQ(Run({"*."}), (List{"*."}));
-}
-
-TEST_F(Expand, PatternsAndPlainArgumentsKeepTheirPlaces)
-{
-    gDirectory.entries["*.m2v"] = {"c.m2v", "a.m2v"};
-    gDirectory.entries["*.mpv"] = {"b.mpv", "a.mpv"};
-    EXPECT_EQ(Run({"z.m2v", "*.m2v", "b.m2v", "*.mpv", "0.m2v"}),
-              (List{"z.m2v", "a.m2v", "c.m2v", "b.m2v", "a.mpv", "b.mpv", "0.m2v"}));
-}
-
-TEST_F(Expand, EachRunIsSortedOnItsOwn)
+TEST_F(Expand, EachRunIsSortedInItsOwnPlace)
 {
     // The second pattern's matches sort before the first's, but stay after them.
-    gDirectory.entries["y*"] = {"yb", "ya"};
-    gDirectory.entries["a*"] = {"ab", "aa"};
-    EXPECT_EQ(Run({"y*", "a*"}), (List{"ya", "yb", "aa", "ab"}));
+    gFound["y*"] = {"yb", "ya"};
+    gFound["a*"] = {"ab", "aa"};
+    EXPECT_EQ(Run({"z", "y*", "b", "a*", "0"}), (List{"z", "ya", "yb", "b", "aa", "ab", "0"}));
 }
 
-TEST_F(Expand, SamePatternTwice)
-{
-    gDirectory.entries["*.m2v"] = {"b.m2v", "a.m2v"};
-    EXPECT_EQ(Run({"*.m2v", "*.m2v"}), (List{"a.m2v", "b.m2v", "a.m2v", "b.m2v"}));
-    EXPECT_EQ(gDirectory.started, 2);
-}
-
-// --- sorting in a single-byte code page ------------------------------------------------
+// --- sorting a run -----------------------------------------------------------------
 
 struct SortCase {
     const char* name;
-    List found;   // in the order the search yields them
+    const CodePage* codePage;
+    List found;  // in the order the search yields them
     List sorted;
 };
 
-void PrintTo(const SortCase& c, std::ostream* out)
-{
-    *out << c.name;
-}
+class Sort : public Expand, public ::testing::WithParamInterface<SortCase> {};
 
-class SingleByteSort : public Expand, public ::testing::WithParamInterface<SortCase> {};
-
-TEST_P(SingleByteSort, SortsTheRun)
+TEST_P(Sort, SortsTheRun)
 {
-    gDirectory.entries["*"] = GetParam().found;
-    EXPECT_EQ(Run({"*"}), GetParam().sorted);
+    gFound["*"] = GetParam().found;
+    EXPECT_EQ(Run({"*"}, *GetParam().codePage), GetParam().sorted);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Expand, SingleByteSort,
+    Expand, Sort,
     ::testing::Values(
-        SortCase{"IgnoresCase", {"b.m2v", "A.m2v", "c.m2v"}, {"A.m2v", "b.m2v", "c.m2v"}},
-        // Equal under case folding: the exchange order decides.
-        SortCase{"EqualNamesInExchangeOrder", {"B", "b", "a"}, {"a", "b", "B"}},
-        SortCase{"EqualNamesOtherWayRound", {"b", "B", "a"}, {"a", "B", "b"}},
-        SortCase{"UnderscoreBeforeLetters", {"Zeta", "alpha", "_x", "Alpha_"},
+        // Single-byte code page: bytes as unsigned values, only A..Z mapped to a..z.
+        SortCase{"IgnoresCase", &kSingleByte, {"b.m2v", "A.m2v", "c.m2v"},
+                 {"A.m2v", "b.m2v", "c.m2v"}},
+        // Equal under case folding: the exchanges decide.
+        SortCase{"EqualNamesInExchangeOrder", &kSingleByte, {"B", "b", "a"}, {"a", "b", "B"}},
+        SortCase{"UnderscoreBeforeLetters", &kSingleByte, {"Zeta", "alpha", "_x", "Alpha_"},
                  {"_x", "alpha", "Alpha_", "Zeta"}},
-        SortCase{"UnderscoreBeforeLettersInsideANames", {"a_b", "aB", "ab_"}, {"a_b", "aB", "ab_"}},
-        SortCase{"DigitsAsBytes", {"9.m2v", "10.m2v", "100.m2v"}, {"10.m2v", "100.m2v", "9.m2v"}},
-        SortCase{"PrefixFirst", {"ab", "a", "abc"}, {"a", "ab", "abc"}},
-        SortCase{"DotBeforeDigitsAndLetters", {"a1", "a.m2v", "a_"}, {"a.m2v", "a1", "a_"}},
-        // Bytes above 0x7F compare unsigned, and only A..Z are mapped:
-        // 0xC0 is not taken for 0xE0.
-        SortCase{"HighBytesUnsignedAndUnmapped", {"\xE0x", "z", "\xC0y"}, {"z", "\xC0y", "\xE0x"}}),
-    [](const ::testing::TestParamInfo<SortCase>& info) { return std::string(info.param.name); });
-
-TEST_F(Expand, LargeRunComesOutAscending)
-{
-    // n000 .. n499, every odd one with an upper-case N, yielded in a
-    // scrambled order (7 and 500 have no common factor).
-    constexpr int kCount = 500;
-    constexpr int kStride = 7;
-    List expected;
-    for (int i = 0; i < kCount; ++i) {
-        char name[8];
-        std::snprintf(name, sizeof name, "%c%03d", i % 2 == 0 ? 'n' : 'N', i);
-        expected.push_back(name);
-    }
-    List found;
-    for (int i = 0; i < kCount; ++i) {
-        found.push_back(expected[static_cast<std::size_t>(i * kStride % kCount)]);
-    }
-    gDirectory.entries["n*"] = found;
-    EXPECT_EQ(Run({"n*"}), expected);
-}
-
-TEST_F(Expand, SortsWholePathsWithTheDirectoryPart)
-{
-    gDirectory.entries["D\\*"] = {"b", "A"};
-    EXPECT_EQ(Run({"D\\*"}), (List{"D\\A", "D\\b"}));
-}
-
-// --- sorting in a multibyte code page -----------------------------------------------------
-
-class MultiByteSort : public Expand, public ::testing::WithParamInterface<SortCase> {};
-
-TEST_P(MultiByteSort, SortsTheRun)
-{
-    gDirectory.entries["*"] = GetParam().found;
-    EXPECT_EQ(Run({"*"}, kShiftJis), GetParam().sorted);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Expand, MultiByteSort,
-    ::testing::Values(
-        SortCase{"SingleBytesLowered", {"B", "a", "C"}, {"a", "B", "C"}},
+        SortCase{"DigitsAsBytes", &kSingleByte, {"9.m2v", "10.m2v"}, {"10.m2v", "9.m2v"}},
+        SortCase{"PrefixFirst", &kSingleByte, {"ab", "a", "abc"}, {"a", "ab", "abc"}},
+        // 0xC0 is not taken for 0xE0, nor sorted below 'z' as a signed byte.
+        SortCase{"HighBytesUnsignedAndUnmapped", &kSingleByte, {"\xE0x", "z", "\xC0y"},
+                 {"z", "\xC0y", "\xE0x"}},
+        // Multibyte code page: 16-bit characters, single bytes lowered, two-byte upper-cased.
+        SortCase{"SingleBytesLowered", &kShiftJis, {"B", "a", "C"}, {"a", "B", "C"}},
         // 0xB1 is a single-byte character: as a 16-bit value it is below
         // every two-byte character, although its byte is above their lead bytes.
-        SortCase{"SingleByteBeforeTwoByte", {FW_UPPER_A, HALF_WIDTH_KATAKANA_A},
+        SortCase{"SingleByteBeforeTwoByte", &kShiftJis, {FW_UPPER_A, HALF_WIDTH_KATAKANA_A},
                  {HALF_WIDTH_KATAKANA_A, FW_UPPER_A}},
-        // Lower-case full-width a sorts as its upper case, before full-width B.
-        SortCase{"TwoByteMappedToUpperCase", {FW_UPPER_B, FW_LOWER_A}, {FW_LOWER_A, FW_UPPER_B}},
-        SortCase{"TwoByteCaseEqualInExchangeOrder", {FW_UPPER_A, FW_LOWER_A "x", FW_LOWER_A},
-                 {FW_UPPER_A, FW_LOWER_A, FW_LOWER_A "x"}},
+        SortCase{"TwoByteMappedToUpperCase", &kShiftJis, {FW_UPPER_B, FW_LOWER_A},
+                 {FW_LOWER_A, FW_UPPER_B}},
         // Reaching a character that cannot be mapped compares as not less,
-        // both ways: the entry stays where the exchanges leave it.
-        SortCase{"FailedMappingIsNotLess", {"b", UNMAPPABLE, "a"}, {"a", UNMAPPABLE, "b"}},
-        SortCase{"FailedMappingAfterADifference", {"b", "a" UNMAPPABLE}, {"a" UNMAPPABLE, "b"}},
-        SortCase{"LeadByteAtTheEndEndsTheName", {"a\x82", "a"}, {"a\x82", "a"}}),
+        // both ways: the entry stays where the exchanges leave it. A
+        // difference before it still counts.
+        SortCase{"FailedMappingIsNotLess", &kShiftJis, {"b", UNMAPPABLE, "a"},
+                 {"a", UNMAPPABLE, "b"}},
+        SortCase{"FailedMappingAfterADifference", &kShiftJis, {"b", "a" UNMAPPABLE},
+                 {"a" UNMAPPABLE, "b"}}),
     [](const ::testing::TestParamInfo<SortCase>& info) { return std::string(info.param.name); });
 
-// --- from the raw command line ------------------------------------------------------------
+// --- from the raw command line -----------------------------------------------------
 
-TEST_F(Expand, QuotesThatBeginLaterDoNotProtect)
+TEST_F(Expand, ProgramNameTooAndOnlyAQuoteAtTheStartProtects)
 {
-    gDirectory.entries["dir\\*.m2v"] = {"b.m2v", "a.m2v"};
-    gDirectory.entries["my dir\\*.m2v"] = {"a.m2v"};
-    EXPECT_EQ(BuildArgumentList("ratefold dir\\\\\"*.m2v\" \"my dir\"\\*.m2v", kFakeSearch,
-                                kSingleByte),
-              (List{"ratefold", "dir\\a.m2v", "dir\\b.m2v", "my dir\\*.m2v"}));
-}
-
-TEST_F(Expand, QuotedProgramNameAndQuotedPattern)
-{
-    gDirectory.entries["*.m2v"] = {"a.m2v"};
-    EXPECT_EQ(BuildArgumentList("\"C:\\r*\\ratefold.exe\" \"*.m2v\" *.m2v", kFakeSearch,
-                                kSingleByte),
-              (List{"C:\\r*\\ratefold.exe", "*.m2v", "a.m2v"}));
+    gFound["rate*.exe"] = {"ratefold.exe"};
+    gFound["dir\\*.m2v"] = {"b.m2v", "a.m2v"};
+    gFound["my dir\\*.m2v"] = {"a.m2v"};
+    gFound["*.m2v"] = {"a.m2v"};
+    EXPECT_EQ(BuildArgumentList("rate*.exe dir\\\\\"*.m2v\" \"my dir\"\\*.m2v \"*.m2v\"",
+                                kFakeSearch, kSingleByte),
+              (List{"ratefold.exe", "dir\\a.m2v", "dir\\b.m2v", "my dir\\*.m2v", "*.m2v"}));
 }
 
 }  // namespace
