@@ -11,10 +11,11 @@
 // start codes back to back.
 //
 // ScanChunk is the scanner itself. The other rows walk the same chunks with
-// the scanner's header handling (without the rewriting) but another way of
-// finding the next start code prefix: the word-at-a-time search, a memchr for
-// the 0x01 byte of the prefix, and a byte-by-byte look. Every row must find
-// the same start codes; the program refuses to run if they do not. After the
+// the plain walk of tests/reference_walk.h, which handles and rewrites the
+// headers as the scanner does, but find the next start code prefix another
+// way: the word-at-a-time search, a memchr for the 0x01 byte of the prefix,
+// and a byte-by-byte look. Every row must write the same bytes and end with
+// the same counters; the program refuses to run if they do not. After the
 // table it prints the scanner's throughput over each walk's on each buffer:
 // the aim on the stream is at least 2 times the memchr walk and 8 times the
 // byte-by-byte walk.
@@ -36,6 +37,7 @@
 #include "stream/scanner.h"
 #include "stream/start_code_search.h"
 #include "stream/start_codes.h"
+#include "tests/reference_walk.h"
 
 namespace {
 
@@ -46,23 +48,6 @@ constexpr std::size_t kBenchBytes = 8u << 20;
 // The 0x01 that ends every start code prefix 00 00 01, and where it stands.
 constexpr uint8_t kPrefixLastByte = 0x01;
 constexpr int32_t kPrefixLastOffset = 2;
-
-bool PrefixBeginsAt(const uint8_t* chunk, int32_t j, int32_t length)
-{
-    return chunk[j] == 0x00 && (j + 1 >= length || chunk[j + 1] == 0x00) &&
-           (j + 2 >= length || chunk[j + 2] == kPrefixLastByte);
-}
-
-// One position at a time.
-int32_t FindByteByByte(const uint8_t* chunk, int32_t from, int32_t length)
-{
-    for (int32_t j = from; j < length; ++j) {
-        if (PrefixBeginsAt(chunk, j, length)) {
-            return j;
-        }
-    }
-    return length;
-}
 
 // Candidates by memchr for the prefix's 0x01, each checked for its two zeros;
 // the last two positions, where a prefix may be cut off, one at a time.
@@ -83,94 +68,27 @@ int32_t FindByMemchr(const uint8_t* chunk, int32_t from, int32_t length)
         }
         j = candidate + 1;
     }
-    return FindByteByByte(chunk, j, length);
+    return FindPrefixByteByByte(chunk, j, length);
 }
 
-struct WalkTally {
-    int64_t headers = 0;   // all four kinds
-    int64_t pictures = 0;  // picture headers alone
-};
+using ChunkFunction = int32_t (*)(uint8_t* chunk, int32_t length, StreamCounters& counters);
 
-// The scanner's walk over one chunk with the given search: the same holding
-// back and the same steps over the four headers, without the rewriting.
-template <int32_t (*Find)(const uint8_t*, int32_t, int32_t)>
-int32_t WalkChunk(const uint8_t* chunk, int32_t length, WalkTally& tally)
-{
-    int32_t i = 0;
-    for (;;) {
-        i = Find(chunk, i, length);
-        if (i >= length) {
-            return length;
-        }
-        const int32_t left = length - i;
-        const uint8_t* p = chunk + i;
-        if (left < kStartCodeLength) {
-            return i;
-        }
-        int32_t step = 1;
-        switch (p[3]) {
-        case kSequenceHeaderCode:
-            step = kSequenceHeaderBytes;
-            break;
-        case kExtensionStartCode:
-            if (left == kStartCodeLength) {
-                return i;
-            }
-            if ((p[4] & kPictureExtensionIdentifierBit) != 0) {
-                step = kExtensionBytes;
-            }
-            break;
-        case kPictureStartCode:
-            step = kPictureHeaderBytes;
-            break;
-        case kGroupStartCode:
-            step = kGroupHeaderBytes;
-            break;
-        default:
-            break;
-        }
-        if (step > 1) {
-            if (left < step) {
-                return i;
-            }
-            ++tally.headers;
-            tally.pictures += p[3] == kPictureStartCode ? 1 : 0;
-        }
-        i += step;
-    }
-}
-
-// Walks the whole buffer in reads of kReadSize, the held bytes in front.
-template <int32_t (*Find)(const uint8_t*, int32_t, int32_t)>
-WalkTally WalkBuffer(const Bytes& buffer)
-{
-    WalkTally tally;
-    std::size_t position = 0;
-    for (std::size_t readEnd = kReadSize; position < buffer.size(); readEnd += kReadSize) {
-        const std::size_t end = std::min(readEnd, buffer.size());
-        const int32_t length = static_cast<int32_t>(end - position);
-        position += static_cast<std::size_t>(WalkChunk<Find>(buffer.data() + position, length, tally));
-        if (end == buffer.size()) {
-            break;
-        }
-    }
-    return tally;
-}
-
-// The scanner itself, rewriting in place: the pictures it counted.
-uint64_t ScanBuffer(Bytes& buffer)
+// Scans the whole buffer in place in reads of kReadSize, the held bytes in
+// front of each: the counters at the end.
+template <ChunkFunction Scan>
+StreamCounters ScanBuffer(Bytes& buffer)
 {
     StreamCounters counters;
     std::size_t position = 0;
     for (std::size_t readEnd = kReadSize; position < buffer.size(); readEnd += kReadSize) {
         const std::size_t end = std::min(readEnd, buffer.size());
         const int32_t length = static_cast<int32_t>(end - position);
-        position += static_cast<std::size_t>(ScanChunk(buffer.data() + position, length, counters));
+        position += static_cast<std::size_t>(Scan(buffer.data() + position, length, counters));
         if (end == buffer.size()) {
             break;
         }
     }
-    return counters.pictureCount;
+    return counters;
 }
 
 // The buffers measured: the pristine bytes and a copy to work on, since
@@ -218,26 +136,39 @@ void Restore(benchmark::State& state, BenchBuffer& buffer)
     state.ResumeTiming();
 }
 
-void BM_ScanChunk(benchmark::State& state, BenchBuffer* buffer)
+template <ChunkFunction Scan>
+void BM_Scan(benchmark::State& state, BenchBuffer* buffer)
 {
     for (auto _ : state) {
         Restore(state, *buffer);
-        benchmark::DoNotOptimize(ScanBuffer(buffer->work));
+        benchmark::DoNotOptimize(ScanBuffer<Scan>(buffer->work).pictureCount);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                             static_cast<int64_t>(buffer->pristine.size()));
 }
 
-template <int32_t (*Find)(const uint8_t*, int32_t, int32_t)>
-void BM_Walk(benchmark::State& state, BenchBuffer* buffer)
+// The rows of the table: the scanner, then the walk with each other search.
+struct Row {
+    const char* name;
+    void (*bench)(benchmark::State&, BenchBuffer*);
+    StreamCounters (*scan)(Bytes&);
+};
+
+template <ChunkFunction Scan>
+constexpr Row MakeRow(const char* name)
 {
-    for (auto _ : state) {
-        Restore(state, *buffer);
-        benchmark::DoNotOptimize(WalkBuffer<Find>(buffer->work).headers);
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                            static_cast<int64_t>(buffer->pristine.size()));
+    return {name, BM_Scan<Scan>, ScanBuffer<Scan>};
 }
+
+const Row kRows[] = {
+    MakeRow<ScanChunk>("ScanChunk"),
+#if defined(RATEFOLD_HAVE_SSE2_SEARCH)
+    MakeRow<WalkChunk<FindStartCodeSse2>>("WalkSse2"),
+#endif
+    MakeRow<WalkChunk<FindStartCodeScalar>>("WalkScalar"),
+    MakeRow<WalkChunk<FindByMemchr>>("WalkMemchr"),
+    MakeRow<WalkChunk<FindPrefixByteByByte>>("WalkByteByByte"),
+};
 
 bool ReadFile(const std::string& path, Bytes& bytes)
 {
@@ -246,38 +177,30 @@ bool ReadFile(const std::string& path, Bytes& bytes)
     return in.good() || in.eof();
 }
 
-// Every way of walking finds the same headers; the scanner counts exactly
-// the pictures that the walks step over.
-bool WalksAgree(const char* name, BenchBuffer& buffer)
+// Every row writes the same bytes and ends with the same counters.
+bool RowsAgree(const char* name, BenchBuffer& buffer)
 {
-    const WalkTally byByte = WalkBuffer<FindByteByByte>(buffer.pristine);
-    const int64_t found[] = {
-        WalkBuffer<FindByMemchr>(buffer.pristine).headers,
-        WalkBuffer<FindStartCodeScalar>(buffer.pristine).headers,
-        WalkBuffer<FindStartCode>(buffer.pristine).headers,
-    };
-    buffer.work = buffer.pristine;
-    const uint64_t scanned = ScanBuffer(buffer.work);
-    bool agree = scanned == static_cast<uint64_t>(byByte.pictures);
-    for (int64_t headers : found) {
-        agree = agree && headers == byByte.headers;
+    Bytes scanned = buffer.pristine;
+    const StreamCounters counters = ScanBuffer<ScanChunk>(scanned);
+    for (const Row& row : kRows) {
+        buffer.work = buffer.pristine;
+        const StreamCounters got = row.scan(buffer.work);
+        if (buffer.work != scanned || got.pictureCount != counters.pictureCount ||
+            got.temporalReference != counters.temporalReference ||
+            got.gopPictureBase != counters.gopPictureBase) {
+            std::fprintf(stderr, "%s: %s does not do what ScanChunk does\n", name, row.name);
+            return false;
+        }
     }
-    if (!agree) {
-        std::fprintf(stderr, "%s: the walks do not find the same start codes\n", name);
-    }
-    return agree;
+    return true;
 }
 
 void Register(const char* bufferName, BenchBuffer* buffer)
 {
-    const std::string suffix = std::string("/") + bufferName;
-    benchmark::RegisterBenchmark(("ScanChunk" + suffix).c_str(), BM_ScanChunk, buffer);
-#if defined(RATEFOLD_HAVE_SSE2_SEARCH)
-    benchmark::RegisterBenchmark(("WalkSse2" + suffix).c_str(), BM_Walk<FindStartCodeSse2>, buffer);
-#endif
-    benchmark::RegisterBenchmark(("WalkScalar" + suffix).c_str(), BM_Walk<FindStartCodeScalar>, buffer);
-    benchmark::RegisterBenchmark(("WalkMemchr" + suffix).c_str(), BM_Walk<FindByMemchr>, buffer);
-    benchmark::RegisterBenchmark(("WalkByteByByte" + suffix).c_str(), BM_Walk<FindByteByByte>, buffer);
+    for (const Row& row : kRows) {
+        benchmark::RegisterBenchmark((std::string(row.name) + "/" + bufferName).c_str(), row.bench,
+                                     buffer);
+    }
 }
 
 // The usual table, then the scanner against each walk on the same buffer
@@ -340,8 +263,8 @@ int main(int argc, char** argv)
     g_stream.pristine = Tile(sample, kBenchBytes);
     g_zeros.pristine = Bytes(kBenchBytes, 0x00);
     g_pictures.pristine = BackToBackPictureHeaders(kBenchBytes);
-    if (!WalksAgree("stream", g_stream) || !WalksAgree("zeros", g_zeros) ||
-        !WalksAgree("pictures", g_pictures)) {
+    if (!RowsAgree("stream", g_stream) || !RowsAgree("zeros", g_zeros) ||
+        !RowsAgree("pictures", g_pictures)) {
         return 1;
     }
 

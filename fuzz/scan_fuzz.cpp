@@ -3,8 +3,9 @@
 //
 // Input: two bytes that choose how reads split the stream, then the stream.
 // Every input is converted three ways:
-//   - by a plain walk, one position at a time, that calls the real rewriters:
-//     the yardstick for the scanner's fast candidate search;
+//   - by the plain walk of tests/reference_walk.h, one position at a time,
+//     that calls the real rewriters: the yardstick for the scanner's fast
+//     candidate search;
 //   - by ScanChunk on the whole stream in one chunk, then
 //     CountHeldBytesToWrite on what it held back;
 //   - as the driver does it, in reads of random sizes: the bytes held back
@@ -32,6 +33,7 @@
 #include "stream/rewriters.h"
 #include "stream/scanner.h"
 #include "stream/start_codes.h"
+#include "tests/reference_walk.h"
 
 namespace {
 
@@ -97,14 +99,6 @@ bool HasStartCode(const uint8_t* p, uint8_t code)
     return p[0] == 0x00 && p[1] == 0x00 && p[2] == 0x01 && p[3] == code;
 }
 
-// True if the `left` bytes at p (fewer than a whole start code) are the
-// beginning of start_code_prefix 0x00 0x00 0x01 (ISO/IEC 13818-2, 6.2.1).
-bool IsStartCodeBeginning(const uint8_t* p, int64_t left)
-{
-    static const uint8_t kPrefix[] = {0x00, 0x00, 0x01};
-    return left < kStartCodeLength && std::memcmp(p, kPrefix, static_cast<std::size_t>(left)) == 0;
-}
-
 // The held bytes at the end of the input that are written: the beginning of a
 // start code that never got its naming bytes (or an extension start code
 // without its identifier) is data; a recognised header cut off is dropped.
@@ -114,77 +108,24 @@ bool HeldBytesAreWritten(const uint8_t* held, int64_t heldLength)
            (heldLength == kStartCodeLength && held[3] == kExtensionStartCode);
 }
 
-// The walk one position at a time: at every position, the start codes that
-// matter are handled once their bytes are in, and the walk stops where a
-// header or a start code is cut by the end of the stream.
+// The plain walk of tests/reference_walk.h over the whole stream in one piece.
 Outcome WalkByteByByte(const uint8_t* data, std::size_t size)
 {
     Outcome out;
     ExactBlock block = CopyToExactBlock(data, size);
-    uint8_t* const s = block.get();
-    const int64_t n = static_cast<int64_t>(size);
-    int64_t i = 0;
+    const int32_t length = static_cast<int32_t>(size);
+    int32_t handled = 0;
+    int32_t done = 0;
     try {
-        while (i < n) {
-            uint8_t* const p = s + i;
-            const int64_t left = n - i;
-            if (left < kStartCodeLength) {
-                if (IsStartCodeBeginning(p, left)) {
-                    break;
-                }
-                ++i;
-                continue;
-            }
-            if (p[0] != 0x00 || p[1] != 0x00 || p[2] != 0x01) {
-                ++i;
-                continue;
-            }
-            const uint8_t code = p[3];
-            if (code == kSequenceHeaderCode) {
-                if (left < kSequenceHeaderBytes) {
-                    break;
-                }
-                RewriteSequenceHeader(p);
-                i += kSequenceHeaderBytes;
-            } else if (code == kExtensionStartCode) {
-                if (left == kStartCodeLength) {
-                    break;  // the identifier decides; it has not come
-                }
-                if ((p[4] & kPictureExtensionIdentifierBit) == 0) {
-                    ++i;
-                } else if (left < kExtensionBytes) {
-                    break;
-                } else {
-                    RewritePictureCodingExtension(p, out.counters);
-                    i += kExtensionBytes;
-                }
-            } else if (code == kPictureStartCode) {
-                if (left < kPictureHeaderBytes) {
-                    break;
-                }
-                // temporal_reference: offset 4, then bits 7-6 of offset 5.
-                ++out.counters.pictureCount;
-                out.counters.temporalReference = int64_t{p[4]} * 4 + (p[5] >> 6);
-                i += kPictureHeaderBytes;
-            } else if (code == kGroupStartCode) {
-                if (left < kGroupHeaderBytes) {
-                    break;
-                }
-                out.counters.gopPictureBase = out.counters.pictureCount;
-                RewriteGopHeader(p, out.counters);
-                i += kGroupHeaderBytes;
-            } else {
-                ++i;
-            }
-        }
+        done = WalkChunk(block.get(), length, out.counters, handled);
     } catch (const Refusal& refusal) {
         out.refusal = refusal.message;
-        out.refusedAt = i;
-        out.stream.assign(s, s + n);
+        out.refusedAt = handled;
+        out.stream.assign(block.get(), block.get() + size);
         return out;
     }
-    const int64_t end = HeldBytesAreWritten(s + i, n - i) ? n : i;
-    out.stream.assign(s, s + end);
+    const int32_t end = HeldBytesAreWritten(block.get() + done, length - done) ? length : done;
+    out.stream.assign(block.get(), block.get() + end);
     return out;
 }
 

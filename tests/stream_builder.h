@@ -1,17 +1,31 @@
 // Small builders for the headers of an MPEG-2 video elementary stream, for
-// tests: each appends the start code and the bytes the converter reads.
+// tests: each appends the start code and the bytes the converter reads. And
+// the driver's way of scanning a stream in reads, on bytes in memory.
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <cstddef>
+#include <ostream>
 #include <utility>
 #include <vector>
 
 #include "stream/scanner.h"
 
 using Bytes = std::vector<uint8_t>;
+
+inline bool operator==(const StreamCounters& a, const StreamCounters& b)
+{
+    return a.pictureCount == b.pictureCount && a.temporalReference == b.temporalReference &&
+           a.gopPictureBase == b.gopPictureBase;
+}
+
+inline std::ostream& operator<<(std::ostream& out, const StreamCounters& c)
+{
+    return out << "{" << c.pictureCount << ", " << c.temporalReference << ", "
+               << c.gopPictureBase << "}";
+}
 
 inline void AppendStartCode(Bytes& s, uint8_t code)
 {
@@ -34,8 +48,7 @@ inline void AppendSequenceExtension(Bytes& s)
     s.insert(s.end(), {0x14, 0x8A, 0x00, 0x01, 0x00, 0x00});
 }
 
-// GOP header with a time code of zero, as encoders write it, and the given
-// closed_gop / broken_link flags.
+// GOP header with a time code of zero, as encoders write it.
 inline void AppendGopHeader(Bytes& s, bool closedGop, bool brokenLink)
 {
     AppendStartCode(s, 0xB8);
@@ -47,13 +60,12 @@ inline void AppendGopHeader(Bytes& s, bool closedGop, bool brokenLink)
 inline void AppendPictureHeader(Bytes& s, int temporalReference, int codingType)
 {
     AppendStartCode(s, 0x00);
-    s.push_back(static_cast<uint8_t>(temporalReference >> 2));
-    s.push_back(static_cast<uint8_t>(((temporalReference & 3) << 6) | (codingType << 3) | 0x7));
-    s.insert(s.end(), {0xFF, 0xF8});
+    s.insert(s.end(), {static_cast<uint8_t>(temporalReference >> 2),
+                       static_cast<uint8_t>(((temporalReference & 3) << 6) | (codingType << 3) | 7),
+                       0xFF, 0xF8});
 }
 
-// Picture coding extension (identifier 8): the given picture_structure and
-// top_field_first / repeat_first_field, progressive_frame 1.
+// Picture coding extension (identifier 8), progressive_frame 1.
 inline void AppendPictureCodingExtension(Bytes& s, int pictureStructure, bool topFieldFirst,
                                          bool repeatFirstField)
 {
@@ -64,7 +76,7 @@ inline void AppendPictureCodingExtension(Bytes& s, int pictureStructure, bool to
                        0x80});
 }
 
-// One slice start code and some coded bytes that hold no start code.
+// One slice start code and coded bytes that hold no start code.
 inline void AppendSlice(Bytes& s, int codedBytes)
 {
     AppendStartCode(s, 0x01);
@@ -78,39 +90,27 @@ inline void AppendSequenceEnd(Bytes& s)
     AppendStartCode(s, 0xB7);
 }
 
-// top_field_first and repeat_first_field of every picture coding extension
-// in the stream, in stream order, as pairs (tff, rff).
-inline std::vector<std::pair<int, int>> ReadPulldownFlags(const Bytes& s)
-{
-    std::vector<std::pair<int, int>> flags;
-    for (std::size_t i = 0; i + 8 <= s.size(); ++i) {
-        if (s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1 && s[i + 3] == 0xB5 && (s[i + 4] & 0x80)) {
-            flags.emplace_back(s[i + 7] >> 7, (s[i + 7] >> 1) & 1);
-        }
-    }
-    return flags;
-}
+using ChunkFunction = int32_t (*)(uint8_t* chunk, int32_t length, StreamCounters& counters);
 
-// Scans the bytes as the driver does: the held-back bytes of each chunk go
-// in front of the next one; at the end the held bytes that are only the
-// beginning of a start code are kept. Every chunk lives in a buffer of its
-// exact size, so a read past it is caught by the address sanitizer.
-inline Bytes ScanInPieces(const Bytes& input, const std::vector<std::size_t>& cuts,
-                   StreamCounters& counters)
+// Scans the bytes as the driver does, with `scan`: the held-back bytes of
+// each chunk go in front of the next one; at the end the held bytes that are
+// only the beginning of a start code are kept. Every chunk lives in a buffer
+// of its exact size, so a read past it is caught by the address sanitizer.
+inline Bytes ScanInPieces(const Bytes& input, std::vector<std::size_t> cuts,
+                          StreamCounters& counters, ChunkFunction scan = ScanChunk)
 {
     Bytes output;
     Bytes held;
     std::size_t from = 0;
-    std::vector<std::size_t> ends = cuts;
-    ends.push_back(input.size());
-    for (std::size_t end : ends) {
+    cuts.push_back(input.size());
+    for (std::size_t end : cuts) {
         end = std::min(std::max(end, from), input.size());
         const std::size_t length = held.size() + (end - from);
-        std::unique_ptr<uint8_t[]> chunk(new uint8_t[length]);  // no spare capacity
+        std::unique_ptr<uint8_t[]> chunk(new uint8_t[length]);
         std::copy(held.begin(), held.end(), chunk.get());
         std::copy(input.begin() + from, input.begin() + end, chunk.get() + held.size());
         from = end;
-        const int32_t done = ScanChunk(chunk.get(), static_cast<int32_t>(length), counters);
+        const int32_t done = scan(chunk.get(), static_cast<int32_t>(length), counters);
         output.insert(output.end(), chunk.get(), chunk.get() + done);
         held.assign(chunk.get() + done, chunk.get() + length);
     }
@@ -124,9 +124,10 @@ inline Bytes ScanWhole(const Bytes& input, StreamCounters& counters)
     return ScanInPieces(input, {}, counters);
 }
 
-// A film-style stream: sequence header, then GOPs of `gopLength` pictures in
-// coded order I P B B P B B ..., each with its picture coding extension
-// (top_field_first 1, repeat_first_field 0) and a slice.
+// A film-style stream: GOPs of `gopLength` pictures in coded order
+// I P B B P B B ..., each GOP after a sequence header, each picture with its
+// picture coding extension (top_field_first 1, repeat_first_field 0) and a
+// slice.
 inline Bytes MakeFilmStream(int gops, int gopLength, uint8_t frameRateCode)
 {
     Bytes s;
@@ -135,7 +136,7 @@ inline Bytes MakeFilmStream(int gops, int gopLength, uint8_t frameRateCode)
         AppendSequenceExtension(s);
         AppendGopHeader(s, g == 0, false);
         // Coded order: I0, then P(k+3) B(k+1) B(k+2) ...
-        std::vector<std::pair<int, int>> coded = {{0, 1}};
+        std::vector<std::pair<int, int>> coded = {{0, 1}};  // temporal_reference, type
         for (int k = 0; k < gopLength - 1;) {
             const int p = std::min(k + 3, gopLength - 1);
             coded.push_back({p, 2});
