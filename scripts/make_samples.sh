@@ -7,79 +7,77 @@
 #                   (a stream to refuse)
 # The film samples have B-pictures and GOPs of 15 (open after the first),
 # progressive_sequence 0 and, for every picture, picture_structure 3 (frame
-# picture), progressive_frame 1, top_field_first 1 and repeat_first_field 0;
-# the script checks that before it keeps them. With the same tool versions
-# the output is the same byte for byte.
+# picture), progressive_frame 1, top_field_first 1 and repeat_first_field 0.
+# Film at 23.976 fps as other encoders code it, 48 frames each (2 s; a
+# multiple of 4, so the pulldown cadence ends on a whole cycle):
+#   ffmpeg_default.m2v         ffmpeg mpeg2video as it comes, 320x192:
+#                              progressive_sequence 1, no B-pictures
+#   ffmpeg_interlaced_bff.m2v  interlaced coding (field DCT and prediction),
+#                              bottom field first: progressive_sequence 0,
+#                              every picture progressive_frame 0 and
+#                              top_field_first 0; B-pictures
+#   ffmpeg_422.m2v             4:2:2 (chroma_format 2), progressive_sequence 1
+#   mpeg2enc_generic.m2v       mpeg2enc's generic MPEG-2 (-f 3): progressive_sequence 1
+#   mpeg1.m1v                  ffmpeg mpeg1video, 352x240 (a stream to refuse)
+#   progressive_240.m2v        ffmpeg mpeg2video, 320x240, progressive_sequence 1:
+#                              240 lines are 15 macroblock rows as a progressive
+#                              sequence, 16 as an interlaced one (a stream to refuse)
+# The script checks every header that matters before it keeps a sample. With
+# the same tool versions the output is the same byte for byte.
 # Needs ffmpeg and mjpegtools (mpeg2enc) from Debian.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=tests/lib.sh
+. tests/lib.sh
 
 for tool in ffmpeg mpeg2enc od awk; do
   command -v "$tool" >/dev/null || { echo "make_samples: $tool not found" >&2; exit 1; }
 done
 
 readonly frames=72                  # 3 seconds of film
-readonly max_sample_bytes=614400    # 600 KiB
+readonly short_frames=48            # 2 seconds
 mkdir -p samples
 
 # yuv4mpeg test pattern at the given rate on standard output.
-pattern() {  # size rate count
+pattern() {  # size rate count [pixel format]
   ffmpeg -v error -nostdin -f lavfi -i "testsrc2=size=$1:rate=$2" \
-    -frames:v "$3" -pix_fmt yuv420p -f yuv4mpegpipe -
+    -frames:v "$3" -pix_fmt "${4:-yuv420p}" -f yuv4mpegpipe -
 }
 
-# Prints one line per header that matters, from the stream's bytes
-# (ISO/IEC 13818-2 6.2.2.1, 6.2.2.3, 6.2.3, 6.2.3.1):
-#   seq <frame_rate_code>
-#   seqext <progressive_sequence>
-#   pic <picture_structure> <top_field_first> <repeat_first_field> <progressive_frame>
-#   gop
-describe() {  # file
-  od -An -v -tu1 -w1 "$1" | awk '
-    { b[n++] = $1 }
-    END {
-      for (i = 0; i + 8 < n; i++) {
-        if (b[i] != 0 || b[i + 1] != 0 || b[i + 2] != 1) continue
-        code = b[i + 3]; id = int(b[i + 4] / 16)
-        if (code == 179) {                    # 0xB3 sequence header
-          print "seq", b[i + 7] % 16
-        } else if (code == 181 && id == 1) {  # 0xB5, sequence extension
-          print "seqext", int(b[i + 5] / 8) % 2
-        } else if (code == 181 && id == 8) {  # 0xB5, picture coding extension
-          print "pic", b[i + 6] % 4, int(b[i + 7] / 128), int(b[i + 7] / 2) % 2, int(b[i + 8] / 128)
-        } else if (code == 184) {             # 0xB8 group of pictures
-          print "gop"
-        }
-      }
-    }'
-}
-
-check_film() {  # file frame_rate_code
-  local file=$1 code=$2 summary size
-  summary=$(describe "$file")
+# Keeps a sample only if each kind of header in it always reads as given
+# (describe's lines without the offset, e.g. "seq 1 480": 23.976 fps, 480
+# lines), no other kind but GOP headers occurs, there is one picture coding
+# extension per frame where one is given, and the file is small enough.
+check() {  # file frames max_KiB header_line...
+  local file=$1 count=$2 max=$(($3 * 1024)) summary size pictures=0
+  shift 3
+  summary=$(describe "$file" | cut -d' ' -f2- | grep -vx gop)
   size=$(stat -c %s "$file")
-  local bad=0
-  [ "$(grep -c '^seq ' <<<"$summary")" -ge 1 ] || bad=1
-  if grep '^seq ' <<<"$summary" | grep -qv "^seq $code\$"; then bad=1; fi
-  if grep '^seqext ' <<<"$summary" | grep -qv '^seqext 0$'; then bad=1; fi
-  [ "$(grep -c '^pic 3 1 0 1$' <<<"$summary")" -eq "$frames" ] || bad=1
-  [ "$(grep -c '^pic ' <<<"$summary")" -eq "$frames" ] || bad=1
-  [ "$size" -le "$max_sample_bytes" ] || bad=1
-  if [ "$bad" -ne 0 ]; then
-    echo "make_samples: $file is not the stream wanted ($size bytes):" >&2
+  [[ " $* " == *" pic "* ]] && pictures=$count
+  if [ "$(sort -u <<<"$summary")" != "$(printf '%s\n' "$@" | sort)" ] ||
+    [ "$(grep -c '^pic ' <<<"$summary")" -ne "$pictures" ] || [ "$size" -gt "$max" ]; then
+    echo "make_samples: $file is not the stream wanted ($size bytes, want at most $max):" >&2
     sort <<<"$summary" | uniq -c >&2
     exit 1
   fi
-  echo "$file: $size bytes, $frames frame pictures in $(grep -c '^gop$' <<<"$summary") GOPs"
+  echo "$file: $size bytes, $(grep -c '^seq ' <<<"$summary") sequence headers, $(grep -c '^pic ' <<<"$summary") frame pictures"
 }
 
+# ffmpeg's encoder on 23.976 fps film: the short pattern in the given size
+# and pixel format, coded with the encoder's defaults but for the options
+# given.
+ffmpeg_film() {  # output size pixel_format encoder [encoder options...]
+  pattern "$2" 24000/1001 "$short_frames" "$3" |
+    ffmpeg -v error -nostdin -f yuv4mpegpipe -i - -c:v "$4" \
+      -threads 1 -fflags +bitexact -flags +bitexact "${@:5}" -f "$4" -y "$1"
+}
 # mpeg2enc: -f 8 DVD profile, -F frame rate code (1 = 23.976, 2 = 24),
 # -I 0 progressive frames, -a 2 4:3, -n n NTSC, -g/-G GOP of 15 pictures,
 # -R 2 two B-pictures between reference pictures, -b peak kbit/s.
 film() {  # output rate frame_rate_code
   pattern 720x480 "$2" "$frames" |
     mpeg2enc -v 0 -f 8 -F "$3" -I 0 -a 2 -n n -g 15 -G 15 -R 2 -b 1200 -o "$1"
-  check_film "$1" "$3"
+  check "$1" "$frames" 600 "seq $3 480" "seqext 0 1" "pic 3 1 0 1 1 1"
 }
 
 film samples/film_23976.m2v 24000/1001 1
@@ -88,8 +86,31 @@ film samples/film_24.m2v 24 2
 pattern 352x288 25 25 |
   ffmpeg -v error -nostdin -f yuv4mpegpipe -i - -c:v mpeg2video -b:v 600k -g 15 -bf 2 \
     -threads 1 -fflags +bitexact -flags +bitexact -f mpeg2video -y samples/pal_25.m2v
-if ! describe samples/pal_25.m2v | grep -qx 'seq 3'; then
-  echo "make_samples: samples/pal_25.m2v has no 25 fps sequence header" >&2
-  exit 1
-fi
-echo "samples/pal_25.m2v: $(stat -c %s samples/pal_25.m2v) bytes"
+check samples/pal_25.m2v 25 600 "seq 3 288" "seqext 1 1" "pic 3 0 0 1 1 1"
+
+# The header lines below: frame_rate_code 1 (23.976) and the vertical size;
+# progressive_sequence and chroma_format (1 4:2:0, 2 4:2:2); picture_structure
+# 3, then top_field_first, repeat_first_field, progressive_frame,
+# frame_pred_frame_dct and chroma_420_type of every picture. -q:v 10 (a fixed
+# quantiser) keeps the B-picture samples small.
+ffmpeg_film samples/ffmpeg_default.m2v 320x192 yuv420p mpeg2video
+check samples/ffmpeg_default.m2v "$short_frames" 150 "seq 1 192" "seqext 1 1" "pic 3 0 0 1 1 1"
+
+ffmpeg_film samples/ffmpeg_interlaced_bff.m2v 320x192 yuv420p mpeg2video \
+  -bf 2 -q:v 10 -flags +bitexact+ildct+ilme -top 0
+check samples/ffmpeg_interlaced_bff.m2v "$short_frames" 150 "seq 1 192" "seqext 0 1" "pic 3 0 0 0 0 0"
+
+ffmpeg_film samples/ffmpeg_422.m2v 320x192 yuv422p mpeg2video -bf 2 -q:v 10
+check samples/ffmpeg_422.m2v "$short_frames" 150 "seq 1 192" "seqext 1 2" "pic 3 0 0 1 1 0"
+
+# -f 3 generic MPEG-2, -F 1 23.976 fps, -b kbit/s (the generic profile has
+# no default rate).
+pattern 320x192 24000/1001 "$short_frames" |
+  mpeg2enc -v 0 -f 3 -F 1 -b 400 -o samples/mpeg2enc_generic.m2v
+check samples/mpeg2enc_generic.m2v "$short_frames" 150 "seq 1 192" "seqext 1 1" "pic 3 0 0 1 1 1"
+
+ffmpeg_film samples/mpeg1.m1v 352x240 yuv420p mpeg1video
+check samples/mpeg1.m1v "$short_frames" 150 "seq 1 240"
+
+ffmpeg_film samples/progressive_240.m2v 320x240 yuv420p mpeg2video
+check samples/progressive_240.m2v "$short_frames" 150 "seq 1 240" "seqext 1 1" "pic 3 0 0 1 1 1"
