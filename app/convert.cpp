@@ -66,49 +66,35 @@ int OpenDestination(const char* path, int input)
     return output;
 }
 
-int32_t ReadChunk(int input, uint8_t* at, const char* path)
+// What the file functions below need to know of the conversion in progress.
+struct FileEnds {
+    int input;
+    int output;
+    const char* path;
+    int64_t inputSize;
+};
+
+int32_t ReadFromInput(void* context, uint8_t* into, int32_t capacity)
 {
-    const int64_t got = FileRead(input, at, kReadSize);
+    const FileEnds& ends = *static_cast<const FileEnds*>(context);
+    const int64_t got = FileRead(ends.input, into, static_cast<std::size_t>(capacity));
     if (got < 0) {
-        Fatal("can't read %s\n", path);
+        Fatal("can't read %s\n", ends.path);
     }
     return static_cast<int32_t>(got);
 }
 
-void WriteChunk(int output, const uint8_t* from, int32_t count)
+void WriteToOutput(void* context, const uint8_t* bytes, int32_t count)
 {
-    if (count > 0 && !FileWrite(output, from, static_cast<std::size_t>(count))) {
+    const FileEnds& ends = *static_cast<const FileEnds*>(context);
+    if (!FileWrite(ends.output, bytes, static_cast<std::size_t>(count))) {
         Fatal("can't write output file\n");
     }
 }
 
-// Reads the whole input chunk by chunk, rewrites it in place and writes it.
-// Reads land at the buffer's midpoint; the bytes the scanner held back sit
-// just below it, so that they and the new bytes make one contiguous chunk.
-void ConvertStream(int input, int output, int64_t inputSize, const char* path)
+void ShowProgress(void* context, int64_t bytesDone)
 {
-    WorkBuffer buffer = AllocateWorkBuffer();
-    uint8_t* const mid = buffer.get() + kReadSize;
-    StreamCounters counters;
-    int64_t bytesDone = 0;
-    int32_t held = 0;
-
-    for (int32_t got = ReadChunk(input, mid, path); got != 0;
-         got = ReadChunk(input, mid, path)) {
-        uint8_t* const chunk = mid - held;
-        const int32_t length = held + got;
-        const int32_t done = ScanChunk(chunk, length, counters);
-        bytesDone += done;
-        WriteChunk(output, chunk, done);
-        held = length - done;
-        // The held bytes lie above their new place: a forward copy is safe,
-        // and memmove is too.
-        std::memmove(mid - held, chunk + done, static_cast<std::size_t>(held));
-        PrintProgress(bytesDone, inputSize);
-    }
-    // The start of a start code that the input ended before naming is data
-    // like any other; a header cut off by the end of the input is dropped.
-    WriteChunk(output, mid - held, CountHeldBytesToWrite(mid - held, held));
+    PrintProgress(bytesDone, static_cast<const FileEnds*>(context)->inputSize);
 }
 
 void CloseDestination(int output)
@@ -127,12 +113,47 @@ void CloseSource(int input, const char* path)
 
 }  // namespace
 
+// Reads land at the buffer's midpoint; the bytes the scanner held back sit
+// just below it, so that they and the new bytes make one contiguous chunk.
+void ConvertStream(ReadFunction read, WriteFunction write, ProgressFunction progress,
+                   void* context)
+{
+    WorkBuffer buffer = AllocateWorkBuffer();
+    uint8_t* const mid = buffer.get() + kReadSize;
+    StreamCounters counters;
+    int64_t bytesDone = 0;
+    int32_t held = 0;
+
+    for (int32_t got = read(context, mid, kReadSize); got != 0;
+         got = read(context, mid, kReadSize)) {
+        uint8_t* const chunk = mid - held;
+        const int32_t length = held + got;
+        const int32_t done = ScanChunk(chunk, length, counters);
+        bytesDone += done;
+        if (done > 0) {
+            write(context, chunk, done);
+        }
+        held = length - done;
+        // The held bytes lie above their new place: a forward copy is safe,
+        // and memmove is too.
+        std::memmove(mid - held, chunk + done, static_cast<std::size_t>(held));
+        progress(context, bytesDone);
+    }
+    // The start of a start code that the input ended before naming is data
+    // like any other; a header cut off by the end of the input is dropped.
+    const int32_t tail = CountHeldBytesToWrite(mid - held, held);
+    if (tail > 0) {
+        write(context, mid - held, tail);
+    }
+}
+
 void ConvertFile(const char* path)
 {
     const int input = OpenSource(path);
     const int64_t inputSize = TakeSourceSize(input, path);
     const int output = OpenDestination(path, input);
-    ConvertStream(input, output, inputSize, path);
+    FileEnds ends = {input, output, path, inputSize};
+    ConvertStream(ReadFromInput, WriteToOutput, ShowProgress, &ends);
     // Closed before the completion line: a failed close means the output may
     // be incomplete, and then the run must not look successful.
     CloseDestination(output);

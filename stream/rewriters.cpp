@@ -16,12 +16,28 @@ constexpr uint8_t kFrameRate24 = 2;
 // 23.976 -> 29.97 (code 4) and 24 -> 30 (code 5): both are +3.
 constexpr uint8_t kFrameRateRaise = 3;
 
+// Sequence extension, offset 5: progressive_sequence (bit 3); offset 6:
+// vertical_size_extension (bits 6-5), the two bits above the sequence
+// header's twelve of vertical_size_value (6.2.2.3).
+constexpr uint8_t kProgressiveSequence = 0x08;
+constexpr int kVerticalSizeExtensionShift = 5;
+constexpr int kVerticalSizeValueBits = 12;
+
+// Macroblocks are 16 lines high. In a frame picture of a sequence that is not
+// progressive, the rows are counted in pairs, one per field (6.3.3,
+// mb_height).
+constexpr int32_t kMacroblockLines = 16;
+
 // picture_structure (Table 6-14).
 constexpr uint8_t kFramePicture = 3;
 
-// Flags in offset 7 of the picture coding extension (6.2.3.1).
+// Picture coding extension, offset 7: top_field_first (bit 7),
+// repeat_first_field (bit 1), chroma_420_type (bit 0); offset 8:
+// progressive_frame (bit 7), 6.2.3.1.
 constexpr uint8_t kTopFieldFirst = 0x80;
 constexpr uint8_t kRepeatFirstField = 0x02;
+constexpr uint8_t kChroma420Type = 0x01;
+constexpr uint8_t kProgressiveFrame = 0x80;
 
 // time_code (Table 6-11) counts 30 frames per second here, for 29.97 too.
 constexpr int32_t kFramesPerSecond = 30;
@@ -50,10 +66,36 @@ void RewriteSequenceHeader(uint8_t* header)
     header[7] = static_cast<uint8_t>(header[7] + kFrameRateRaise);
 }
 
+void RewriteSequenceExtension(uint8_t* header, const StreamCounters& counters)
+{
+    if (!HasStartCode(header, kExtensionStartCode) ||
+        ExtensionIdentifier(header[4]) != kSequenceExtensionId) {
+        Fatal("non sequence extension data incomming\n");
+    }
+    if ((header[5] & kProgressiveSequence) == 0) {
+        return;
+    }
+    const int32_t vertical_size_extension = (header[6] >> kVerticalSizeExtensionShift) & 0x03;
+    const int32_t lines =
+        counters.verticalSizeValue | vertical_size_extension << kVerticalSizeValueBits;
+    // A progressive sequence has (lines + 15) / 16 macroblock rows, any
+    // other 2 * ((lines + 31) / 32): with a height that is not a multiple of
+    // 32 the two differ, and the slices would no longer fit the picture.
+    const int32_t progressiveRows = (lines + kMacroblockLines - 1) / kMacroblockLines;
+    const int32_t interlacedRows =
+        2 * ((lines + 2 * kMacroblockLines - 1) / (2 * kMacroblockLines));
+    if (progressiveRows != interlacedRows) {
+        Fatal("can't treat progressive sequence of %d lines\n", static_cast<int>(lines));
+    }
+    // In a progressive sequence repeat_first_field repeats whole frames
+    // (6.3.10); in any other it repeats one field, as pulldown needs.
+    header[5] = static_cast<uint8_t>(header[5] & ~kProgressiveSequence);
+}
+
 void RewritePictureCodingExtension(uint8_t* header, const StreamCounters& counters)
 {
     if (!HasStartCode(header, kExtensionStartCode) ||
-        (header[4] & kPictureExtensionIdentifierBit) == 0) {
+        ExtensionIdentifier(header[4]) != kPictureCodingExtensionId) {
         Fatal("non picture coding extension data incomming\n");
     }
     // Offset 6: f_code[1][1] (bits 7-4), intra_dc_precision (3-2),
@@ -64,24 +106,29 @@ void RewritePictureCodingExtension(uint8_t* header, const StreamCounters& counte
     }
     // temporal_reference numbers a GOP's pictures in display order (6.3.9),
     // so this is the picture's display position in the stream, modulo 4:
-    // the four pictures of one 3:2 cycle show 3, 2, 3 and 2 fields.
+    // the four pictures of one 3:2 cycle show top-bottom-top, bottom-top,
+    // bottom-top-bottom and top-bottom, whatever field order they were coded
+    // with.
+    static const uint8_t kCadence[4] = {
+        kTopFieldFirst | kRepeatFirstField,
+        0,
+        kRepeatFirstField,
+        kTopFieldFirst,
+    };
     const uint64_t phase =
         (counters.gopPictureBase + static_cast<uint64_t>(counters.temporalReference)) % 4;
-    uint8_t& flags = header[7];
-    switch (phase) {
-    case 0:  // top-bottom-top: repeat the first field
-        flags |= kRepeatFirstField;
-        break;
-    case 1:  // bottom-top
-        flags &= static_cast<uint8_t>(~kTopFieldFirst);
-        break;
-    case 2:  // bottom-top-bottom
-        flags &= static_cast<uint8_t>(~kTopFieldFirst);
-        flags |= kRepeatFirstField;
-        break;
-    default:  // top-bottom: as coded
-        break;
+    uint8_t flags = header[7] & static_cast<uint8_t>(~(kTopFieldFirst | kRepeatFirstField));
+    flags |= kCadence[phase];
+    // In a 4:2:0 stream chroma_420_type equals progressive_frame (6.3.10);
+    // in any other it is 0 and stays so.
+    if (counters.chromaFormat == kChroma420) {
+        flags |= kChroma420Type;
     }
+    header[7] = flags;
+    // A decoder repeats a field only of a progressive frame (6.3.10). The
+    // film frames are whole pictures taken at one instant; each is shown as
+    // two or three fields.
+    header[8] |= kProgressiveFrame;
 }
 
 void RewriteGopHeader(uint8_t* header, const StreamCounters& counters)

@@ -1,7 +1,8 @@
-// The three header rewriters. Each takes a pointer to the first 0x00 of its
-// start code with at least 8 writable bytes behind it, edits the header in
-// place, and ends the process with a message if the bytes are not what it
-// expects. They read the counters and never change them.
+// The header rewriters. Each takes a pointer to the first 0x00 of its start
+// code with its header's bytes behind it (kSequenceHeaderBytes and the like),
+// edits the header in place, and ends the process with a message if the
+// bytes are not what it expects. They read the counters and never change
+// them.
 #pragma once
 
 #include <cstdint>
@@ -12,9 +13,15 @@
 // becomes 5 (30). Any other rate is fatal.
 void RewriteSequenceHeader(uint8_t* header);
 
-// Picture coding extension of a frame picture: sets top_field_first and
-// repeat_first_field to the 3:2 pulldown cadence by the picture's display
-// position. A field picture is fatal.
+// Sequence extension: progressive_sequence is cleared, so that the pictures'
+// repeat_first_field repeats a field rather than a whole frame. Fatal when
+// clearing it would change the number of macroblock rows of a picture.
+void RewriteSequenceExtension(uint8_t* header, const StreamCounters& counters);
+
+// Picture coding extension of a frame picture: top_field_first and
+// repeat_first_field set to the 3:2 pulldown cadence by the picture's display
+// position, progressive_frame set, and chroma_420_type with it in a 4:2:0
+// stream. A field picture is fatal.
 void RewritePictureCodingExtension(uint8_t* header, const StreamCounters& counters);
 
 // GOP header: time_code recomputed from gopPictureBase at 30 frames per

@@ -1,8 +1,22 @@
 #include "stream/scanner.h"
 
+#include "stream/fatal.h"
 #include "stream/rewriters.h"
 #include "stream/start_code_search.h"
 #include "stream/start_codes.h"
+
+namespace {
+
+// An MPEG-1 stream (ISO/IEC 11172-2) has no sequence extension and no picture
+// coding extension: there is nothing to set the pulldown flags in.
+void RefuseMpeg1(const StreamCounters& counters)
+{
+    if (counters.sequenceExtensionDue) {
+        Fatal("can't treat MPEG-1 stream\n");
+    }
+}
+
+}  // namespace
 
 int32_t ScanChunk(uint8_t* chunk, int32_t length, StreamCounters& counters)
 {
@@ -30,29 +44,45 @@ int32_t ScanChunk(uint8_t* chunk, int32_t length, StreamCounters& counters)
             if (left < kSequenceHeaderBytes) {
                 return i;
             }
+            // Offsets 5 and 6: the low nibble and the low byte of
+            // vertical_size_value (6.2.2.1).
+            counters.verticalSizeValue = (p[5] & 0x0F) << 8 | p[6];
+            counters.sequenceExtensionDue = true;
             RewriteSequenceHeader(p);
             i += kSequenceHeaderBytes;
             break;
-        case kExtensionStartCode:
-            // The identifier decides whether this is a picture coding
-            // extension; without it nothing can be decided yet.
+        case kExtensionStartCode: {
+            // The identifier decides which extension this is; without it
+            // nothing can be decided yet.
             if (left == kStartCodeLength) {
                 return i;
             }
-            if ((p[4] & kPictureExtensionIdentifierBit) == 0) {
-                ++i;  // sequence, display and other extensions pass
-                break;
+            const uint8_t identifier = ExtensionIdentifier(p[4]);
+            if (identifier == kSequenceExtensionId) {
+                if (left < kSequenceExtensionBytes) {
+                    return i;
+                }
+                // Offset 5, bits 2-1: chroma_format (6.2.2.3).
+                counters.chromaFormat = (p[5] >> 1) & 0x03;
+                counters.sequenceExtensionDue = false;
+                RewriteSequenceExtension(p, counters);
+                i += kSequenceExtensionBytes;
+            } else if (identifier == kPictureCodingExtensionId) {
+                if (left < kPictureCodingExtensionBytes) {
+                    return i;
+                }
+                RewritePictureCodingExtension(p, counters);
+                i += kPictureCodingExtensionBytes;
+            } else {
+                ++i;  // display, quant matrix and the other extensions pass
             }
-            if (left < kExtensionBytes) {
-                return i;
-            }
-            RewritePictureCodingExtension(p, counters);
-            i += kExtensionBytes;
             break;
+        }
         case kPictureStartCode: {
             if (left < kPictureHeaderBytes) {
                 return i;
             }
+            RefuseMpeg1(counters);
             // temporal_reference: 10 bits, offset 4 then the top two bits of
             // offset 5 (6.2.3).
             const int64_t temporal_reference = (int64_t{p[4]} << 2) | (p[5] >> 6);
@@ -65,6 +95,7 @@ int32_t ScanChunk(uint8_t* chunk, int32_t length, StreamCounters& counters)
             if (left < kGroupHeaderBytes) {
                 return i;
             }
+            RefuseMpeg1(counters);
             counters.gopPictureBase = counters.pictureCount;
             RewriteGopHeader(p, counters);
             i += kGroupHeaderBytes;

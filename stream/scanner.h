@@ -8,7 +8,9 @@
 #include "stream/stream_counters.h"
 
 // Walks chunk[0, length), rewriting headers in place and updating counters.
-// Returns how many leading bytes are finished and may be written (0 to
+// An MPEG-1 stream (a GOP or picture header straight after a sequence
+// header, with no sequence extension) ends the process with a message, as
+// the rewriters' refusals do. Returns how many leading bytes are finished and may be written (0 to
 // length). The bytes after that (at most kMaxHeldBackBytes) are either a
 // recognised header not yet wholly inside the chunk, or the beginning of a
 // start code whose naming bytes have not arrived yet; the caller carries them

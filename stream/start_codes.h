@@ -14,18 +14,25 @@ constexpr uint8_t kSequenceHeaderCode = 0xB3;
 constexpr uint8_t kExtensionStartCode = 0xB5;
 constexpr uint8_t kGroupStartCode = 0xB8;
 
-// Bit 7 of the byte after an extension start code is the top bit of
-// extension_start_code_identifier (Table 6-2): it is set for identifier 8,
-// the picture coding extension, and for the reserved identifiers 9 to 15.
-constexpr uint8_t kPictureExtensionIdentifierBit = 0x80;
+// extension_start_code_identifier, the high nibble of the byte after an
+// extension start code (Table 6-2). Every other identifier (sequence display,
+// quant matrix, copyright, the scalable extensions, camera parameters, ITU-T)
+// is passed over.
+inline uint8_t ExtensionIdentifier(uint8_t byteAfterStartCode)
+{
+    return static_cast<uint8_t>(byteAfterStartCode >> 4);
+}
+constexpr uint8_t kSequenceExtensionId = 1;
+constexpr uint8_t kPictureCodingExtensionId = 8;
 
 // How many bytes from the first 0x00 of a start code must be at hand before
 // a header is counted or rewritten: the start code and the fields read.
-constexpr int kSequenceHeaderBytes = 8;  // through frame_rate_code
-constexpr int kExtensionBytes = 8;       // through repeat_first_field
-constexpr int kPictureHeaderBytes = 6;   // through temporal_reference
-constexpr int kGroupHeaderBytes = 8;     // through the whole time_code
+constexpr int kSequenceHeaderBytes = 8;       // through frame_rate_code
+constexpr int kSequenceExtensionBytes = 7;    // through vertical_size_extension
+constexpr int kPictureCodingExtensionBytes = 9;  // through progressive_frame
+constexpr int kPictureHeaderBytes = 6;        // through temporal_reference
+constexpr int kGroupHeaderBytes = 8;          // through the whole time_code
 
 // The most bytes the scanner ever leaves unfinished at the end of a chunk:
-// a header one byte short of its full size.
-constexpr int kMaxHeldBackBytes = 7;
+// the longest header one byte short of its full size.
+constexpr int kMaxHeldBackBytes = kPictureCodingExtensionBytes - 1;

@@ -40,16 +40,17 @@ check() {
   if "$@"; then pass; else fail "$name"; fi
 }
 
-# A small 24 fps stream: sequence header (frame_rate_code 2, aspect 2), a
-# closed GOP with time code 0, one picture (temporal_reference 0) with its
-# picture coding extension (top_field_first 1, repeat_first_field 0), a
-# slice and the sequence end code.
-hex_stream='000001b3 2d01e022 030d4820 000001b5 148a0001 0000 000001b8 00080040
-  00000100 000fff f8 000001b5 8fff f380 80 00000101 1122334455 000001b7'
+# A small 24 fps stream: sequence header (frame_rate_code 2, aspect 2) and
+# extension (progressive_sequence 0, 4:2:0), a closed GOP with time code 0,
+# one picture (temporal_reference 0) with its picture coding extension
+# (top_field_first 1, repeat_first_field 0, chroma_420_type 1,
+# progressive_frame 1), a slice and the sequence end code.
+hex_stream='000001b3 2d01e022 030d4820 000001b5 14820001 0000 000001b8 00080040
+  00000100 000fff f8 000001b5 8fff f381 80 00000101 1122334455 000001b7'
 # The same after conversion: frame_rate_code 5 (0x22 -> 0x25), and
-# repeat_first_field set on the first picture (0x80 -> 0x82).
-hex_converted='000001b3 2d01e025 030d4820 000001b5 148a0001 0000 000001b8 00080040
-  00000100 000fff f8 000001b5 8fff f382 80 00000101 1122334455 000001b7'
+# repeat_first_field set on the first picture (0x81 -> 0x83).
+hex_converted='000001b3 2d01e025 030d4820 000001b5 14820001 0000 000001b8 00080040
+  00000100 000fff f8 000001b5 8fff f383 80 00000101 1122334455 000001b7'
 from_hex() { printf "$(printf '%s' "$1" | tr -d ' \n' | sed 's/../\\x&/g')"; }
 
 from_hex "$hex_stream" > clip.m2v
@@ -110,7 +111,7 @@ from_hex "${hex_stream/e022/e023}" > pal.m2v
 run "25 fps" 1 $'sequence frame rate is not 24/23.976\n' pal.m2v
 check "nothing written for a refused first chunk" test ! -s pal_30i.m2v
 run "own output" 1 $'sequence frame rate is not 24/23.976\n' clip_30i.m2v
-from_hex "${hex_stream/f380/f180}" > field.m2v
+from_hex "${hex_stream/f381/f181}" > field.m2v
 run "field picture" 1 $'can\'t treat field structured picture\n' field.m2v
 
 # The output cannot be created.

@@ -35,6 +35,7 @@ TEST_F(ConvertFileTest, HeadersAcrossTheReadBoundaryAreHandledOnce)
 {
     Bytes header;
     AppendSequenceHeader(header, 1);
+    AppendSequenceExtension(header, true);
     AppendGopHeader(header, true, false);
     AppendPictureHeader(header, 0, 1);
     AppendPictureCodingExtension(header, 3, true, false);

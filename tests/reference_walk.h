@@ -1,11 +1,12 @@
 // The scanner's walk written plainly, to hold ScanChunk against: the unit
-// tests, the fuzz target and the benchmark share it. It holds back and steps
-// over the four headers as ScanChunk does, but finds each start code prefix
+// tests, the fuzz target and the benchmark share it. It holds back, counts
+// and steps over the five headers as ScanChunk does, but finds each start code prefix
 // with the search it is given, by default one position at a time.
 #pragma once
 
 #include <cstdint>
 
+#include "stream/fatal.h"
 #include "stream/rewriters.h"
 #include "stream/start_codes.h"
 #include "stream/stream_counters.h"
@@ -43,9 +44,12 @@ int32_t WalkChunk(uint8_t* chunk, int32_t length, StreamCounters& counters, int3
         if (left < kStartCodeLength || (extension && left == kStartCodeLength)) {
             return i;  // the naming byte, or an extension's identifier, is still to come
         }
-        const bool pictureExtension = extension && (p[4] & kPictureExtensionIdentifierBit) != 0;
+        const int identifier = extension ? p[4] >> 4 : 0;
+        const bool sequenceExtension = identifier == kSequenceExtensionId;
+        const bool pictureExtension = identifier == kPictureCodingExtensionId;
         const int32_t size = p[3] == kSequenceHeaderCode ? kSequenceHeaderBytes
-                             : pictureExtension          ? kExtensionBytes
+                             : sequenceExtension         ? kSequenceExtensionBytes
+                             : pictureExtension          ? kPictureCodingExtensionBytes
                              : p[3] == kPictureStartCode ? kPictureHeaderBytes
                              : p[3] == kGroupStartCode   ? kGroupHeaderBytes
                                                          : 0;  // passed over
@@ -57,10 +61,18 @@ int32_t WalkChunk(uint8_t* chunk, int32_t length, StreamCounters& counters, int3
             return i;
         }
         handled = i;
-        if (p[3] == kSequenceHeaderCode) {
+        if (p[3] == kSequenceHeaderCode) {  // vertical_size_value: 6.2.2.1
+            counters.verticalSizeValue = (p[5] & 0x0F) * 256 + p[6];
+            counters.sequenceExtensionDue = true;
             RewriteSequenceHeader(p);
+        } else if (sequenceExtension) {  // chroma_format: 6.2.2.3
+            counters.chromaFormat = (p[5] >> 1) & 3;
+            counters.sequenceExtensionDue = false;
+            RewriteSequenceExtension(p, counters);
         } else if (pictureExtension) {
             RewritePictureCodingExtension(p, counters);
+        } else if (counters.sequenceExtensionDue) {
+            Fatal("can't treat MPEG-1 stream\n");
         } else if (p[3] == kGroupStartCode) {
             counters.gopPictureBase = counters.pictureCount;
             RewriteGopHeader(p, counters);

@@ -16,9 +16,18 @@ Bytes SequenceHeaderBytes(uint8_t offset7)
     return {0x00, 0x00, 0x01, 0xB3, 0x2D, 0x01, 0xE0, offset7};
 }
 
-Bytes ExtensionBytes(uint8_t structure, uint8_t offset7)
+Bytes ExtensionBytes(uint8_t structure, uint8_t offset7, uint8_t offset8 = 0x80)
 {
-    return {0x00, 0x00, 0x01, 0xB5, 0x8F, 0xFF, static_cast<uint8_t>(0xF0 | structure), offset7};
+    return {0x00, 0x00, 0x01, 0xB5, 0x8F, 0xFF, static_cast<uint8_t>(0xF0 | structure), offset7,
+            offset8};
+}
+
+// Sequence extension with progressive_sequence, chroma_format 1 and the
+// given vertical_size_extension.
+Bytes SequenceExtensionBytes(bool progressive, int verticalSizeExtension)
+{
+    return {0x00, 0x00, 0x01, 0xB5, 0x14, static_cast<uint8_t>(0x82 | (progressive ? 0x08 : 0)),
+            static_cast<uint8_t>(verticalSizeExtension << 5)};
 }
 
 TEST(RewriteSequenceHeader, RaisesFilmRatesAndKeepsTheAspectRatio)
@@ -42,6 +51,11 @@ TEST(RewriteDeathTest, EachRefusalEndsTheRunWithItsMessage)
         RewritePictureCodingExtension(h, StreamCounters{});
     };
     const Rewrite gop = [](uint8_t* h) { RewriteGopHeader(h, StreamCounters{}); };
+    const Rewrite sequenceExtension = [](uint8_t* h) {
+        StreamCounters counters;
+        counters.verticalSizeValue = 240;
+        RewriteSequenceExtension(h, counters);
+    };
     const char* const notSequence = "^non sequence header data incomming\n$";
     const char* const notExtension = "^non picture coding extension data incomming\n$";
     const Bytes gopHeader = {0x00, 0x00, 0x01, 0xB8, 0x00, 0x08, 0x00, 0x00};
@@ -55,8 +69,11 @@ TEST(RewriteDeathTest, EachRefusalEndsTheRunWithItsMessage)
         {"GOP header as sequence header", gopHeader, sequence, notSequence},
         {"prefix 00 00 02", {0x00, 0x00, 0x02, 0xB3, 0x2D, 0x01, 0xE0, 0x22}, sequence,
          notSequence},
-        {"sequence extension", {0x00, 0x00, 0x01, 0xB5, 0x14, 0x8A, 0x00, 0x01}, extension,
+        {"sequence extension", SequenceExtensionBytes(true, 0), extension, notExtension},
+        {"extension 9", {0x00, 0x00, 0x01, 0xB5, 0x9F, 0xFF, 0xF3, 0x80, 0x80}, extension,
          notExtension},
+        {"picture coding extension as sequence extension", ExtensionBytes(3, 0x80),
+         sequenceExtension, "^non sequence extension data incomming\n$"},
         {"GOP header as extension", gopHeader, extension, notExtension},
         {"sequence header as GOP header", SequenceHeaderBytes(0x22), gop,
          "^non gop header data\n$"},
@@ -72,36 +89,61 @@ TEST(RewriteDeathTest, EachRefusalEndsTheRunWithItsMessage)
                          ExtensionBytes(static_cast<uint8_t>(structure), 0x80), extension,
                          "^can't treat field structured picture\n$"});
     }
+    // 240 lines: 15 macroblock rows progressive, 16 otherwise; 240 + 4096
+    // from vertical_size_extension 1 does not fit either.
+    cases.push_back({"240 lines", SequenceExtensionBytes(true, 0), sequenceExtension,
+                     "^can't treat progressive sequence of 240 lines\n$"});
+    cases.push_back({"4336 lines", SequenceExtensionBytes(true, 1), sequenceExtension,
+                     "^can't treat progressive sequence of 4336 lines\n$"});
     for (Case& c : cases) {
         EXPECT_EXIT(c.rewrite(c.header.data()), testing::ExitedWithCode(1), c.message) << c.what;
+    }
+}
+
+// progressive_sequence is cleared where the macroblock rows stay the same:
+// heights that are multiples of 32, and no height before a sequence header.
+TEST(RewriteSequenceExtension, ClearsProgressiveSequenceWhereTheRowsStay)
+{
+    for (const int32_t lines : {0, 480, 576, 1088, 1080}) {
+        for (const bool progressive : {false, true}) {
+            StreamCounters counters;
+            counters.verticalSizeValue = lines;
+            Bytes h = SequenceExtensionBytes(progressive, 0);
+            RewriteSequenceExtension(h.data(), counters);
+            EXPECT_EQ(h, SequenceExtensionBytes(false, 0)) << lines << " lines";
+        }
     }
 }
 
 TEST(RewritePictureCodingExtension, SetsTheCadenceByDisplayPositionAndKeepsOtherBits)
 {
     // The display position is the GOP base plus temporal_reference: 14 plus
-    // 2, 3, 0 and 1 give phases 0 to 3. -1: the input's own flag, so the
-    // picture after fourteen (tref 1) is left as coded.
-    struct Case {
-        int64_t temporalReference;
-        int tff;
-        int rff;
-    };
-    const Case cases[] = {{2, -1, 1}, {3, 0, -1}, {0, 0, 1}, {1, -1, -1}};
-    for (const Case& c : cases) {
-        // Every combination of the two flags with every other bit 0 or 1.
-        for (uint8_t others : {0x00, 0x7D}) {
-            for (int tff = 0; tff < 2; ++tff) {
-                for (int rff = 0; rff < 2; ++rff) {
-                    Bytes h = ExtensionBytes(3, static_cast<uint8_t>(others | tff << 7 | rff << 1));
-                    const StreamCounters counters = {0, c.temporalReference, 14};
-                    RewritePictureCodingExtension(h.data(), counters);
-                    const int newTff = c.tff < 0 ? tff : c.tff;
-                    const int newRff = c.rff < 0 ? rff : c.rff;
-                    const auto after = static_cast<uint8_t>(others | newTff << 7 | newRff << 1);
-                    EXPECT_EQ(h, ExtensionBytes(3, after))
-                        << "tref " << c.temporalReference << ", tff " << tff << ", rff " << rff;
-                }
+    // 2, 3, 0 and 1 give phases 0 to 3. Whatever the input's own
+    // top_field_first and repeat_first_field, they become (1,1), (0,0),
+    // (0,1), (1,0), and the frame is progressive.
+    const int64_t temporalReferences[] = {2, 3, 0, 1};
+    const uint8_t cadence[] = {0x82, 0x00, 0x02, 0x80};
+    for (int phase = 0; phase < 4; ++phase) {
+        for (int input = 0; input < 64; ++input) {
+            // Every combination of tff, rff, chroma_420_type, and the other
+            // bits of offset 7 and progressive_frame with the rest of
+            // offset 8, all 0 or all 1.
+            const auto others7 = static_cast<uint8_t>(input & 8 ? 0x7C : 0x00);
+            const auto offset7 = static_cast<uint8_t>(others7 | (input & 1 ? 0x80 : 0) |
+                                                      (input & 2 ? 0x02 : 0) | (input & 4 ? 1 : 0));
+            const auto offset8 = static_cast<uint8_t>((input & 16 ? 0x80 : 0) | (input & 32 ? 0x7F : 0));
+            for (const int chromaFormat : {1, 2, 3}) {
+                StreamCounters counters;
+                counters.temporalReference = temporalReferences[phase];
+                counters.gopPictureBase = 14;
+                counters.chromaFormat = chromaFormat;
+                Bytes h = ExtensionBytes(3, offset7, offset8);
+                RewritePictureCodingExtension(h.data(), counters);
+                const uint8_t chroma420 = chromaFormat == 1 ? 1 : (offset7 & 1);
+                EXPECT_EQ(h, ExtensionBytes(3, static_cast<uint8_t>(others7 | cadence[phase] | chroma420),
+                                            static_cast<uint8_t>(offset8 | 0x80)))
+                    << "phase " << phase << ", offset 7 " << int{offset7} << ", chroma "
+                    << chromaFormat;
             }
         }
     }

@@ -1,6 +1,6 @@
 // Small builders for the headers of an MPEG-2 video elementary stream, for
 // tests: each appends the start code and the bytes the converter reads. And
-// the driver's way of scanning a stream in reads, on bytes in memory.
+// the program's conversion loop on bytes in memory.
 #pragma once
 
 #include <algorithm>
@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/convert.h"
 #include "stream/scanner.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -18,13 +19,16 @@ using Bytes = std::vector<uint8_t>;
 inline bool operator==(const StreamCounters& a, const StreamCounters& b)
 {
     return a.pictureCount == b.pictureCount && a.temporalReference == b.temporalReference &&
-           a.gopPictureBase == b.gopPictureBase;
+           a.gopPictureBase == b.gopPictureBase && a.chromaFormat == b.chromaFormat &&
+           a.verticalSizeValue == b.verticalSizeValue &&
+           a.sequenceExtensionDue == b.sequenceExtensionDue;
 }
 
 inline std::ostream& operator<<(std::ostream& out, const StreamCounters& c)
 {
     return out << "{" << c.pictureCount << ", " << c.temporalReference << ", "
-               << c.gopPictureBase << "}";
+               << c.gopPictureBase << ", chroma " << c.chromaFormat << ", lines "
+               << c.verticalSizeValue << (c.sequenceExtensionDue ? ", extension due}" : "}");
 }
 
 inline void AppendStartCode(Bytes& s, uint8_t code)
@@ -41,11 +45,14 @@ inline void AppendSequenceHeader(Bytes& s, uint8_t frameRateCode)
                        0x48, 0x20});
 }
 
-// Sequence extension (identifier 1): progressive_sequence 0, 4:2:0.
-inline void AppendSequenceExtension(Bytes& s)
+// Sequence extension (identifier 1), Main Profile at Main Level:
+// progressive_sequence as given, chroma_format 1 (4:2:0) unless given.
+inline void AppendSequenceExtension(Bytes& s, bool progressiveSequence = false, int chromaFormat = 1)
 {
     AppendStartCode(s, 0xB5);
-    s.insert(s.end(), {0x14, 0x8A, 0x00, 0x01, 0x00, 0x00});
+    s.insert(s.end(), {0x14,
+                       static_cast<uint8_t>(0x80 | (progressiveSequence ? 0x08 : 0) | chromaFormat << 1),
+                       0x00, 0x01, 0x00, 0x00});
 }
 
 // GOP header with a time code of zero, as encoders write it.
@@ -90,38 +97,52 @@ inline void AppendSequenceEnd(Bytes& s)
     AppendStartCode(s, 0xB7);
 }
 
-using ChunkFunction = int32_t (*)(uint8_t* chunk, int32_t length, StreamCounters& counters);
-
-// Scans the bytes as the driver does, with `scan`: the held-back bytes of
-// each chunk go in front of the next one; at the end the held bytes that are
-// only the beginning of a start code are kept. Every chunk lives in a buffer
-// of its exact size, so a read past it is caught by the address sanitizer.
-inline Bytes ScanInPieces(const Bytes& input, std::vector<std::size_t> cuts,
-                          StreamCounters& counters, ChunkFunction scan = ScanChunk)
-{
-    Bytes output;
-    Bytes held;
+// Converts the bytes with the program's own loop, the reads ending at the
+// given offsets (in rising order; each read at most the loop's capacity).
+struct Pieces {
+    const Bytes& input;
+    std::vector<std::size_t> cuts;
     std::size_t from = 0;
-    cuts.push_back(input.size());
-    for (std::size_t end : cuts) {
-        end = std::min(std::max(end, from), input.size());
-        const std::size_t length = held.size() + (end - from);
-        std::unique_ptr<uint8_t[]> chunk(new uint8_t[length]);
-        std::copy(held.begin(), held.end(), chunk.get());
-        std::copy(input.begin() + from, input.begin() + end, chunk.get() + held.size());
-        from = end;
-        const int32_t done = scan(chunk.get(), static_cast<int32_t>(length), counters);
-        output.insert(output.end(), chunk.get(), chunk.get() + done);
-        held.assign(chunk.get() + done, chunk.get() + length);
+    std::size_t nextCut = 0;
+    Bytes output;
+};
+
+inline int32_t ReadPiece(void* context, uint8_t* into, int32_t capacity)
+{
+    Pieces& p = *static_cast<Pieces*>(context);
+    while (p.nextCut < p.cuts.size() && p.cuts[p.nextCut] <= p.from) {
+        ++p.nextCut;
     }
-    const int32_t tail = CountHeldBytesToWrite(held.data(), static_cast<int32_t>(held.size()));
-    output.insert(output.end(), held.begin(), held.begin() + tail);
-    return output;
+    std::size_t end = p.nextCut < p.cuts.size() ? p.cuts[p.nextCut] : p.input.size();
+    end = std::min(end, p.input.size());
+    const std::size_t n = std::min(end - p.from, static_cast<std::size_t>(capacity));
+    std::copy_n(p.input.begin() + static_cast<std::ptrdiff_t>(p.from), n, into);
+    p.from += n;
+    return static_cast<int32_t>(n);
 }
 
-inline Bytes ScanWhole(const Bytes& input, StreamCounters& counters)
+inline void WritePiece(void* context, const uint8_t* bytes, int32_t count)
 {
-    return ScanInPieces(input, {}, counters);
+    Bytes& output = static_cast<Pieces*>(context)->output;
+    output.insert(output.end(), bytes, bytes + count);
+}
+
+inline void IgnoreProgress(void*, int64_t) {}
+
+inline Bytes ScanInPieces(const Bytes& input, std::vector<std::size_t> cuts)
+{
+    Pieces pieces{input, std::move(cuts), 0, 0, {}};
+    ConvertStream(ReadPiece, WritePiece, IgnoreProgress, &pieces);
+    return pieces.output;
+}
+
+// The bytes in one chunk, as the loop writes them at the end of the input.
+inline Bytes ScanWhole(Bytes input, StreamCounters& counters)
+{
+    const int32_t length = static_cast<int32_t>(input.size());
+    const int32_t done = ScanChunk(input.data(), length, counters);
+    input.resize(static_cast<std::size_t>(done + CountHeldBytesToWrite(input.data() + done, length - done)));
+    return input;
 }
 
 // A film-style stream: GOPs of `gopLength` pictures in coded order
