@@ -24,19 +24,20 @@ missing() {  # tool...
   for tool; do command -v "$tool" >/dev/null || echo "$tool"; done
 }
 
-skip() {  # what is missing
+skip() {  # missing_tools note
+  local tools=${1//$'\n'/ }
   if [ "${CI:-}" = "true" ]; then
-    echo "e2e: FAILED: $1 not installed, and CI=true requires it" >&2
+    echo "e2e: FAILED: $tools not installed, and CI=true requires it ($2)" >&2
     exit 1
   fi
   echo "######################################################################" >&2
-  echo "e2e: SKIPPED: $1 not installed" >&2
+  echo "e2e: SKIPPED: $tools not installed ($2)" >&2
   echo "######################################################################" >&2
   exit 77
 }
 
 lacking=$(missing ffmpeg ffprobe od awk dd)
-[ -z "$lacking" ] || skip "$(echo "$lacking" | tr '\n' ' ')(apt-get install ffmpeg)"
+[ -z "$lacking" ] || skip "$lacking" "apt-get install ffmpeg"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -310,5 +311,5 @@ if [ "$failures" -ne 0 ]; then
   exit 1
 fi
 [ -z "$dvd_lacking" ] ||
-  skip "$(echo "$dvd_lacking" | tr '\n' ' ')(apt-get install mjpegtools dvdauthor); every other check passed, the DVD chain did not run"
+  skip "$dvd_lacking" "apt-get install mjpegtools dvdauthor; every other check passed, the DVD chain did not run"
 echo "e2e: all checks passed"
