@@ -231,7 +231,6 @@ else
       fail "judge: could not make $what"
     fi
   done <<'EOF'
-the unconverted input|input||||rate
 the unconverted input|input||||cadence
 frame_rate_code back to 23.976|seq|1|7|5|rate
 progressive_sequence set again|seqext|1|5|8|progressive_sequence
@@ -242,7 +241,6 @@ the first picture's chroma_420_type flipped|pic|1|7|1|chroma_420_type
 a byte of the first picture's slices flipped|pic|1|400|255|pictures
 EOF
 fi
-
 
 # --- refusals
 rate_message='sequence frame rate is not 24/23.976'
