@@ -11,7 +11,7 @@
 // start codes back to back.
 //
 // ScanChunk is the scanner itself. The other rows walk the same chunks with
-// the plain walk of tests/reference_walk.h, which handles and rewrites the
+// the plain walk of reference_walk.h, which handles and rewrites the
 // headers as the scanner does, but find the next start code prefix another
 // way: the word-at-a-time search, a memchr for the 0x01 byte of the prefix,
 // and a byte-by-byte look. Every row must write the same bytes and end with
@@ -37,7 +37,7 @@
 #include "stream/scanner.h"
 #include "stream/start_code_search.h"
 #include "stream/start_codes.h"
-#include "tests/reference_walk.h"
+#include "bench/reference_walk.h"
 
 namespace {
 

@@ -1,251 +1,222 @@
-// Wildcard expansion of the argument list, over a fake directory search and
-// fake code pages.
-#include "app/arguments.h"
+// The Windows argument list: the raw command line split by the rules of
+// console programs, then wildcard patterns expanded over a fake directory
+// search, in a single-byte and a two-byte (Shift-JIS-like) code page; and
+// running out of memory on the way.
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "app/arguments.h"
+#include "app/command_line.h"
+#include "app/file_access.h"
+
+// From failing_new.cpp: allocations to let through before one fails
+// (negative: none fails), and allocations made.
+extern long gAllocationsLeft;
+extern long gAllocationsMade;
 
 namespace {
 
 using List = std::vector<std::string>;
 
-// --- the fake directory search ---------------------------------------------------
-// The search yields gFound[pattern] in its order; any other pattern finds
-// nothing. One search at a time, as the expansion makes them.
-
+// The fake search yields gFound[pattern] in its order; any other pattern
+// finds nothing. gOpen counts searches not yet closed.
 std::map<std::string, List> gFound;
 const List* gNames = nullptr;
 std::size_t gNext = 0;
-int gOpenSearches = 0;
+int gOpen = 0;
 
-bool FakeNext(void*, std::string& name)
+bool Next(void*, std::string& name)
 {
-    if (gNext == gNames->size()) {
-        return false;
-    }
-    name = (*gNames)[gNext++];
-    return true;
+    return gNext < gNames->size() && (name = (*gNames)[gNext++], true);
 }
 
-bool FakeFirst(const char* pattern, void*& handle, std::string& name)
+bool First(const char* pattern, void*& handle, std::string& name)
 {
     const auto found = gFound.find(pattern);
     if (found == gFound.end() || found->second.empty()) {
         return false;
     }
-    ++gOpenSearches;
+    ++gOpen;
     gNames = &found->second;
     gNext = 0;
     handle = &gNext;
-    return FakeNext(handle, name);
+    return Next(handle, name);
 }
 
-void FakeClose(void*)
+constexpr DirectorySearch kSearch{First, Next, [](void*) { --gOpen; }};
+
+// Lead bytes 0x81-0x9F and 0xE0-0xFC; full-width letters: upper case
+// 0x8260.., lower case 0x8281..; 0x9FFC cannot be mapped.
+bool LeadByte(unsigned char b)
 {
-    --gOpenSearches;
+    return (b >= 0x81 && b <= 0x9F) || b >= 0xE0;
 }
 
-constexpr DirectorySearch kFakeSearch{FakeFirst, FakeNext, FakeClose};
-
-// --- fake code pages -------------------------------------------------------------
-
-bool NoLeadBytes(unsigned char)
+bool Upper(uint16_t c, uint16_t& upper)
 {
-    return false;
+    upper = c >= 0x8281 && c < 0x8281 + 26 ? static_cast<uint16_t>(c - 0x8281 + 0x8260) : c;
+    return c != 0x9FFC;
 }
 
-// A code page like 1252: single bytes only, and no case mapped through the
-// code page (only A..Z, by the program itself).
-constexpr CodePage kSingleByte{false, NoLeadBytes, nullptr, nullptr};
-
-// A code page like 932 (Shift-JIS).
-bool ShiftJisLeadByte(unsigned char byte)
+unsigned char Lower(unsigned char b)
 {
-    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+    return b >= 'A' && b <= 'Z' ? static_cast<unsigned char>(b + 'a' - 'A') : b;
 }
 
-unsigned char ShiftJisLower(unsigned char byte)
+constexpr CodePage kSingleByte{false, [](unsigned char) { return false; }, nullptr, nullptr};
+constexpr CodePage kTwoByte{true, LeadByte, Lower, Upper};
+
+TEST(SplitCommandLine, FollowsTheConsoleRules)
 {
-    return byte >= 'A' && byte <= 'Z' ? static_cast<unsigned char>(byte - 'A' + 'a') : byte;
-}
-
-// Full-width Latin letters: upper case 0x8260..0x8279, lower case
-// 0x8281..0x829A. The character 0x9FFC stands for one that cannot be mapped.
-constexpr uint16_t kFullWidthUpperA = 0x8260;
-constexpr uint16_t kFullWidthLowerA = 0x8281;
-constexpr uint16_t kFullWidthLetters = 26;
-constexpr uint16_t kUnmappable = 0x9FFC;
-
-bool ShiftJisUpper(uint16_t character, uint16_t& upper)
-{
-    const bool lower =
-        character >= kFullWidthLowerA && character < kFullWidthLowerA + kFullWidthLetters;
-    upper = lower ? static_cast<uint16_t>(character - kFullWidthLowerA + kFullWidthUpperA)
-                  : character;
-    return character != kUnmappable;
-}
-
-constexpr CodePage kShiftJis{true, ShiftJisLeadByte, ShiftJisLower, ShiftJisUpper};
-
-// Some of its characters, as bytes.
-#define FW_UPPER_A "\x82\x60"
-#define FW_UPPER_B "\x82\x61"
-#define FW_LOWER_A "\x82\x81"
-#define HALF_WIDTH_KATAKANA_A "\xB1"
-#define UNMAPPABLE "\x9F\xFC"
-#define TABLE_WITH_5C_TRAIL "\x95\x5C"  // 0x5C, as a trail byte, is no backslash
-
-// --- helpers ---------------------------------------------------------------------
-
-class Expand : public ::testing::Test {
-protected:
-    void SetUp() override { gFound.clear(); }
-    void TearDown() override { EXPECT_EQ(gOpenSearches, 0) << "a search was not closed"; }
-
-    // Expands the arguments after the program name "ratefold" and returns
-    // them. A text beginning with a double quote stands for an argument whose
-    // mark is that quote (the quote itself is not part of the text); any other
-    // has its first byte as its mark.
-    static List Run(const List& typed, const CodePage& codePage = kSingleByte)
-    {
-        std::vector<CommandLineArgument> arguments{{"ratefold", '"'}};
-        for (const std::string& text : typed) {
-            const bool quoted = text[0] == '"';
-            arguments.push_back({quoted ? text.substr(1) : text, text[0]});
+    const std::pair<const char*, List> cases[] = {
+        {"p a  b\tc \t ", {"p", "a", "b", "c"}},
+        {"", {""}},
+        {" a", {"", "a"}},  // a leading space ends an empty program name
+        {"p a\\\\b d\"e f\"g h", {"p", "a\\\\b", "de fg", "h"}},
+        {"p a\\\\\\\"b c", {"p", "a\\\"b", "c"}},       // 2n+1 backslashes: a literal quote
+        {"p a\\\\\\\\\"b c\" d", {"p", "a\\\\b c", "d"}},  // 2n: n of them, and a quoted part
+        {"p a\\\\", {"p", "a\\\\"}},
+        {"p a\"b\"\" c d", {"p", "ab\" c d"}},  // "" inside quotes: a quote, still quoted
+        {"p \"\" x", {"p", "", "x"}},
+        {"p \"a b", {"p", "a b"}},
+        {"\"C:\\Program Files\\r.exe\" x", {"C:\\Program Files\\r.exe", "x"}},
+        {"a\\\"b c\" d", {"a\\b c", "d"}},  // the program name has no escapes
+        // Trail bytes are never a backslash, a space or a quote.
+        {"p \x95\x5C\"a b\" c", {"p", "\x95\x5C" "a b", "c"}},
+        {"p\x81 q r", {"p\x81 q", "r"}},
+        {"p a\x95", {"p", "a\x95"}},
+    };
+    for (const auto& [line, texts] : cases) {
+        List got;
+        for (const CommandLineArgument& argument : SplitCommandLine(line, LeadByte)) {
+            got.push_back(argument.text);
         }
-        List list = ExpandArguments(arguments, kFakeSearch, codePage);
-        EXPECT_EQ(list.at(0), "ratefold");
-        list.erase(list.begin());
-        return list;
+        EXPECT_EQ(got, texts) << line;
     }
-};
-
-// --- which arguments are patterns, and their directory part ----------------------
-// Each pattern finds one entry, "a.m2v": an argument taken as it is comes out
-// unchanged, one that is searched comes out as its directory part + a.m2v.
-
-struct PatternCase {
-    const char* name;
-    const char* argument;
-    const char* result;
-};
-
-class Patterns : public Expand, public ::testing::WithParamInterface<PatternCase> {};
-
-TEST_P(Patterns, SearchTheWholeArgumentAndPrefixTheDirectoryPart)
-{
-    const std::string argument = GetParam().argument;
-    gFound[argument[0] == '"' ? argument.substr(1) : argument] = {"a.m2v"};
-    EXPECT_EQ(Run({argument}, kShiftJis), List{GetParam().result});
+    std::string marks;
+    for (const auto& argument : SplitCommandLine("\"p\" \"*\" * \\\"x a\"*\" \"\" d\\\\\"*\"", LeadByte)) {
+        marks += argument.mark;
+    }
+    EXPECT_EQ(marks, "\"\"*\\a\"d");  // the first raw byte of each
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Expand, Patterns,
-    ::testing::Values(
-        PatternCase{"NoWildcard", "dir\\b.m2v", "dir\\b.m2v"},
-        PatternCase{"BracketsAreNoWildcard", "[x].m2v", "[x].m2v"},
-        PatternCase{"Star", "*.m2v", "a.m2v"},
-        PatternCase{"QuestionMark", "clip?.m2v", "a.m2v"},
-        PatternCase{"QuoteMarkKeepsItAsTyped", "\"*.m2v", "*.m2v"},
-        // 0x81 0x3F is no valid character, but a lead byte always takes the
-        // next byte with it: the '?' is a trail byte.
-        PatternCase{"TrailByteIsNoWildcard", "\x81?.m2v", "\x81?.m2v"},
-        PatternCase{"Backslash", "sub\\*.m2v", "sub\\a.m2v"},
-        PatternCase{"RootBackslash", "\\*.m2v", "\\a.m2v"},
-        PatternCase{"Slash", "sub/*.m2v", "sub/a.m2v"},
-        PatternCase{"DirectoryPartAsTyped", "..\\SuB/x\\?.m2v", "..\\SuB/x\\a.m2v"},
-        PatternCase{"DriveColon", "C:*.m2v", "C:a.m2v"},
-        PatternCase{"OtherColonLeavesItUnexpanded", "ab:*.m2v", "ab:*.m2v"},
-        PatternCase{"ColonAtTheFirstByte", ":*.m2v", ":*.m2v"},
-        PatternCase{"NearestSeparatorIsASecondColon", "C:x:*.m2v", "C:x:*.m2v"},
-        PatternCase{"BackslashAfterAColon", "ab:c\\*.m2v", "ab:c\\a.m2v"},
-        PatternCase{"SeparatorAfterTheWildcardDoesNotCount", "d*:x", "a.m2v"},
-        PatternCase{"TrailByte5CIsNoBackslash", "x" TABLE_WITH_5C_TRAIL "*.m2v", "a.m2v"},
-        PatternCase{"BackslashAfterATwoByteCharacter", TABLE_WITH_5C_TRAIL "\\*.m2v",
-                    TABLE_WITH_5C_TRAIL "\\a.m2v"}),
-    [](const ::testing::TestParamInfo<PatternCase>& info) { return std::string(info.param.name); });
-
-// --- what a search adds, and where -------------------------------------------------
-
-TEST_F(Expand, DotEntriesAreLeftOutAndNoMatchKeepsThePattern)
-{
-    gFound["sub\\*"] = {".", "a", "..", ".x"};
-    gFound["*."] = {".", ".."};
-    EXPECT_EQ(Run({"sub\\*", "*.x", "*."}), (List{"sub\\.x", "sub\\a", "*.x", "*."}));
-}
-
-TEST_F(Expand, EachRunIsSortedInItsOwnPlace)
-{
-    // The second pattern's matches sort before the first's, but stay after them.
-    gFound["y*"] = {"yb", "ya"};
-    gFound["a*"] = {"ab", "aa"};
-    EXPECT_EQ(Run({"z", "y*", "b", "a*", "0"}), (List{"z", "ya", "yb", "b", "aa", "ab", "0"}));
-}
-
-// --- sorting a run -----------------------------------------------------------------
-
-struct SortCase {
-    const char* name;
+// Each case: the arguments as typed after the program name (a leading
+// double quote stands for that mark), what the search finds, and the list.
+struct ExpandCase {
+    const char* what;
     const CodePage* codePage;
-    List found;  // in the order the search yields them
-    List sorted;
+    List typed;
+    std::map<std::string, List> found;
+    List expected;
 };
 
-class Sort : public Expand, public ::testing::WithParamInterface<SortCase> {};
-
-TEST_P(Sort, SortsTheRun)
+TEST(ExpandArguments, ExpandsSortsAndKeepsPlaces)
 {
-    gFound["*"] = GetParam().found;
-    EXPECT_EQ(Run({"*"}, *GetParam().codePage), GetParam().sorted);
+    const ExpandCase cases[] = {
+        {"no wildcard, brackets", &kSingleByte, {"d\\b.m2v", "[x]"}, {{"[x]", {"a"}}}, {"d\\b.m2v", "[x]"}},
+        {"star and question mark", &kSingleByte, {"*.m2v", "c?"}, {{"*.m2v", {"a.m2v"}}, {"c?", {"c1"}}},
+         {"a.m2v", "c1"}},
+        {"quote mark", &kSingleByte, {"\"*.m2v"}, {{"*.m2v", {"a.m2v"}}}, {"*.m2v"}},
+        {"directory parts as typed", &kSingleByte, {"sub\\*", "\\*", "..\\S/x\\?", "C:*", "ab:c\\*"},
+         {{"sub\\*", {"a"}}, {"\\*", {"a"}}, {"..\\S/x\\?", {"a"}}, {"C:*", {"a"}}, {"ab:c\\*", {"a"}}},
+         {"sub\\a", "\\a", "..\\S/x\\a", "C:a", "ab:c\\a"}},
+        {"a colon other than a drive's", &kSingleByte, {"ab:*", ":*", "C:x:*"},
+         {{"ab:*", {"a"}}, {":*", {"a"}}, {"C:x:*", {"a"}}}, {"ab:*", ":*", "C:x:*"}},
+        {"separator after the wildcard", &kSingleByte, {"d*:x"}, {{"d*:x", {"a"}}}, {"a"}},
+        {"trail bytes", &kTwoByte, {"\x81?", "x\x95\x5C*", "\x95\x5C\\*"},
+         {{"\x81?", {"a"}}, {"x\x95\x5C*", {"a"}}, {"\x95\x5C\\*", {"a"}}},
+         {"\x81?", "a", "\x95\x5C\\a"}},
+        {"dot entries, no match", &kSingleByte, {"s\\*", "*.x", "*."},
+         {{"s\\*", {".", "a", "..", ".x"}}, {"*.", {".", ".."}}}, {"s\\.x", "s\\a", "*.x", "*."}},
+        {"each run sorted in its place", &kSingleByte, {"z", "y*", "b", "a*"},
+         {{"y*", {"yb", "ya"}}, {"a*", {"ab", "aa"}}}, {"z", "ya", "yb", "b", "aa", "ab"}},
+        {"case, '_', digits, prefixes", &kSingleByte, {"*"},
+         {{"*", {"b", "A", "_x", "9", "10", "ab", "a\xE0", "a\xC0"}}},
+         {"10", "9", "_x", "A", "ab", "a\xC0", "a\xE0", "b"}},
+        {"equal names: as the exchanges leave them", &kSingleByte, {"*"}, {{"*", {"B", "b", "a"}}},
+         {"a", "b", "B"}},
+        {"two-byte: single bytes first, upper-cased", &kTwoByte, {"*"},
+         {{"*", {"\x82\x61", "\x82\x81", "\xB1", "B", "a"}}}, {"a", "B", "\xB1", "\x82\x81", "\x82\x61"}},
+        {"failed mapping is not less", &kTwoByte, {"*"}, {{"*", {"b", "\x9F\xFC", "a"}}},
+         {"a", "\x9F\xFC", "b"}},
+        {"a difference before a failed mapping counts", &kTwoByte, {"*"},
+         {{"*", {"b", "a\x9F\xFC"}}}, {"a\x9F\xFC", "b"}},
+    };
+    for (const ExpandCase& c : cases) {
+        gFound = c.found;
+        std::vector<CommandLineArgument> arguments{{"ratefold", '"'}};
+        for (const std::string& text : c.typed) {
+            arguments.push_back({text[0] == '"' ? text.substr(1) : text, text[0]});
+        }
+        List expected = c.expected;
+        expected.insert(expected.begin(), "ratefold");
+        EXPECT_EQ(ExpandArguments(arguments, kSearch, *c.codePage), expected) << c.what;
+        EXPECT_EQ(gOpen, 0) << c.what << ": a search was not closed";
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Expand, Sort,
-    ::testing::Values(
-        // Single-byte code page: bytes as unsigned values, only A..Z mapped to a..z.
-        SortCase{"IgnoresCase", &kSingleByte, {"b.m2v", "A.m2v", "c.m2v"},
-                 {"A.m2v", "b.m2v", "c.m2v"}},
-        // Equal under case folding: the exchanges decide.
-        SortCase{"EqualNamesInExchangeOrder", &kSingleByte, {"B", "b", "a"}, {"a", "b", "B"}},
-        SortCase{"UnderscoreBeforeLetters", &kSingleByte, {"Zeta", "alpha", "_x", "Alpha_"},
-                 {"_x", "alpha", "Alpha_", "Zeta"}},
-        SortCase{"DigitsAsBytes", &kSingleByte, {"9.m2v", "10.m2v"}, {"10.m2v", "9.m2v"}},
-        SortCase{"PrefixFirst", &kSingleByte, {"ab", "a", "abc"}, {"a", "ab", "abc"}},
-        // 0xC0 is not taken for 0xE0, nor sorted below 'z' as a signed byte.
-        SortCase{"HighBytesUnsignedAndUnmapped", &kSingleByte, {"\xE0x", "z", "\xC0y"},
-                 {"z", "\xC0y", "\xE0x"}},
-        // Multibyte code page: 16-bit characters, single bytes lowered, two-byte upper-cased.
-        SortCase{"SingleBytesLowered", &kShiftJis, {"B", "a", "C"}, {"a", "B", "C"}},
-        // 0xB1 is a single-byte character: as a 16-bit value it is below
-        // every two-byte character, although its byte is above their lead bytes.
-        SortCase{"SingleByteBeforeTwoByte", &kShiftJis, {FW_UPPER_A, HALF_WIDTH_KATAKANA_A},
-                 {HALF_WIDTH_KATAKANA_A, FW_UPPER_A}},
-        SortCase{"TwoByteMappedToUpperCase", &kShiftJis, {FW_UPPER_B, FW_LOWER_A},
-                 {FW_LOWER_A, FW_UPPER_B}},
-        // Reaching a character that cannot be mapped compares as not less,
-        // both ways: the entry stays where the exchanges leave it. A
-        // difference before it still counts.
-        SortCase{"FailedMappingIsNotLess", &kShiftJis, {"b", UNMAPPABLE, "a"},
-                 {"a", UNMAPPABLE, "b"}},
-        SortCase{"FailedMappingAfterADifference", &kShiftJis, {"b", "a" UNMAPPABLE},
-                 {"a" UNMAPPABLE, "b"}}),
-    [](const ::testing::TestParamInfo<SortCase>& info) { return std::string(info.param.name); });
-
-// --- from the raw command line -----------------------------------------------------
-
-TEST_F(Expand, ProgramNameTooAndOnlyAQuoteAtTheStartProtects)
+TEST(BuildArgumentList, ExpandsTheProgramNameTooAndOnlyAQuoteAtTheStartProtects)
 {
-    gFound["rate*.exe"] = {"ratefold.exe"};
-    gFound["dir\\*.m2v"] = {"b.m2v", "a.m2v"};
-    gFound["my dir\\*.m2v"] = {"a.m2v"};
-    gFound["*.m2v"] = {"a.m2v"};
-    EXPECT_EQ(BuildArgumentList("rate*.exe dir\\\\\"*.m2v\" \"my dir\"\\*.m2v \"*.m2v\"",
-                                kFakeSearch, kSingleByte),
-              (List{"ratefold.exe", "dir\\a.m2v", "dir\\b.m2v", "my dir\\*.m2v", "*.m2v"}));
+    gFound = {{"rate*.exe", {"ratefold.exe"}}, {"dir\\*.m2v", {"b", "a"}}, {"*.m2v", {"a"}},
+              {"my dir\\*.m2v", {"a"}}};
+    EXPECT_EQ(BuildArgumentList("rate*.exe dir\\\\\"*.m2v\" \"my dir\"\\*.m2v \"*.m2v\"", kSearch,
+                                kSingleByte),
+              (List{"ratefold.exe", "dir\\a", "dir\\b", "my dir\\*.m2v", "*.m2v"}));
+}
+
+// Every allocation that building a list needs (splitting, a quoted pattern,
+// a plain argument, a pattern with matches, one without) fails in turn. In
+// the child of a death test, standard error goes to a file, as GoogleTest
+// would read it in text mode on Windows; an exit handler must not run.
+void BuildFailingAllocation(const char* commandLine, long allowed, const std::string& errorPath)
+{
+#if defined(_WIN32)
+    const HANDLE file = CreateFileA(errorPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const bool redirected = file != INVALID_HANDLE_VALUE && SetStdHandle(STD_ERROR_HANDLE, file);
+#else
+    const bool redirected = dup2(open(errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2) == 2;
+#endif
+    if (!redirected) {
+        std::_Exit(1);
+    }
+    std::atexit([] { HostWriteStandardError("exit handler ran\n", 17); });
+    gAllocationsLeft = allowed;
+    BuildArgumentList(commandLine, kSearch, kSingleByte);
+}
+
+TEST(BuildArgumentListDeathTest, EveryFailedAllocationEndsWithR6008AndStatus255)
+{
+    const char* const commandLine = "\"C:\\bin\\ratefold.exe\" \"*.m2v\" a.m2v *.m2v *.x";
+    gFound = {{"*.m2v", {"c.m2v", ".", "b.m2v"}}};
+    gAllocationsMade = 0;
+    ASSERT_EQ(BuildArgumentList(commandLine, kSearch, kSingleByte).size(), 6u);
+    const long allocations = gAllocationsMade;
+    const std::string errorPath = ::testing::TempDir() + "ratefold_r6008_" + std::to_string(std::rand());
+    for (long allowed = 0; allowed < allocations; ++allowed) {
+        EXPECT_EXIT(BuildFailingAllocation(commandLine, allowed, errorPath), ::testing::ExitedWithCode(255),
+                    ::testing::Eq(std::string()));
+        std::ifstream written(errorPath, std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(written), {}),
+                  "\r\nruntime error R6008\r\n- not enough space for arguments\r\n")
+            << "allocation " << allowed + 1 << " of " << allocations << " failed";
+    }
+    std::remove(errorPath.c_str());
 }
 
 }  // namespace

@@ -1,78 +1,55 @@
-// Output names: "_30i" in front of the extension, beside the input.
+// Output names ("_30i" in front of the extension, beside the input) and the
+// running percentage.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <tuple>
 
 #include "app/file_access.h"
+#include "app/progress.h"
 #include "naming/output_name.h"
 
 namespace {
 
-// A double-byte code page such as Shift JIS: lead bytes 0x81-0x9F and
-// 0xE0-0xEF.
-bool ShiftJisLeadByte(unsigned char byte)
-{
-    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xEF);
-}
-
-std::string OutputName(std::string path, LeadByteTest isLeadByte)
-{
-    MakeOutputName(path, isLeadByte);
-    return path;
-}
-
 TEST(MakeOutputName, InsertsTheTagBeforeTheExtension)
 {
-    struct Case {
-        const char* input;
-        const char* output;
+    // Shift-JIS lead bytes: a trail byte is never a separator or a dot, and a
+    // lead byte may end the name.
+    const LeadByteTest shiftJis = [](unsigned char b) { return (b >= 0x81 && b <= 0x9F) || b >= 0xE0; };
+    const std::string dir(300, 'd'), ext = "." + std::string(40, 'e');
+    const std::tuple<std::string, std::string, LeadByteTest> names[] = {
+        {"clip.m2v", "clip_30i.m2v", HostIsLeadByte},   {"clip", "clip_30i", HostIsLeadByte},
+        {"a.b.m2v", "a.b_30i.m2v", HostIsLeadByte},     {"d.d\\clip", "d.d\\clip_30i", HostIsLeadByte},
+        {"d.d/clip", "d.d/clip_30i", HostIsLeadByte},   {".m2v", ".m2v_30i", HostIsLeadByte},
+        {"d/.hidden", "d/_30i.hidden", HostIsLeadByte}, {"", "_30i", HostIsLeadByte},
+        {"caf\xC3\xA9.m2v", "caf\xC3\xA9_30i.m2v", HostIsLeadByte},  // UTF-8
+        {dir + "/" + dir + ext, dir + "/" + dir + "_30i" + ext, HostIsLeadByte},
+        {"x.y\x95\x5Cz", "x_30i.y\x95\x5Cz", shiftJis},
+        {"d\\caf\xE9.m2v", "d\\caf\xE9.m2v_30i", shiftJis},
+        {"a.b\x95", "a_30i.b\x95", shiftJis},
     };
-    const Case cases[] = {
-        {"clip.m2v", "clip_30i.m2v"},
-        {"clip", "clip_30i"},
-        {"movie.part1.m2v", "movie.part1_30i.m2v"},
-        {"dir.d\\clip", "dir.d\\clip_30i"},
-        {"dir.d/clip", "dir.d/clip_30i"},  // '/' separates directories too
-        {"dir.d/sub.e\\clip.m2v", "dir.d/sub.e\\clip_30i.m2v"},
-        {".m2v", ".m2v_30i"},
-        {"..\\clip.m2v", "..\\clip_30i.m2v"},
-        {"../clip.m2v", "../clip_30i.m2v"},
-        {"./clip", "./clip_30i"},
-        {"dir/.hidden", "dir/_30i.hidden"},
-        {"clip.", "clip_30i."},
-        {"clip.mpeg2video-elementary", "clip_30i.mpeg2video-elementary"},
-        {"", "_30i"},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(OutputName(c.input, HostIsLeadByte), c.output) << c.input;
-        EXPECT_EQ(OutputName(c.input, ShiftJisLeadByte), c.output) << c.input;
+    for (const auto& [input, output, isLeadByte] : names) {
+        std::string name = input;
+        MakeOutputName(name, isLeadByte);
+        EXPECT_EQ(name, output);
     }
 }
 
-TEST(MakeOutputName, TrailBytesAreNeverSeparatorsOrDots)
+TEST(ComputeProgress, TruncatesToHundredths)
 {
-    // 0x95 0x5C is one character: its 0x5C is not a backslash, so the dot
-    // before it still counts.
-    EXPECT_EQ(OutputName("x.y\x95\x5Cz", ShiftJisLeadByte), "x_30i.y\x95\x5Cz");
-    // 0xE9 taken as a lead byte swallows the dot after it.
-    EXPECT_EQ(OutputName("dir\\caf\xE9.m2v", ShiftJisLeadByte), "dir\\caf\xE9.m2v_30i");
-    // A lead byte as the last byte ends the walk.
-    EXPECT_EQ(OutputName("a.b\x95", ShiftJisLeadByte), "a_30i.b\x95");
-}
-
-TEST(MakeOutputName, Utf8NamesKeepEveryByte)
-{
-    // UTF-8 trail bytes are 0x80-0xBF: never '.', '/' or '\'.
-    EXPECT_EQ(OutputName("caf\xC3\xA9.m2v", HostIsLeadByte), "caf\xC3\xA9_30i.m2v");
-    EXPECT_EQ(OutputName("\xE6\x98\xA0\xE7\x94\xBB/\xE7\x89\x87.m2v", HostIsLeadByte),
-              "\xE6\x98\xA0\xE7\x94\xBB/\xE7\x89\x87_30i.m2v");
-}
-
-TEST(MakeOutputName, AnyPathLengthWorks)
-{
-    const std::string dir(300, 'd');
-    const std::string ext = "." + std::string(40, 'e');
-    EXPECT_EQ(OutputName(dir + "/" + dir + ext, HostIsLeadByte), dir + "/" + dir + "_30i" + ext);
+    constexpr int64_t kGiB = int64_t{1} << 30;
+    const int64_t cases[][4] = {
+        {0, 1000, 0, 0}, {125, 1000, 12, 50}, {1000, 1000, 100, 0}, {2, 3, 66, 66},
+        {5 * kGiB, 8 * kGiB, 62, 50},  // 32-bit arithmetic would wrap here
+        {100000 * kGiB - 1, 100000 * kGiB, 99, 99},
+        // A size unknown or read as 0, or a file that grew: 100.00.
+        {524288, 0, 100, 0}, {524288, -1, 100, 0}, {2000, 1000, 100, 0},
+    };
+    for (const auto& c : cases) {
+        const ProgressFigures figures = ComputeProgress(c[0], c[1]);
+        EXPECT_EQ(figures.whole * 100 + figures.hundredths, c[2] * 100 + c[3]) << c[0] << " of " << c[1];
+    }
 }
 
 }  // namespace

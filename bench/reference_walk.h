@@ -1,7 +1,7 @@
-// The scanner's walk written plainly, to hold ScanChunk against: the unit
-// tests, the fuzz target and the benchmark share it. It holds back, counts
-// and steps over the five headers as ScanChunk does, but finds each start code prefix
-// with the search it is given, by default one position at a time.
+// The scanner's walk written plainly, to hold ScanChunk against: the
+// benchmark's rows and the fuzz target share it. It holds back, counts and
+// steps over the five headers as ScanChunk does, but finds each start code
+// prefix with the search it is given, by default one position at a time.
 #pragma once
 
 #include <cstdint>
