@@ -81,6 +81,14 @@ and Ubuntu names; scripts/packages.txt says what each is for) and run this again
   # A fresh system has no package lists yet, and old ones may name versions
   # that are gone.
   "${apt[@]}" update -qq
+  local unknown=()
+  for name in "${need[@]}"; do
+    apt-cache show "$name" >/dev/null 2>&1 || unknown+=("$name")
+  done
+  if [ ${#unknown[@]} -gt 0 ]; then
+    fail "apt-get has no package ${unknown[*]}. On Ubuntu, packages such as ffmpeg
+are in the universe component: enable it (add-apt-repository universe) and run this again."
+  fi
   "${apt[@]}" install -y -qq --no-install-recommends "${need[@]}"
   mapfile -t need < <(missing "$@")
   [ ${#need[@]} -eq 0 ] || fail "still missing after apt-get install: ${need[*]}"
