@@ -10,9 +10,8 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 dir=${2:-build-fuzz}
 
-generator=()
-command -v ninja >/dev/null && generator=(-G Ninja)
-cmake -S . -B "$dir" "${generator[@]}" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+scripts/packages.sh install build fuzz
+cmake -S . -B "$dir" -G "$(scripts/generator.sh "$dir")" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DRATEFOLD_FUZZ=ON -DRATEFOLD_TESTS=OFF -DRATEFOLD_WERROR=ON >/dev/null
 cmake --build "$dir" --target ratefold_scan_fuzz
 

@@ -3,7 +3,8 @@
 # it converts a sample to the very bytes that REFERENCE_BINARY writes, it
 # refuses an empty argument list with the usage text, and its man page
 # renders without a warning. Then the package is removed again (also when a
-# check fails). Needs root, dpkg-dev, groff-base and man-db.
+# check fails). Needs root; installs the package group of
+# scripts/packages.txt (dpkg-dev, groff-base, man-db) when it is missing.
 #   scripts/package_check.sh [BUILD_DIR] [REFERENCE_BINARY]
 # defaults: build-pkg, and the ratefold built in BUILD_DIR.
 set -euo pipefail
@@ -14,9 +15,8 @@ sample=samples/film_23976.m2v
 apt_get() { DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 -y -qq "$@"; }
 fail() { echo "package check: $*" >&2; exit 1; }
 
-generator=()
-command -v ninja >/dev/null && generator=(-G Ninja)
-cmake -S . -B "$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DRATEFOLD_TESTS=OFF -DRATEFOLD_SANITIZE=OFF \
+scripts/packages.sh install build package
+cmake -S . -B "$dir" -G "$(scripts/generator.sh "$dir")" -DCMAKE_BUILD_TYPE=Release -DRATEFOLD_TESTS=OFF -DRATEFOLD_SANITIZE=OFF \
   -DRATEFOLD_WERROR=ON >/dev/null
 cmake --build "$dir"
 reference=$(realpath "${2:-$dir/ratefold}")
