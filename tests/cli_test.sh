@@ -41,7 +41,9 @@ expect "second missing" 1 "$(percent 1 1)$(done_line a.m2v)${nl}can't open missi
   "$ratefold" a.m2v missing.m2v c.m2v
 cmp -s a_30i.m2v expected.m2v && [ ! -e c_30i.m2v ] || fail "first output or third file"
 mkdir somedir
+mkfifo pipe
 expect "directory as input" 1 "can't open somedir"$'\n' "$ratefold" somedir
+expect "pipe as input, not waiting for a writer" 1 "can't open pipe"$'\n' timeout 10 "$ratefold" pipe
 
 # Three reads, one progress line each.
 { cat clip.m2v; head -c $((1048577 - size)) /dev/zero | tr '\0' '\377'; } >long.m2v
