@@ -21,17 +21,13 @@ cd "$TMPDIR" || exit 1
 hashes() { ffmpeg -v error -nostdin -i "$1" -fps_mode passthrough -f framemd5 - | grep -v '^#' | cut -d, -f6; }
 
 # judge INPUT OUTPUT RATE prints why OUTPUT does not show INPUT's film by 3:2
-# pulldown at RATE frames a second, one line a reason; nothing when it does.
-# A decoder shows a frame as 2 + repeat_pict fields, the first one top when
-# top_field_first is 1, then alternating: T B [T] or B T [B]. So:
-#  - pictures: the same decoded pictures as the input's;
-#  - cadence: after every frame, 2.5 fields a frame within one field;
-#  - parity: each frame starts on the other parity than the last one ended on;
-#  - interlaced: every frame progressive (progressive_frame 1);
-#  - rate: fields / 2 over the running time ffmpeg gives (the sum of the
-#    frame durations) is RATE;
-#  - and from the bytes (a decoder hardly shows them), progressive_sequence 0,
-#    and chroma_420_type equal to progressive_frame in 4:2:0 (6.3.10).
+# pulldown at RATE frames a second, a line a reason. A decoder shows a frame
+# as 2 + repeat_pict fields, the first top when top_field_first is 1, then
+# alternating. So: the same decoded pictures; after every frame, 2.5 fields a
+# frame within one field (cadence); each frame starting on the other parity
+# than the last ended on; every frame progressive; fields / 2 over the
+# running time (the sum of the frame durations) at RATE; and, from the bytes,
+# progressive_sequence 0 and chroma_420_type as 6.3.10 wants it.
 judge() {
   [ "$(hashes "$1")" = "$(hashes "$2")" ] || echo "pictures: the decoded pictures differ"
   ffprobe -v error -select_streams v:0 -of compact -show_entries \

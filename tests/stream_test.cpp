@@ -128,7 +128,7 @@ TEST(ScanChunkDeathTest, RefusesWhatItCannotConvert)
     const std::string rate = "^sequence frame rate is not 24/23\\.976\n$", mpeg1 = "^can't treat MPEG-1 stream\n$",
                       field = "^can't treat field structured picture\n$",
                       frame = kSequence + kSequenceExtension + Picture(0),
-                      lines240 = "000001b3 1400f0 22 000001b5 148a";  // 320x240, progressive
+                      lines272 = "000001b3 140110 22 000001b5 148a";  // 320x272, progressive
     const std::pair<std::string, std::string> cases[] = {
         {"000001b3 2d01e0 23 0000", rate},  // 25 fps
         {"000001b3 2d01e0 25 0000", rate},  // converted already
@@ -136,8 +136,8 @@ TEST(ScanChunkDeathTest, RefusesWhatItCannotConvert)
         {frame + Extension().replace(14, 2, "f2"), field},
         {kSequence + kGop, mpeg1},
         {kSequence + Picture(0), mpeg1},
-        {lines240 + "00", "^can't treat progressive sequence of 240 lines\n$"},
-        {lines240 + "20", "^can't treat progressive sequence of 4336 lines\n$"},  // + 4096
+        {lines272 + "00", "^can't treat progressive sequence of 272 lines\n$"},
+        {lines272 + "20", "^can't treat progressive sequence of 4368 lines\n$"},  // + 4096
     };
     for (const auto& [stream, message] : cases) {
         EXPECT_EXIT(ScanWhole(Hex(stream)), testing::ExitedWithCode(1), message) << stream;
