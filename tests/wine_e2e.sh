@@ -27,10 +27,11 @@ for side in win native; do
     cp "$([ "$i" -eq 0 ] && echo "$TMPDIR/long" || echo "$sample")" "$TMPDIR/$side/${sorted[$i]}"
   done
 done
-head -c 5000000 /dev/zero >"$TMPDIR/win/b_30i.m2v"  # a longer stale output is replaced
 (cd "$TMPDIR/native" && "$native" "${sorted[@]}" 2>../native.err)
 expect "*.m2v sub\\*.m2v" 0 "$(perl -pe 's/\n/\r\n/g; s|sub/|sub\\|g' <"$TMPDIR/native.err")"$'\n' \
   win "$exe" '*.m2v' 'sub\*.m2v'
+head -c 5000000 /dev/zero >"$TMPDIR/win/b_30i.m2v"  # a longer stale output is replaced
+expect "b.m2v" 0 $'now working... 100.00 %\rnow working... b.m2v end\r\n' win "$exe" b.m2v
 for name in "${sorted[@]}"; do
   out=${name%.*}_30i.${name##*.}
   cmp -s "$TMPDIR/native/$out" "$TMPDIR/win/$out" || fail "$out differs from the native build's"
@@ -44,6 +45,6 @@ expect "a directory" 1 $'can\'t open sub\r\n' win "$exe" sub
 ln "$TMPDIR/win/A.m2v" "$TMPDIR/win/A_30i.m2v" -f
 expect "output is the input" 1 $'can\'t open output file\r\n' win "$exe" A.m2v
 cp "$exe" "$TMPDIR/win/rf.exe"
-printf 'rf.exe "*.m2v"\r\n' >"$TMPDIR/win/quoted.bat"
+printf '@rf.exe "*.m2v"\r\n' >"$TMPDIR/win/quoted.bat"
 expect '"*.m2v" from cmd' 1 $'can\'t open *.m2v\r\n' win cmd /c quoted.bat
 finish
