@@ -27,8 +27,7 @@
 # Needs ffmpeg and mjpegtools (mpeg2enc) from Debian.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# shellcheck source=tests/lib.sh
-. tests/lib.sh
+describe() { scripts/headers.sh "$@"; }
 
 for tool in ffmpeg mpeg2enc od awk; do
   command -v "$tool" >/dev/null || { echo "make_samples: $tool not found" >&2; exit 1; }

@@ -7,6 +7,7 @@
 set -uo pipefail
 ratefold=$(realpath "$1")
 samples=$(realpath "$2")/samples
+describe() { "$samples/../scripts/headers.sh" "$@"; }
 . "$(dirname "$0")/lib.sh"
 for tool in ffmpeg ffprobe mplex dvdauthor; do
   command -v "$tool" >/dev/null && continue
