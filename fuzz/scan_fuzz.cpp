@@ -90,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         StreamCounters counters;
         const auto length = static_cast<int32_t>(walked.size());
         const int32_t done = WalkChunk(walked.data(), length, counters, handled);
-        walked.resize(static_cast<std::size_t>(done + CountHeldBytesToWrite(&walked[done], length - done)));
+        walked.resize(static_cast<std::size_t>(done + CountHeldBytesToWrite(walked.data() + done, length - done)));
     } catch (const Refusal& refusal) {
         walkRefusal = refusal.message;
     }

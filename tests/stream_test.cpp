@@ -56,7 +56,7 @@ std::string Picture(int temporalReference)
 Bytes ScanWhole(Bytes s, StreamCounters&& counters = {})
 {
     const int32_t done = ScanChunk(s.data(), static_cast<int32_t>(s.size()), counters);
-    s.resize(static_cast<std::size_t>(done + CountHeldBytesToWrite(&s[done], static_cast<int32_t>(s.size()) - done)));
+    s.resize(static_cast<std::size_t>(done + CountHeldBytesToWrite(s.data() + done, static_cast<int32_t>(s.size()) - done)));
     return s;
 }
 
@@ -118,7 +118,7 @@ TEST(ScanChunk, HoldsBackUnfinishedHeaders)
         StreamCounters counters;
         const int32_t done = ScanChunk(chunk.data(), static_cast<int32_t>(chunk.size()), counters);
         EXPECT_EQ(static_cast<int>(chunk.size()) - done, held) << tail;
-        EXPECT_EQ(CountHeldBytesToWrite(&chunk[done], held), written) << tail;
+        EXPECT_EQ(CountHeldBytesToWrite(chunk.data() + done, held), written) << tail;
         EXPECT_TRUE(held == 0 || chunk == before) << tail;
     }
 }
