@@ -1,5 +1,6 @@
 #include "app/convert.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -9,7 +10,6 @@
 #include "app/file_access.h"
 #include "app/progress.h"
 #include "naming/output_name.h"
-#include "stream/fatal.h"
 #include "stream/scanner.h"
 #include "stream/start_codes.h"
 
@@ -29,109 +29,186 @@ using WorkBuffer = std::unique_ptr<uint8_t, WorkBufferDelete>;
 
 WorkBuffer AllocateWorkBuffer()
 {
-    void* memory = ::operator new(kWorkBufferSize, std::align_val_t{kWorkBufferAlignment},
-                                  std::nothrow);
-    if (memory == nullptr) {
-        Fatal("can't allocate work buffer\n");
-    }
-    return WorkBuffer(static_cast<uint8_t*>(memory));
+    return WorkBuffer(static_cast<uint8_t*>(::operator new(
+        kWorkBufferSize, std::align_val_t{kWorkBufferAlignment}, std::nothrow)));
 }
 
-int OpenSource(const char* path)
+#if defined(__GNUC__)
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+#endif
+
+std::string Format(const char* format, ...)
 {
-    const int input = FileOpenInput(path);
-    if (input < 0) {
-        Fatal("can't open %s\n", path);
-    }
-    return input;
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::string text(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
+    std::vsnprintf(&text[0], text.size() + 1, format, again);
+    va_end(again);
+    return text;
 }
 
-int64_t TakeSourceSize(int input, const char* path)
-{
-    const int64_t size = FileSize(input);
-    if (size == -2) {
-        Fatal("can't read %s\n", path);
-    }
-    return size;  // -1: unknown, progress then shows 100.00
-}
-
-int OpenDestination(const char* path, int input)
-{
-    std::string outputName(path);
-    MakeOutputName(outputName, HostIsLeadByte);
-    const int output = FileOpenOutput(outputName.c_str(), input);
-    if (output < 0) {
-        Fatal("can't open output file\n");
-    }
-    return output;
-}
-
-// What the file functions below need to know of the conversion in progress.
-struct FileEnds {
-    int input;
-    int output;
-    const char* path;
-    int64_t inputSize;
+// One file's conversion: what each step opens, and what the one place that
+// reports a failure must close and remove.
+struct FileJob {
+    const char* path = nullptr;
+    int input = -1;
+    int output = -1;
+    int64_t inputSize = -1;  // -1: unknown, progress then shows 100.00
+    std::string outputName;
+    std::string temporaryPath;
+    StreamCounters counters;
 };
+
+// Each step of a file's life returns what went wrong, as the message line
+// to print, or nothing.
+std::string OpenSource(FileJob& job)
+{
+    job.input = FileOpenInput(job.path);
+    if (job.input < 0) {
+        return Format("can't open %s\n", job.path);
+    }
+    job.inputSize = FileSize(job.input);
+    if (job.inputSize == -2) {
+        return Format("can't read %s\n", job.path);
+    }
+    return std::string();
+}
+
+// The output goes to a new temporary file beside it, renamed once complete.
+std::string OpenDestination(FileJob& job)
+{
+    job.outputName = job.path;
+    MakeOutputName(job.outputName, HostIsLeadByte);
+    if (!FileOutputNameUsable(job.outputName.c_str(), job.input)) {
+        return "can't open output file\n";
+    }
+    // The output is as long as the input.
+    job.output = FileCreateTemporary(job.outputName.c_str(), job.inputSize, job.temporaryPath);
+    if (job.output < 0) {
+        return "can't open output file\n";
+    }
+    return std::string();
+}
 
 int32_t ReadFromInput(void* context, uint8_t* into, int32_t capacity)
 {
-    const FileEnds& ends = *static_cast<const FileEnds*>(context);
-    const int64_t got = FileRead(ends.input, into, static_cast<std::size_t>(capacity));
-    if (got < 0) {
-        Fatal("can't read %s\n", ends.path);
-    }
-    return static_cast<int32_t>(got);
+    const FileJob& job = *static_cast<const FileJob*>(context);
+    return static_cast<int32_t>(FileRead(job.input, into, static_cast<std::size_t>(capacity)));
 }
 
-void WriteToOutput(void* context, const uint8_t* bytes, int32_t count)
+bool WriteToOutput(void* context, const uint8_t* bytes, int32_t count)
 {
-    const FileEnds& ends = *static_cast<const FileEnds*>(context);
-    if (!FileWrite(ends.output, bytes, static_cast<std::size_t>(count))) {
-        Fatal("can't write output file\n");
-    }
+    const FileJob& job = *static_cast<const FileJob*>(context);
+    return FileWrite(job.output, bytes, static_cast<std::size_t>(count));
 }
 
 void ShowProgress(void* context, int64_t bytesDone)
 {
-    PrintProgress(bytesDone, static_cast<const FileEnds*>(context)->inputSize);
+    HostPrintMessage(FormatProgress(bytesDone, static_cast<const FileJob*>(context)->inputSize));
 }
 
-void CloseDestination(int output)
+std::string TransferStream(FileJob& job)
 {
-    if (!FileClose(output)) {
-        Fatal("can't close output file\n");
+    switch (ConvertStream(ReadFromInput, WriteToOutput, ShowProgress, &job, job.counters)) {
+    case StreamEnd::kFinished:
+        return std::string();
+    case StreamEnd::kRefused:
+        return DescribeRefusal(job.counters);
+    case StreamEnd::kReadFailed:
+        return Format("can't read %s\n", job.path);
+    case StreamEnd::kWriteFailed:
+        return "can't write output file\n";
+    case StreamEnd::kNoWorkBuffer:
+        return "can't allocate work buffer\n";
     }
+    return std::string();
 }
 
-void CloseSource(int input, const char* path)
+// A failed close means the output may be incomplete: the run must not look
+// successful then, so both files are closed before the output takes its
+// name.
+std::string CloseFiles(FileJob& job)
 {
-    if (!FileClose(input)) {
-        Fatal("can't close %s\n", path);
+    const bool outputClosed = FileClose(job.output);
+    job.output = -1;
+    const bool inputClosed = FileClose(job.input);
+    job.input = -1;
+    if (!outputClosed) {
+        return "can't close output file\n";
     }
+    if (!inputClosed) {
+        return Format("can't close %s\n", job.path);
+    }
+    return std::string();
+}
+
+std::string CommitDestination(FileJob& job)
+{
+    if (!FileCommitTemporary(job.temporaryPath, job.outputName.c_str())) {
+        return "can't write output file\n";
+    }
+    job.temporaryPath.clear();
+    return std::string();
+}
+
+// The one place that reports how a file ended: on a failure it prints the
+// reason and a line naming the file, closes what is open and removes the
+// temporary output, so that nothing is left but what was there before.
+int FinishFile(FileJob& job, const std::string& failure)
+{
+    if (failure.empty()) {
+        HostPrintMessage(Format("now working... %s end\n", job.path));
+        return 0;
+    }
+    if (job.output >= 0) {
+        FileClose(job.output);
+    }
+    if (job.input >= 0) {
+        FileClose(job.input);
+    }
+    if (!job.temporaryPath.empty()) {
+        FileDiscardTemporary(job.temporaryPath);
+    }
+    HostPrintMessage(failure + Format("now working... %s failed\n", job.path));
+    return 1;
 }
 
 }  // namespace
 
 // Reads land at the buffer's midpoint; the bytes the scanner held back sit
 // just below it, so that they and the new bytes make one contiguous chunk.
-void ConvertStream(ReadFunction read, WriteFunction write, ProgressFunction progress,
-                   void* context)
+StreamEnd ConvertStream(ReadFunction read, WriteFunction write, ProgressFunction progress,
+                        void* context, StreamCounters& counters)
 {
     WorkBuffer buffer = AllocateWorkBuffer();
+    if (!buffer) {
+        return StreamEnd::kNoWorkBuffer;
+    }
     uint8_t* const mid = buffer.get() + kReadSize;
-    StreamCounters counters;
     int64_t bytesDone = 0;
     int32_t held = 0;
 
-    for (int32_t got = read(context, mid, kReadSize); got != 0;
-         got = read(context, mid, kReadSize)) {
+    for (;;) {
+        const int32_t got = read(context, mid, kReadSize);
+        if (got < 0) {
+            return StreamEnd::kReadFailed;
+        }
+        if (got == 0) {
+            break;
+        }
         uint8_t* const chunk = mid - held;
         const int32_t length = held + got;
         const int32_t done = ScanChunk(chunk, length, counters);
+        if (counters.refusal != Refusal::kNone) {
+            return StreamEnd::kRefused;
+        }
         bytesDone += done;
-        if (done > 0) {
-            write(context, chunk, done);
+        if (done > 0 && !write(context, chunk, done)) {
+            return StreamEnd::kWriteFailed;
         }
         held = length - done;
         // The held bytes lie above their new place: a forward copy is safe,
@@ -139,25 +216,34 @@ void ConvertStream(ReadFunction read, WriteFunction write, ProgressFunction prog
         std::memmove(mid - held, chunk + done, static_cast<std::size_t>(held));
         progress(context, bytesDone);
     }
-    // The start of a start code that the input ended before naming is data
-    // like any other; a header cut off by the end of the input is dropped.
-    const int32_t tail = CountHeldBytesToWrite(mid - held, held);
-    if (tail > 0) {
-        write(context, mid - held, tail);
+    // A header cut off by the end of the input is kept as it is: the output
+    // is exactly as long as the input.
+    FinishStream(counters);
+    if (counters.refusal != Refusal::kNone) {
+        return StreamEnd::kRefused;
     }
+    if (held > 0 && !write(context, mid - held, held)) {
+        return StreamEnd::kWriteFailed;
+    }
+    return StreamEnd::kFinished;
 }
 
-void ConvertFile(const char* path)
+int ConvertFile(const char* path)
 {
-    const int input = OpenSource(path);
-    const int64_t inputSize = TakeSourceSize(input, path);
-    const int output = OpenDestination(path, input);
-    FileEnds ends = {input, output, path, inputSize};
-    ConvertStream(ReadFromInput, WriteToOutput, ShowProgress, &ends);
-    // Closed before the completion line: a failed close means the output may
-    // be incomplete, and then the run must not look successful.
-    CloseDestination(output);
-    CloseSource(input, path);
-    std::fprintf(stderr, "now working... %s end\n", path);
-    std::fflush(stderr);
+    FileJob job;
+    job.path = path;
+    std::string failure = OpenSource(job);
+    if (failure.empty()) {
+        failure = OpenDestination(job);
+    }
+    if (failure.empty()) {
+        failure = TransferStream(job);
+    }
+    if (failure.empty()) {
+        failure = CloseFiles(job);
+    }
+    if (failure.empty()) {
+        failure = CommitDestination(job);
+    }
+    return FinishFile(job, failure);
 }

@@ -1,12 +1,20 @@
 // Everything the converter needs from the host system, behind one small
-// interface: files as plain integer descriptors, the file-name encoding and
+// interface: files as plain integer descriptors, the temporary output and
+// its removal on an interrupt, message output, the file-name encoding and
 // one start-up step. host_posix.cpp and host_windows.cpp implement it.
+//
+// Paths are byte strings as the argument list delivers them: on POSIX as
+// they are, on Windows UTF-8 (the host turns them into UTF-16 at each call).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
-// Called once before anything else runs.
+// Called once before anything else runs. Sets up the removal of the
+// temporary output (below) when the run is interrupted: SIGINT, SIGTERM and
+// SIGHUP on POSIX, Ctrl-C, Ctrl-Break and closing the console on Windows.
+// The process then ends as the interrupt would have ended it.
 void HostStartup();
 
 // Where the host leaves splitting the command line and expanding wildcards
@@ -22,18 +30,38 @@ void HostArgumentList(int& argc, char**& argv);
 // ignored, as there is nowhere left to report it.
 void HostWriteStandardError(const char* bytes, std::size_t count);
 
+// Prints a message or progress text on standard error and flushes it. Paths
+// in it are in the argument list's encoding; the host shows them as the
+// console or file receiving them can.
+void HostPrintMessage(const std::string& text);
+
 // Opens a regular file for reading, in binary mode, with the sequential-access
 // hint, denying no other reader or writer. Returns -1 if the path cannot be
 // opened or is not a regular file (a directory, a device, a pipe).
 int FileOpenInput(const char* path);
 
-// Creates the file, or truncates an existing one, for writing in binary mode,
-// denying no other reader or writer. Returns -1 on failure, and also when the
-// path names the very file open as `input` (a link to it, say), which would
-// otherwise be destroyed before it is read. Where the host can, it also
-// reserves disk room for as many bytes as the input holds, without changing
-// the new file's size.
-int FileOpenOutput(const char* path, int input);
+// True if the output may be written under this name: nothing is there yet,
+// or a regular file, or a symbolic link (which the output will replace,
+// leaving the file it points to alone). False for a directory, a FIFO or a
+// device, and when the name leads to the very file open as `input` (a link
+// to it, say).
+bool FileOutputNameUsable(const char* path, int input);
+
+// Creates a new, empty temporary file in the folder of `outputPath`, for
+// writing in binary mode, and sets `temporaryPath` to its name. Until
+// FileCommitTemporary or FileDiscardTemporary, an interrupt removes it.
+// Where the host can, it reserves disk room for `room` bytes without
+// changing the file's size. Returns -1 on failure.
+int FileCreateTemporary(const char* outputPath, int64_t room, std::string& temporaryPath);
+
+// Renames the closed temporary file to `outputPath`, replacing what is
+// there, in one step: an interrupt leaves either the earlier file or the
+// whole new one. Returns false on failure (the temporary file is then still
+// to be discarded).
+bool FileCommitTemporary(const std::string& temporaryPath, const char* outputPath);
+
+// Removes the temporary file (closed or not) and forgets it.
+void FileDiscardTemporary(const std::string& temporaryPath);
 
 // Size of an open file in bytes, leaving its position at the start. Returns
 // -1 if the size cannot be taken; -2 if the position cannot be set back to
@@ -52,6 +80,6 @@ bool FileWrite(int file, const uint8_t* buffer, std::size_t count);
 // output can mean that written data did not reach the disk.
 bool FileClose(int file);
 
-// True if the byte begins a two-byte character in the host's encoding of
-// file names.
+// True if the byte begins a two-byte character in the encoding of the
+// argument list's file names.
 bool HostIsLeadByte(unsigned char byte);

@@ -14,10 +14,11 @@ ProgressFigures ComputeProgress(int64_t bytesDone, int64_t inputSize)
     return {(bytesDone * 100) / inputSize, ((bytesDone * 10000) / inputSize) % 100};
 }
 
-void PrintProgress(int64_t bytesDone, int64_t inputSize)
+std::string FormatProgress(int64_t bytesDone, int64_t inputSize)
 {
     const ProgressFigures figures = ComputeProgress(bytesDone, inputSize);
-    std::fprintf(stderr, "now working... %3" PRId64 ".%02" PRId64 " %%\r", figures.whole,
-                 figures.hundredths);
-    std::fflush(stderr);
+    char line[64];
+    std::snprintf(line, sizeof line, "now working... %3" PRId64 ".%02" PRId64 " %%\r",
+                  figures.whole, figures.hundredths);
+    return line;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 struct ProgressFigures {
     int64_t whole;       // 0..100
@@ -13,5 +14,5 @@ struct ProgressFigures {
 // read) show 100.00. Exact for files up to 800 TiB.
 ProgressFigures ComputeProgress(int64_t bytesDone, int64_t inputSize);
 
-// Prints "now working... %3d.%02d %\r" for the figures and flushes.
-void PrintProgress(int64_t bytesDone, int64_t inputSize);
+// "now working... %3d.%02d %\r" for the figures.
+std::string FormatProgress(int64_t bytesDone, int64_t inputSize);

@@ -11,9 +11,8 @@
 // start codes back to back.
 //
 // ScanChunk is the scanner itself. The other rows walk the same chunks with
-// the plain walk of reference_walk.h, which handles and rewrites the
-// headers as the scanner does, but find the next start code prefix another
-// way: the word-at-a-time search, a memchr for the 0x01 byte of the prefix,
+// the scanner's own header handling, but find the next start code prefix
+// another way: the word-at-a-time search, a memchr for the 0x01 byte of the prefix,
 // and a byte-by-byte look. Every row must write the same bytes and end with
 // the same counters; the program refuses to run if they do not. After the
 // table it prints the scanner's throughput over each walk's on each buffer:
@@ -78,7 +77,10 @@ using ChunkFunction = int32_t (*)(uint8_t* chunk, int32_t length, StreamCounters
 template <ChunkFunction Scan>
 StreamCounters ScanBuffer(Bytes& buffer)
 {
+    // Every buffer is taken as the middle of a stream: the zero bytes and
+    // the picture headers have no sequence header of their own.
     StreamCounters counters;
+    counters.sequenceSeen = true;
     std::size_t position = 0;
     for (std::size_t readEnd = kReadSize; position < buffer.size(); readEnd += kReadSize) {
         const std::size_t end = std::min(readEnd, buffer.size());
@@ -182,12 +184,16 @@ bool RowsAgree(const char* name, BenchBuffer& buffer)
 {
     Bytes scanned = buffer.pristine;
     const StreamCounters counters = ScanBuffer<ScanChunk>(scanned);
+    if (counters.refusal != Refusal::kNone) {
+        std::fprintf(stderr, "%s: %s", name, DescribeRefusal(counters).c_str());
+        return false;
+    }
     for (const Row& row : kRows) {
         buffer.work = buffer.pristine;
         const StreamCounters got = row.scan(buffer.work);
         if (buffer.work != scanned || got.pictureCount != counters.pictureCount ||
             got.temporalReference != counters.temporalReference ||
-            got.gopPictureBase != counters.gopPictureBase) {
+            got.gopPictureBase != counters.gopPictureBase || got.refusal != counters.refusal) {
             std::fprintf(stderr, "%s: %s does not do what ScanChunk does\n", name, row.name);
             return false;
         }

@@ -13,5 +13,8 @@ for sample in samples/*.m[12]v; do
   for split in 0 3 6; do
     { printf "\\x0$split\\x00"; head -c 12288 "$sample"; } >"$out/${name}_start$split"
   done
-  { printf '\x05\x00'; head -c $((size / 2 + 12288)) "$sample" | tail -c 12288; } >"$out/${name}_middle"
+  # A piece of the middle, behind the sequence header that a stream must
+  # begin with.
+  { printf '\x05\x00'; head -c 200 "$sample"; head -c $((size / 2 + 12288)) "$sample" | tail -c 12288; } \
+    >"$out/${name}_middle"
 done

@@ -1,6 +1,5 @@
 #include "stream/rewriters.h"
 
-#include "stream/fatal.h"
 #include "stream/start_codes.h"
 
 namespace {
@@ -8,6 +7,12 @@ namespace {
 bool HasStartCode(const uint8_t* header, uint8_t code)
 {
     return header[0] == 0x00 && header[1] == 0x00 && header[2] == 0x01 && header[3] == code;
+}
+
+bool IsExtension(const uint8_t* header, uint8_t identifier)
+{
+    return HasStartCode(header, kExtensionStartCode) &&
+           ExtensionIdentifier(header[4]) == identifier;
 }
 
 // frame_rate_code values (Table 6-4).
@@ -18,10 +23,12 @@ constexpr uint8_t kFrameRateRaise = 3;
 
 // Sequence extension, offset 5: progressive_sequence (bit 3); offset 6:
 // vertical_size_extension (bits 6-5), the two bits above the sequence
-// header's twelve of vertical_size_value (6.2.2.3).
+// header's twelve of vertical_size_value; offset 9: frame_rate_extension_n
+// (bits 6-5) and frame_rate_extension_d (bits 4-0), 6.2.2.3.
 constexpr uint8_t kProgressiveSequence = 0x08;
 constexpr int kVerticalSizeExtensionShift = 5;
 constexpr int kVerticalSizeValueBits = 12;
+constexpr uint8_t kFrameRateExtensionBits = 0x7F;
 
 // Macroblocks are 16 lines high. In a frame picture of a sequence that is not
 // progressive, the rows are counted in pairs, one per field (6.3.3,
@@ -39,10 +46,12 @@ constexpr uint8_t kRepeatFirstField = 0x02;
 constexpr uint8_t kChroma420Type = 0x01;
 constexpr uint8_t kProgressiveFrame = 0x80;
 
-// time_code (Table 6-11) counts 30 frames per second here, for 29.97 too.
-constexpr int32_t kFramesPerSecond = 30;
-constexpr int32_t kFramesPerMinute = 60 * kFramesPerSecond;
-constexpr int32_t kFramesPerHour = 60 * kFramesPerMinute;
+// time_code (Table 6-11) counts 30 frames per second here, for 29.97 too,
+// without dropping any; time_code_hours runs from 0 to 23.
+constexpr int64_t kFramesPerSecond = 30;
+constexpr int64_t kFramesPerMinute = 60 * kFramesPerSecond;
+constexpr int64_t kFramesPerHour = 60 * kFramesPerMinute;
+constexpr int64_t kHoursPerDay = 24;
 // GOP offset 5 bit 3: marker_bit, always 1.
 constexpr uint8_t kTimeCodeMarkerBit = 0x08;
 // GOP offset 7 bit 7: lowest bit of time_code_pictures; below it closed_gop,
@@ -51,29 +60,43 @@ constexpr uint8_t kLowPictureBit = 0x80;
 
 }  // namespace
 
-void RewriteSequenceHeader(uint8_t* header)
+int64_t FrameOfPicture(int64_t n)
+{
+    // By 3:2 pulldown film picture n starts at field ceil(5n / 2), which
+    // lies in frame floor(ceil(5n / 2) / 2) = floor((5n + 1) / 4).
+    return (5 * n + 1) / 4;
+}
+
+Refusal RewriteSequenceHeader(uint8_t* header)
 {
     if (!HasStartCode(header, kSequenceHeaderCode)) {
-        Fatal("non sequence header data incomming\n");
+        return Refusal::kNotSequenceHeader;
     }
     // Offset 7: aspect_ratio_information (bits 7-4), frame_rate_code (3-0),
     // 6.2.2.1.
     const uint8_t frame_rate_code = header[7] & 0x0F;
     if (frame_rate_code != kFrameRate23976 && frame_rate_code != kFrameRate24) {
-        Fatal("sequence frame rate is not 24/23.976\n");
+        return Refusal::kFrameRate;
     }
     // No carry out of the low nibble: the aspect ratio stays.
     header[7] = static_cast<uint8_t>(header[7] + kFrameRateRaise);
+    return Refusal::kNone;
 }
 
-void RewriteSequenceExtension(uint8_t* header, const StreamCounters& counters)
+Refusal RewriteSequenceExtension(uint8_t* header, const StreamCounters& counters,
+                                 int64_t& refusalValue)
 {
-    if (!HasStartCode(header, kExtensionStartCode) ||
-        ExtensionIdentifier(header[4]) != kSequenceExtensionId) {
-        Fatal("non sequence extension data incomming\n");
+    if (!IsExtension(header, kSequenceExtensionId)) {
+        return Refusal::kNotSequenceExtension;
+    }
+    // The frame rate is frame_rate_value * (frame_rate_extension_n + 1) /
+    // (frame_rate_extension_d + 1) (6.3.3): anything but 0 and 0 is another
+    // rate than 24 or 23.976.
+    if ((header[9] & kFrameRateExtensionBits) != 0) {
+        return Refusal::kFrameRate;
     }
     if ((header[5] & kProgressiveSequence) == 0) {
-        return;
+        return Refusal::kNone;
     }
     const int32_t vertical_size_extension = (header[6] >> kVerticalSizeExtensionShift) & 0x03;
     const int32_t lines =
@@ -85,24 +108,25 @@ void RewriteSequenceExtension(uint8_t* header, const StreamCounters& counters)
     const int32_t interlacedRows =
         2 * ((lines + 2 * kMacroblockLines - 1) / (2 * kMacroblockLines));
     if (progressiveRows != interlacedRows) {
-        Fatal("can't treat progressive sequence of %d lines\n", static_cast<int>(lines));
+        refusalValue = lines;
+        return Refusal::kProgressiveLines;
     }
     // In a progressive sequence repeat_first_field repeats whole frames
     // (6.3.10); in any other it repeats one field, as pulldown needs.
     header[5] = static_cast<uint8_t>(header[5] & ~kProgressiveSequence);
+    return Refusal::kNone;
 }
 
-void RewritePictureCodingExtension(uint8_t* header, const StreamCounters& counters)
+Refusal RewritePictureCodingExtension(uint8_t* header, const StreamCounters& counters)
 {
-    if (!HasStartCode(header, kExtensionStartCode) ||
-        ExtensionIdentifier(header[4]) != kPictureCodingExtensionId) {
-        Fatal("non picture coding extension data incomming\n");
+    if (!IsExtension(header, kPictureCodingExtensionId)) {
+        return Refusal::kNotPictureCodingExtension;
     }
     // Offset 6: f_code[1][1] (bits 7-4), intra_dc_precision (3-2),
     // picture_structure (1-0), 6.2.3.1.
     const uint8_t picture_structure = header[6] & 0x03;
     if (picture_structure != kFramePicture) {
-        Fatal("can't treat field structured picture\n");
+        return Refusal::kFieldPicture;
     }
     // temporal_reference numbers a GOP's pictures in display order (6.3.9),
     // so this is the picture's display position in the stream, modulo 4:
@@ -129,28 +153,31 @@ void RewritePictureCodingExtension(uint8_t* header, const StreamCounters& counte
     // film frames are whole pictures taken at one instant; each is shown as
     // two or three fields.
     header[8] |= kProgressiveFrame;
+    return Refusal::kNone;
 }
 
-void RewriteGopHeader(uint8_t* header, const StreamCounters& counters)
+Refusal RewriteGopHeader(uint8_t* header, const StreamCounters& counters)
 {
     if (!HasStartCode(header, kGroupStartCode)) {
-        Fatal("non gop header data\n");
+        return Refusal::kNotGopHeader;
     }
-    // Four film frames take the time of five frames at 30 per second.
-    const int32_t t = static_cast<int32_t>((counters.gopPictureBase * 5) / 4);
-    const int32_t hours = t / kFramesPerHour;  // not reduced modulo 24
-    const int32_t r = t % kFramesPerHour;
-    const int32_t minutes = r / kFramesPerMinute;
-    const int32_t r2 = r % kFramesPerMinute;
-    const int32_t seconds = r2 / kFramesPerSecond;
-    const int32_t pictures = r2 % kFramesPerSecond;
+    // The time code names the GOP's first picture in display order: the
+    // frame in which its first field falls, counted on from the frame of the
+    // first GOP's first picture, which keeps that GOP's own label.
+    const int64_t t = counters.originSeconds * kFramesPerSecond +
+                      FrameOfPicture(counters.originPictures) +
+                      FrameOfPicture(static_cast<int64_t>(counters.gopPictureBase)) -
+                      FrameOfPicture(static_cast<int64_t>(counters.originPictureBase));
+    const int64_t hours = t / kFramesPerHour % kHoursPerDay;
+    const int64_t minutes = t % kFramesPerHour / kFramesPerMinute;
+    const int64_t seconds = t % kFramesPerMinute / kFramesPerSecond;
+    const int64_t pictures = t % kFramesPerSecond;
 
-    // time_code (6.2.2.6, Table 6-11) from offset 4 on: drop_frame_flag (1),
-    // hours (5), minutes (6), marker_bit, seconds (6), pictures (6). The
-    // hours are written as hours * 4 kept to 8 bits, so drop_frame_flag is 0
-    // below 32 hours; from 32 hours on the count spills into it.
-    header[4] = static_cast<uint8_t>(((hours * 4) & 0xFF) + (minutes >> 4));
-    header[5] = static_cast<uint8_t>(((minutes & 0x0F) << 4) + kTimeCodeMarkerBit + (seconds >> 3));
-    header[6] = static_cast<uint8_t>(((seconds & 0x07) << 5) + (pictures >> 1));
-    header[7] = static_cast<uint8_t>((header[7] & ~kLowPictureBit) | ((pictures & 1) << 7));
+    // time_code (6.2.2.6, Table 6-11) from offset 4 on: drop_frame_flag (0),
+    // hours (5 bits), minutes (6), marker_bit, seconds (6), pictures (6).
+    header[4] = static_cast<uint8_t>(hours << 2 | minutes >> 4);
+    header[5] = static_cast<uint8_t>((minutes & 0x0F) << 4 | kTimeCodeMarkerBit | seconds >> 3);
+    header[6] = static_cast<uint8_t>((seconds & 0x07) << 5 | pictures >> 1);
+    header[7] = static_cast<uint8_t>((header[7] & ~kLowPictureBit) | (pictures & 1) << 7);
+    return Refusal::kNone;
 }

@@ -7,18 +7,30 @@
 
 #include "stream/stream_counters.h"
 
+// Finds the next start code the scanner may act on (start_code_search.h).
+using StartCodeSearch = int32_t (*)(const uint8_t* chunk, int32_t from, int32_t length);
+
 // Walks chunk[0, length), rewriting headers in place and updating counters.
-// An MPEG-1 stream (a GOP or picture header straight after a sequence
-// header, with no sequence extension) ends the process with a message, as
-// the rewriters' refusals do. Returns how many leading bytes are finished and may be written (0 to
+// Returns how many leading bytes are finished and may be written (0 to
 // length). The bytes after that (at most kMaxHeldBackBytes) are either a
 // recognised header not yet wholly inside the chunk, or the beginning of a
 // start code whose naming bytes have not arrived yet; the caller carries them
-// to the front of the next chunk. A length of 0 or less returns 0.
+// to the front of the next chunk, and writes them as they are if the input
+// ends. A length of 0 or less returns 0.
+//
+// When the stream cannot be converted, counters.refusal says why and the
+// walk stops at the header refused: nothing of this chunk may be written
+// then. A stream must begin with a sequence header (zero bytes before it
+// are stuffing), must not hold a systems layer start code, and must not be
+// MPEG-1; the rewriters refuse the rest.
 int32_t ScanChunk(uint8_t* chunk, int32_t length, StreamCounters& counters);
 
-// At the end of the input: of the bytes a final ScanChunk held back, returns
-// how many are still to be written. The beginning of a start code that never
-// got its naming bytes is ordinary stream data and is written whole; a
-// recognised header cut off by the end of the input is dropped (0).
-int32_t CountHeldBytesToWrite(const uint8_t* held, int32_t heldLength);
+// ScanChunk with another search for the start codes, for the benchmark and
+// the fuzz target's plain walk; the search must find what FindStartCode
+// finds (it may stop at slice start codes too).
+int32_t ScanChunkWith(StartCodeSearch search, uint8_t* chunk, int32_t length,
+                      StreamCounters& counters);
+
+// At the end of the input, after the last ScanChunk: refuses a stream that
+// never got to its first sequence header (an empty input among them).
+void FinishStream(StreamCounters& counters);

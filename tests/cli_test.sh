@@ -7,7 +7,7 @@ ratefold=$(realpath "$1")
 . "$(dirname "$0")/lib.sh"
 TMPDIR=$(mktemp -d)
 trap 'rm -rf "$TMPDIR"' EXIT
-cd "$TMPDIR" || exit 1
+mkdir "$TMPDIR/work" && cd "$TMPDIR/work" || exit 1
 
 # A small 24 fps stream: sequence header (frame_rate_code 2, aspect 2) and
 # extension (progressive_sequence 0, 4:2:0), a closed GOP with time code 0,
@@ -15,7 +15,7 @@ cd "$TMPDIR" || exit 1
 # (top_field_first 1, repeat_first_field 0, chroma_420_type 1,
 # progressive_frame 1), a slice and the sequence end code. Converted:
 # frame_rate_code 5 (0x22 -> 0x25), repeat_first_field set (0x81 -> 0x83).
-stream='000001b3 2d01e022 030d4820 000001b5 14820001 0000 000001b8 00080040
+stream='000001b3 2d01e022 030d4820 000001b5 14820001 000000 000001b8 00080040
   00000100 000fff f8 000001b5 8fff f381 80 00000101 1122334455 000001b7'
 from_hex() { printf "$(printf '%s' "$1" | tr -d ' \n' | sed 's/../\\x&/g')"; }
 from_hex "$stream" >clip.m2v
@@ -23,27 +23,38 @@ from_hex "$(sed 's/e022/e025/; s/f381/f383/' <<<"$stream")" >expected.m2v
 size=$(stat -c %s clip.m2v)
 nl=$'\n'
 done_line() { printf 'now working... %s end' "$1"; }
+failed() { printf '%snow working... %s failed' "$1" "$2"; }
+not_stream="not an MPEG-2 video elementary stream (take the video out of a container first: ffmpeg -i film.vob -map 0:v:0 -c copy -f mpeg2video film.m2v)$nl"
+rate=$'sequence frame rate is not 24/23.976\n'
+no_output=$'can\'t open output file\n'
 # The progress figure for D bytes done of S, truncated to hundredths.
 percent() { printf 'now working... %3d.%02d %%\r' $(($1 * 100 / $2)) $(($1 * 10000 / $2 % 100)); }
+# Nothing but the named files in the folder (no temporary file left over).
+only() { [ "$(ls -A | sort | tr '\n' ' ')" = "$(printf '%s\n' "$@" | sort | tr '\n' ' ')" ] || fail "$what: left $(ls -A)"; }
 
 expect "no arguments" 1 $'\nUSAGE: ratefold 24fps_mpeg2_video_stream[s] \n\n' "$ratefold"
 head -c 100000 /dev/urandom >clip_30i.m2v  # a longer stale output is replaced
 expect "one stream" 0 "$(percent 1 1)$(done_line clip.m2v)$nl" "$ratefold" clip.m2v
 cmp -s clip_30i.m2v expected.m2v || fail "converted bytes"
+
+# Not a stream at all: nothing written, and the file is named.
 : >empty.m2v
-expect "empty input" 0 "$(done_line empty.m2v)$nl" "$ratefold" empty.m2v
-[ -f empty_30i.m2v ] && [ ! -s empty_30i.m2v ] || fail "empty output"
+printf 'hello\n' >text.m2v
+for what in empty text; do
+  expect "$what" 1 "$(failed "$not_stream" $what.m2v)$nl" "$ratefold" $what.m2v
+done
+[ ! -e empty_30i.m2v ] && [ ! -e text_30i.m2v ] || fail "output left for a refused input"
 
 # The second of three is missing: the first is complete, the third untouched.
 cp clip.m2v a.m2v
 cp clip.m2v c.m2v
-expect "second missing" 1 "$(percent 1 1)$(done_line a.m2v)${nl}can't open missing.m2v$nl" \
+expect "second missing" 1 "$(percent 1 1)$(done_line a.m2v)$nl$(failed $'can\'t open missing.m2v\n' missing.m2v)$nl" \
   "$ratefold" a.m2v missing.m2v c.m2v
 cmp -s a_30i.m2v expected.m2v && [ ! -e c_30i.m2v ] || fail "first output or third file"
 mkdir somedir
 mkfifo pipe
-expect "directory as input" 1 "can't open somedir"$'\n' "$ratefold" somedir
-expect "pipe as input, not waiting for a writer" 1 "can't open pipe"$'\n' timeout 10 "$ratefold" pipe
+expect "directory as input" 1 "$(failed $'can\'t open somedir\n' somedir)$nl" "$ratefold" somedir
+expect "pipe as input, not waiting for a writer" 1 "$(failed $'can\'t open pipe\n' pipe)$nl" timeout 10 "$ratefold" pipe
 
 # Three reads, one progress line each.
 { cat clip.m2v; head -c $((1048577 - size)) /dev/zero | tr '\0' '\377'; } >long.m2v
@@ -51,35 +62,73 @@ expect "three reads" 0 "$(percent 524288 1048577)$(percent 1048576 1048577)$(per
   "$ratefold" long.m2v
 [ "$(stat -c %s long_30i.m2v)" -eq 1048577 ] || fail "long output length"
 
-# A stream ending inside a header loses it; one ending in the first bytes of
-# a start code keeps them. The last progress line comes before either.
-for tail in '\x00\x00\x01\xb3\x2d|' '\x00\x00\x01|\x00\x00\x01'; do
-  { cat clip.m2v; printf "${tail%|*}"; } >cut.m2v
-  expect "ends in ${tail%|*}" 0 "$(percent "$size" "$(stat -c %s cut.m2v)")$(done_line cut.m2v)$nl" \
-    "$ratefold" cut.m2v
-  cmp -s cut_30i.m2v <(cat expected.m2v; printf "${tail#*|}") || fail "output of a stream ending in ${tail%|*}"
+# A stream ending inside a header, or in the first bytes of a start code,
+# keeps those bytes as they are. The last progress line comes before them.
+for tail in '\x00\x00\x01\xb3\x2d' '\x00\x00\x01' '\x00\x00\x01\xb5\x8f\xff\xf3\x81'; do
+  { cat clip.m2v; printf "$tail"; } >cut.m2v
+  expect "ends in $tail" 0 "$(percent "$size" "$(stat -c %s cut.m2v)")$(done_line cut.m2v)$nl" "$ratefold" cut.m2v
+  cmp -s cut_30i.m2v <(cat expected.m2v; printf "$tail") || fail "output of a stream ending in $tail"
 done
 
-# A refusal in the first chunk writes nothing (the streams refused are in the
-# end-to-end test).
-from_hex "${stream/e022/e023}" >pal.m2v
-expect "25 fps" 1 $'sequence frame rate is not 24/23.976\n' "$ratefold" pal.m2v
-[ ! -s pal_30i.m2v ] || fail "bytes written for a refused first chunk"
+# A refusal in a later chunk (a field picture after 1 MiB) leaves the
+# earlier output as it was, byte for byte, and nothing else.
+rm -f ./*_30i.m2v cut.m2v long.m2v
+{ cat clip.m2v; head -c 1048576 /dev/zero; from_hex '00000100 000fff f8 000001b5 8fff f181 80'; } >late.m2v
+printf 'earlier output' >late_30i.m2v
+what="field picture late"
+expect "$what" 1 "$(percent 524288 1048601)$(percent 1048576 1048601)$(failed \
+  $'can\'t treat field structured picture\n' late.m2v)$nl" "$ratefold" late.m2v
+[ "$(cat late_30i.m2v)" = "earlier output" ] || fail "the earlier output was changed"
+# Running over a folder again: the earlier outputs are replaced whole, and
+# an earlier output taken as input leaves no output of its own.
+expect "again" 1 "$(percent 1 1)$(done_line a.m2v)$nl$(failed "$rate" a_30i.m2v)$nl" "$ratefold" a.m2v a_30i.m2v
+what="after a refusal" only a.m2v a_30i.m2v c.m2v clip.m2v empty.m2v expected.m2v late.m2v late_30i.m2v pipe \
+  somedir text.m2v
+rm -f late.m2v late_30i.m2v empty.m2v text.m2v a_30i.m2v c.m2v
 
-# Outputs that cannot or must not be written: a directory, a link to the
-# input itself (which must stay whole), /dev/full, and a file-size limit
-# with SIGXFSZ ignored.
-mkdir blocked_30i.m2v
-ln -s clip.m2v blocked.m2v
-expect "output is a directory" 1 $'can\'t open output file\n' "$ratefold" blocked.m2v
-cp clip.m2v self.m2v
-ln -s self.m2v self_30i.m2v
-expect "output is the input" 1 $'can\'t open output file\n' "$ratefold" self.m2v
-cmp -s self.m2v clip.m2v || fail "input truncated"
-ln -s /dev/full full_30i.m2v
-ln -s clip.m2v full.m2v
-expect "disk full" 1 $'can\'t write output file\n' "$ratefold" full.m2v
-rm long_30i.m2v
-(trap '' XFSZ; ulimit -f 100; expect "file size limit" 1 $'can\'t write output file\n' "$ratefold" long.m2v
-  exit "${failures:-0}") || failures=$((${failures:-0} + $?))
+# Outputs that must not be written: a directory, a FIFO (refused at once,
+# not waited on), a link to the input itself (which must stay whole).
+ln -s clip.m2v dir.m2v && mkdir dir_30i.m2v
+ln -s clip.m2v fifo.m2v && mkfifo fifo_30i.m2v
+cp clip.m2v self.m2v && ln -s self.m2v self_30i.m2v
+for what in dir fifo self; do
+  expect "output $what" 1 "$(failed "$no_output" $what.m2v)$nl" timeout 1 "$ratefold" $what.m2v
+done
+cmp -s self.m2v clip.m2v || fail "input changed"
+# A symbolic link at the output name is replaced; what it pointed to stays.
+ln -s clip.m2v link.m2v
+printf 'pointed to' >target && ln -s target link_30i.m2v
+expect "output is a link" 0 "$(percent 1 1)$(done_line link.m2v)$nl" "$ratefold" link.m2v
+[ ! -L link_30i.m2v ] && cmp -s link_30i.m2v expected.m2v && [ "$(cat target)" = "pointed to" ] ||
+  fail "the link was written through, or not replaced"
+rm -rf dir.m2v dir_30i.m2v fifo.m2v fifo_30i.m2v self.m2v self_30i.m2v link.m2v link_30i.m2v target
+
+# A file-size limit (SIGXFSZ ignored, so that the write fails) and an output
+# folder that cannot be written: nothing left behind.
+{ cat clip.m2v; head -c 300000 /dev/zero; } >big.m2v
+(trap '' XFSZ; ulimit -f 100; expect "file size limit" 1 "$(failed $'can\'t write output file\n' big.m2v)$nl" \
+  "$ratefold" big.m2v; exit "${failures:-0}") || failures=$((${failures:-0} + $?))
+what="file size limit" only a.m2v big.m2v clip.m2v expected.m2v pipe somedir
+
+# An interrupt part-way through a large file leaves nothing but what was
+# there before. The input is sparse: 1 GiB that takes no room. The first
+# progress line says the run is under way; the shell holds the FIFO open so
+# that the progress lines never meet a closed pipe.
+truncate -s 1G huge.m2v && cat clip.m2v | dd of=huge.m2v conv=notrunc status=none
+printf 'earlier output' >huge_30i.m2v
+mkfifo progress
+set -m  # its own process group, so that SIGINT is not ignored as in a background job
+for signal in INT TERM HUP; do
+  "$ratefold" huge.m2v 2>progress &
+  exec 3<progress
+  IFS= read -r -d $'\r' -u 3 first
+  kill -s $signal $!
+  wait $! 2>/dev/null
+  status=$?
+  exec 3<&-
+  [ "$status" -eq $((128 + $(kill -l $signal))) ] || fail "SIG$signal: status $status, first line $first"
+  [ "$(cat huge_30i.m2v)" = "earlier output" ] || fail "SIG$signal: the earlier output was changed"
+  what="SIG$signal" only a.m2v big.m2v clip.m2v expected.m2v huge.m2v huge_30i.m2v pipe progress somedir
+done
+set +m
 finish

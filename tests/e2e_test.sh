@@ -85,18 +85,55 @@ for case in "128 parity" "2 cadence" "1 chroma_420_type"; do
   [[ $(judge film_23976.m2v broken.m2v 30000/1001) == *"${case#* }"* ]] || fail "judge: passed ${case#* }"
 done
 
-rate=$'sequence frame rate is not 24/23.976\n'
+# Time codes as a decoder reads them: the GOPs of 15 pictures start in
+# frames 0, 19 (the fourth picture of a cadence starts a frame late), 37, 56
+# and 75; a stream whose time codes begin at 10:00:00:00 keeps them.
+timecodes() { ffprobe -v error -show_entries frame_side_data=timecode -of csv=p=0 "$1" | grep . | tr '\n' ' '; }
+[ "$(timecodes film_23976_30i.m2v)" = "00:00:00:00 00:00:00:19 00:00:01:07 00:00:01:26 00:00:02:15 " ] ||
+  fail "time codes: $(timecodes film_23976_30i.m2v)"
+ffmpeg -v error -nostdin -f lavfi -i testsrc2=size=320x192:rate=24000/1001 -frames:v 20 -c:v mpeg2video -g 9 \
+  -timecode 10:00:00:00 -f mpeg2video tc.m2v && "$ratefold" tc.m2v 2>/dev/null
+[ "$(timecodes tc_30i.m2v)" = "10:00:00:00 10:00:00:11 10:00:00:22 " ] || fail "time code origin: $(timecodes tc_30i.m2v)"
+
+# Picture display extensions (one per picture, two frame_centre_offsets, as
+# a picture that shows two fields has) become user data: a decoder finds
+# no pan-scan offsets to read past, and shows the same pictures.
+perl -0777 -pe 's/(\x00\x00\x01\xb5[\x80-\x8f].{4})(?=\x00\x00\x01)/$1\x00\x00\x01\xb5\x70\x00\x80\x00\x20\x00\x08\x00\x02/gs' \
+  "$samples/film_23976.m2v" >panscan.m2v
+"$ratefold" panscan.m2v 2>/dev/null || fail "panscan: refused"
+panscan() { ffmpeg -nostdin -debug pict -v debug -i "$1" -f null - 2>&1 | grep -c '] pde ('; }
+[ "$(panscan panscan.m2v)" -gt 72 ] && [ "$(panscan panscan_30i.m2v)" = 0 ] || fail "panscan: offsets still read"
+while read -r reason; do fail "panscan: $reason"; done < <(judge panscan.m2v panscan_30i.m2v 30000/1001)
+
+# Refusals, with the file named, and no output left behind: streams that
+# are not film at 24 or 23.976 frames per second, and inputs that are no
+# video elementary stream at all (a program stream, a transport stream,
+# H.264, a text).
+rate='sequence frame rate is not 24/23.976'
+not_stream='not an MPEG-2 video elementary stream (take the video out of a container first: ffmpeg -i film.vob -map 0:v:0 -c copy -f mpeg2video film.m2v)'
 cp "$samples/pal_25.m2v" "$samples/mpeg1.m1v" "$samples/progressive_240.m2v" .
 cp "$samples/film_23976.m2v" field.m2v
 flip field.m2v pic 6 2  # the first picture made a top field
-expect "25 fps" 1 "$rate" "$ratefold" pal_25.m2v
-expect "MPEG-1" 1 $'can\'t treat MPEG-1 stream\n' "$ratefold" mpeg1.m1v
-expect "240 lines" 1 $'can\'t treat progressive sequence of 240 lines\n' "$ratefold" progressive_240.m2v
-expect "converted again" 1 "$rate" "$ratefold" ffmpeg_422_30i.m2v
-expect "field picture" 1 $'can\'t treat field structured picture\n' "$ratefold" field.m2v
-for out in pal_25_30i.m2v mpeg1_30i.m1v progressive_240_30i.m2v ffmpeg_422_30i_30i.m2v field_30i.m2v; do
-  [ ! -s "$out" ] || fail "$out: bytes written for a refused first chunk"
-done
+ffmpeg -v error -nostdin -f mpegvideo -i "$samples/film_23976.m2v" -c copy -f dvd film.vob
+ffmpeg -v error -nostdin -f lavfi -i testsrc2=size=64x64:rate=24 -frames:v 4 -c:v mpeg2video -f mpegts film.ts
+ffmpeg -v error -nostdin -f lavfi -i testsrc2=size=64x64:rate=24 -frames:v 4 -c:v libx264 -f h264 film.h264
+printf 'not a stream\n' >text.m2v
+while IFS='|' read -r name message; do
+  out=${name%.*}_30i.${name##*.}
+  expect "$name" 1 "$message"$'\n'"now working... $name failed"$'\n' "$ratefold" "$name"
+  [ ! -e "$out" ] || fail "$out: left behind"
+done <<EOF_REFUSED
+pal_25.m2v|$rate
+mpeg1.m1v|can't treat MPEG-1 stream
+progressive_240.m2v|can't treat progressive sequence of 240 lines
+ffmpeg_422_30i.m2v|$rate
+field.m2v|can't treat field structured picture
+film.vob|$not_stream
+film.ts|$not_stream
+film.h264|$not_stream
+text.m2v|$not_stream
+EOF_REFUSED
+[ -z "$(find . -name '.*' ! -name . | head -1)" ] || fail "temporary files left: $(find . -name '.*' ! -name .)"
 
 # From a film in a program stream to a DVD, as the README shows it: video and
 # sound taken out as they are, the video converted, both multiplexed for DVD

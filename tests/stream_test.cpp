@@ -52,12 +52,42 @@ std::string Picture(int temporalReference)
     return hex;
 }
 
-// The bytes written for a stream scanned in one chunk.
-Bytes ScanWhole(Bytes s, StreamCounters&& counters = {})
+// The bytes written for a stream scanned in one chunk, and why it was
+// refused ("" if it was not). By default the bytes are taken as the middle
+// of a stream that began as it must.
+struct Scanned {
+    Bytes bytes;
+    std::string refusal;
+    bool operator==(const Scanned& other) const { return bytes == other.bytes && refusal == other.refusal; }
+};
+
+void PrintTo(const Scanned& scanned, std::ostream* out)
+{
+    for (const uint8_t byte : scanned.bytes) {
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02x", byte);
+        *out << hex;
+    }
+    *out << " " << testing::PrintToString(scanned.refusal);
+}
+
+StreamCounters MidStream()
+{
+    StreamCounters counters;
+    counters.sequenceSeen = true;
+    return counters;
+}
+
+Scanned ScanWhole(Bytes s, StreamCounters counters = MidStream())
 {
     const int32_t done = ScanChunk(s.data(), static_cast<int32_t>(s.size()), counters);
-    s.resize(static_cast<std::size_t>(done + CountHeldBytesToWrite(s.data() + done, static_cast<int32_t>(s.size()) - done)));
-    return s;
+    if (counters.refusal == Refusal::kNone) {
+        FinishStream(counters);
+    }
+    if (counters.refusal != Refusal::kNone) {
+        s.resize(static_cast<std::size_t>(done));
+    }
+    return {s, DescribeRefusal(counters)};
 }
 
 TEST(ScanChunk, RewritesEachHeaderAtItsOffsets)
@@ -66,27 +96,31 @@ TEST(ScanChunk, RewritesEachHeaderAtItsOffsets)
         {kSequence, "000001b3 2d01e0 25 030d4820"},                     // 24 to 30, aspect kept
         {"000001b3 2d01e0 31 0000", "000001b3 2d01e0 34 0000"},         // 23.976 to 29.97
         // progressive_sequence cleared; horizontal_size_extension (bit 0) kept
-        {"000001b5 14 8b 00 0100 000001b5 14 83 00", "000001b5 14 83 00 0100 000001b5 14 83 00"},
-        {"000001b3 780438 22 000001b5 148a00", "000001b3 780438 25 000001b5 148200"},  // 1080
+        {"000001b5 14 8b 00 010000 000001b5 14 83 00 010000", "000001b5 14 83 00 010000 000001b5 14 83 00 010000"},
+        {"000001b3 780438 22 000001b5 148a00 010000", "000001b3 780438 25 000001b5 148200 010000"},  // 1080
         {Extension("00", "00"), Extension("83", "80")},  // bottom first, interlaced-coded
-        {"000001b5 14 84 00 " + Extension("40", "7f"), "000001b5 14 84 00 " + Extension("c2", "ff")},  // 4:2:2
+        {"000001b5 14 84 00 010000" + Extension("40", "7f"), "000001b5 14 84 00 010000" + Extension("c2", "ff")},  // 4:2:2
         // Sequence display, quant matrix, camera parameters extensions pass.
         {"000001b5 28ff f300 00 000001b5 3f 8a 0000 000001b5 b0ff f300 00",
          "000001b5 28ff f300 00 000001b5 3f 8a 0000 000001b5 b0ff f300 00"},
+        // A picture display extension becomes user data of the same length.
+        {Extension() + "000001b5 7f ff 00 01", Extension("c3") + "000001b2 7f ff 00 01"},
     };
     for (const auto& [input, output] : cases) {
-        EXPECT_EQ(ScanWhole(Hex(input)), Hex(output)) << input;
+        EXPECT_EQ(ScanWhole(Hex(input)), (Scanned{Hex(output), ""})) << input;
     }
 }
 
 // GOPs of 15 pictures coded with B-pictures out of display order, after two
 // pictures in no GOP: the display position is the pictures before the GOP
-// plus temporal_reference; the time codes count 2, 17 and 32 pictures before
-// the GOP: 2.5, 21.25 and 40 frames at 30 a second.
+// plus temporal_reference. The time codes count on from the first GOP's
+// (here 00:00:00:00) by the frames between the GOPs' first pictures: the
+// stream's pictures 2, 17 and 32 start in 30 fps frames 2, 21 (picture 17,
+// the second of a cadence, starts at field 43) and 40.
 TEST(ScanChunk, CadenceAndTimeCodesFollowDisplayOrder)
 {
     const char* const flags[4] = {"c3", "41", "43", "c1"};  // (1,1) (0,0) (0,1) (1,0)
-    const char* const timeCodes[3] = {"00080140", "00080ac0", "00082540"};
+    const char* const timeCodes[3] = {"00080040", "000809c0", "00082440"};
     std::string in = Picture(1) + Extension() + Picture(0) + Extension();
     std::string out = Picture(1) + Extension(flags[1]) + Picture(0) + Extension(flags[0]);
     for (int gop = 0; gop < 3; ++gop) {
@@ -97,84 +131,160 @@ TEST(ScanChunk, CadenceAndTimeCodesFollowDisplayOrder)
             out += Picture(tref) + Extension(flags[(2 + 15 * gop + tref) % 4]) + kSlice;
         }
     }
-    EXPECT_EQ(ScanWhole(Hex(in)), Hex(out));
+    EXPECT_EQ(ScanWhole(Hex(in)), (Scanned{Hex(out), ""}));
 }
 
-// What is held back at the end of a chunk (a header not yet whole, or the
-// beginning of a start code), and what of it is written if the input ends.
+// What is held back at the end of a chunk: a header not yet whole, or the
+// beginning of a start code. At the end of the input it is written as it is.
 TEST(ScanChunk, HoldsBackUnfinishedHeaders)
 {
-    const std::tuple<const char*, int, int> cases[] = {
-        {"000001b3 2d01e0", 7, 0},      {"000001b5 14 8a", 6, 0},   {"000001b5 8fff f3c1", 8, 0},
-        {"00000100 00", 5, 0},          {"000001b8 000800", 7, 0},  {"000001b5", 4, 4},
-        {"000001", 3, 3},               {"47 0000", 2, 2},          {"47 00", 1, 1},
-        {"000001b5 23", 0, 0},          {"00000101", 0, 0},         {"000001b3 2d01e022", 0, 0},
-        {"000001b5 148a00", 0, 0},      {"000001b5 8fff f3c1 80", 0, 0}, {"00000100 000f", 0, 0},
-        {"000001b8 00080040", 0, 0},
+    const std::pair<const char*, int> cases[] = {
+        {"000001b3 2d01e0", 7},      {"000001b5 14 8a 00 0100", 9}, {"000001b5 8fff f3c1", 8},
+        {"00000100 00", 5},          {"000001b8 000800", 7},        {"000001b5", 4},
+        {"000001", 3},               {"47 0000", 2},                {"47 00", 1},
+        {"000001b5 23", 0},          {"00000101", 0},               {"000001b3 2d01e022", 0},
+        {"000001b5 148a00 010000", 0}, {"000001b5 8fff f3c1 80", 0}, {"00000100 000f", 0},
+        {"000001b8 00080040", 0},    {"000001b5 7f", 0},
     };
-    for (const auto& [tail, held, written] : cases) {
+    for (const auto& [tail, held] : cases) {
         Bytes chunk = Hex(std::string("aa ") + tail);
         const Bytes before = chunk;
-        StreamCounters counters;
+        StreamCounters counters = MidStream();
         const int32_t done = ScanChunk(chunk.data(), static_cast<int32_t>(chunk.size()), counters);
         EXPECT_EQ(static_cast<int>(chunk.size()) - done, held) << tail;
-        EXPECT_EQ(CountHeldBytesToWrite(chunk.data() + done, held), written) << tail;
         EXPECT_TRUE(held == 0 || chunk == before) << tail;
+        EXPECT_EQ(ScanWhole(before).bytes.size(), before.size()) << tail;
     }
 }
 
-TEST(ScanChunkDeathTest, RefusesWhatItCannotConvert)
+// A stream must begin with a sequence header, after zero bytes at most; a
+// chunk may end anywhere in those bytes.
+TEST(ScanChunk, FindsTheSequenceHeaderThatBeginsTheStream)
 {
-    const std::string rate = "^sequence frame rate is not 24/23\\.976\n$", mpeg1 = "^can't treat MPEG-1 stream\n$",
-                      field = "^can't treat field structured picture\n$",
+    const std::pair<std::string, int> starts[] = {
+        {"", 0}, {"00", 1}, {"0000", 2}, {"000000", 2}, {"00000001", 3}, {"0000 000001", 3},
+        {"000001b3 2d01e0", 7},  // the header itself not yet whole
+    };
+    for (const auto& [start, held] : starts) {
+        Bytes chunk = Hex(start);
+        StreamCounters counters;
+        EXPECT_EQ(static_cast<int>(chunk.size()) - ScanChunk(chunk.data(), static_cast<int32_t>(chunk.size()), counters),
+                  held) << start;
+        EXPECT_EQ(counters.refusal, Refusal::kNone) << start;
+        EXPECT_FALSE(counters.sequenceSeen) << start;
+    }
+    EXPECT_EQ(ScanWhole(Hex("0000 " + kSequence), {}), (Scanned{Hex("0000 000001b3 2d01e0 25 030d4820"), ""}));
+}
+
+TEST(ScanChunk, RefusesWhatItCannotConvert)
+{
+    const std::string rate = "sequence frame rate is not 24/23.976\n", mpeg1 = "can't treat MPEG-1 stream\n",
+                      field = "can't treat field structured picture\n",
+                      notStream = "not an MPEG-2 video elementary stream (take the video out of a container first: "
+                                  "ffmpeg -i film.vob -map 0:v:0 -c copy -f mpeg2video film.m2v)\n",
                       frame = kSequence + kSequenceExtension + Picture(0),
                       lines272 = "000001b3 140110 22 000001b5 148a";  // 320x272, progressive
-    const std::pair<std::string, std::string> cases[] = {
-        {"000001b3 2d01e0 23 0000", rate},  // 25 fps
-        {"000001b3 2d01e0 25 0000", rate},  // converted already
-        {frame + Extension().replace(14, 2, "f1"), field},
-        {frame + Extension().replace(14, 2, "f2"), field},
-        {kSequence + kGop, mpeg1},
-        {kSequence + Picture(0), mpeg1},
-        {lines272 + "00", "^can't treat progressive sequence of 272 lines\n$"},
-        {lines272 + "20", "^can't treat progressive sequence of 4368 lines\n$"},  // + 4096
+    const std::tuple<std::string, std::string, bool> cases[] = {  // stream, message, from the start
+        {"000001b3 2d01e0 23 0000", rate, true},  // 25 fps
+        {"000001b3 2d01e0 25 0000", rate, true},  // converted already
+        {kSequence + "000001b5 14 82 00 010000 ", "", true},
+        {kSequence + "000001b5 14 82 00 010001 ", rate, true},  // frame_rate_extension_d: 12 fps
+        {kSequence + "000001b5 14 82 00 010020 ", rate, true},  // frame_rate_extension_n: 48 fps
+        {frame + Extension().replace(14, 2, "f1"), field, true},
+        {frame + Extension().replace(14, 2, "f2"), field, true},
+        {kSequence + kGop, mpeg1, true},
+        {kSequence + Picture(0), mpeg1, true},
+        {lines272 + "00 000000", "can't treat progressive sequence of 272 lines\n", true},
+        {lines272 + "20 000000", "can't treat progressive sequence of 4368 lines\n", true},  // + 4096
+        // Containers, other codecs, anything else, and a stream cut before
+        // its first sequence header.
+        {"", notStream, true},
+        {"000000", notStream, true},
+        {"000001ba 44000400 04", notStream, true},            // program stream pack
+        {"00000001 6742c01e", notStream, true},               // H.264
+        {"47 4011 10", notStream, true},                      // transport stream
+        {"000001b5 148200 010000" + kSequence, notStream, true},
+        {"00 01 b3 2d01e022", notStream, true},
+        {"000001b3 2d01e0", notStream, true},
+        {kSequence + kSequenceExtension + "000001e0 0800", notStream, true},  // a PES packet after it
+        {kSequence + kSequenceExtension + "000001b9", notStream, true},       // program end code
     };
-    for (const auto& [stream, message] : cases) {
-        EXPECT_EXIT(ScanWhole(Hex(stream)), testing::ExitedWithCode(1), message) << stream;
+    for (const auto& [stream, message, fromStart] : cases) {
+        const Scanned scanned = ScanWhole(Hex(stream), fromStart ? StreamCounters{} : MidStream());
+        EXPECT_EQ(scanned.refusal, message) << stream;
     }
     // Each rewriter refuses bytes that are not its header.
-    Bytes gop = Hex(kGop), sequence = Hex(kSequence), ext9 = Hex("000001b5 9fff f3c1 80");
-    EXPECT_EXIT(RewriteSequenceHeader(gop.data()), testing::ExitedWithCode(1), "^non sequence header data incomming\n$");
-    EXPECT_EXIT(RewriteSequenceExtension(ext9.data(), {}), testing::ExitedWithCode(1),
-                "^non sequence extension data incomming\n$");
-    EXPECT_EXIT(RewritePictureCodingExtension(ext9.data(), {}), testing::ExitedWithCode(1),
-                "^non picture coding extension data incomming\n$");
-    EXPECT_EXIT(RewriteGopHeader(sequence.data(), {}), testing::ExitedWithCode(1), "^non gop header data\n$");
+    Bytes gop = Hex(kGop), sequence = Hex(kSequence), ext9 = Hex("000001b5 9fff f3c1 80 00");
+    int64_t value = 0;
+    EXPECT_EQ(RewriteSequenceHeader(gop.data()), Refusal::kNotSequenceHeader);
+    EXPECT_EQ(RewriteSequenceExtension(ext9.data(), {}, value), Refusal::kNotSequenceExtension);
+    EXPECT_EQ(RewritePictureCodingExtension(ext9.data(), {}), Refusal::kNotPictureCodingExtension);
+    EXPECT_EQ(RewriteGopHeader(sequence.data(), {}), Refusal::kNotGopHeader);
+    EXPECT_EQ(gop, Hex(kGop));
+    EXPECT_EQ(sequence, Hex(kSequence));
+    for (const auto& [refusal, text] : {std::pair{Refusal::kNotSequenceHeader, "non sequence header data incomming\n"},
+                                        {Refusal::kNotSequenceExtension, "non sequence extension data incomming\n"},
+                                        {Refusal::kNotPictureCodingExtension, "non picture coding extension data incomming\n"},
+                                        {Refusal::kNotGopHeader, "non gop header data\n"}}) {
+        StreamCounters counters;
+        counters.refusal = refusal;
+        EXPECT_EQ(DescribeRefusal(counters), text);
+    }
 }
 
 // time_code (Table 6-11) as drop_frame_flag hours:minutes:seconds:pictures,
-// with marker_bit, closed_gop, broken_link and five bits that stay.
-TEST(RewriteGopHeader, TimeCodeCountsThirtyFramesPerSecond)
+// with marker_bit, closed_gop, broken_link and five bits that stay. It
+// counts on from the first GOP's time code (origin), whose seconds stay and
+// whose picture count is converted like any other.
+TEST(RewriteGopHeader, TimeCodeCountsThirtyFramesPerSecondFromTheOrigin)
 {
     constexpr uint64_t kHour = 24 * 3600;  // film pictures
-    const std::pair<uint64_t, std::string> cases[] = {
-        {13, "0 00:00:00:16"},  // 16.25 frames, truncated
-        {23, "0 00:00:00:28"},          {24, "0 00:00:01:00"},          {kHour - 1, "0 00:59:59:28"},
-        {25 * kHour, "0 25:00:00:00"},  // no wrap at 24 hours
-        {31 * kHour + 4, "0 31:00:00:05"}, {32 * kHour, "1 00:00:00:00"},  // into drop_frame_flag
-        {64 * kHour + 24, "0 00:00:01:00"},  // and wraps at 64
+    struct Case {
+        int64_t originSeconds, originPictures;
+        uint64_t originBase, base;
+        const char* text;
     };
-    for (const auto& [base, text] : cases) {
+    const Case cases[] = {
+        {0, 0, 0, 13, "0 00:00:00:16"},  // 16.25 frames, truncated
+        {0, 0, 0, 15, "0 00:00:00:19"},  // the fourth picture of a cycle starts in frame 19
+        {0, 0, 0, 23, "0 00:00:00:29"},           {0, 0, 0, 24, "0 00:00:01:00"},
+        {0, 0, 0, kHour - 1, "0 00:59:59:29"},    {0, 0, 0, 25 * kHour, "0 01:00:00:00"},  // wraps at 24 hours
+        {36000, 0, 0, 0, "0 10:00:00:00"},        {36000, 0, 7, 7, "0 10:00:00:00"},  // the origin keeps its label
+        {36000, 23, 3, 4, "0 10:00:01:00"},       // 23 pictures are 29 frames, one more starts the second
+        {86399, 23, 0, 1, "0 00:00:00:00"},       // from 23:59:59:29 on to midnight
+        {3599, 23, 10, 11, "0 01:00:00:01"},      // picture 10 shows three fields: two frames on
+    };
+    for (const Case& c : cases) {
         for (const uint8_t kept : {0x00, 0x7f}) {
             Bytes h = {0x00, 0x00, 0x01, 0xb8, 0xff, 0xf7, 0xff, static_cast<uint8_t>(0x80 | kept)};
-            RewriteGopHeader(h.data(), StreamCounters{0, 0, base});
+            StreamCounters counters;
+            counters.originSeconds = c.originSeconds;
+            counters.originPictures = c.originPictures;
+            counters.originPictureBase = c.originBase;
+            counters.gopPictureBase = c.base;
+            ASSERT_EQ(RewriteGopHeader(h.data(), counters), Refusal::kNone);
             char got[32];
             std::snprintf(got, sizeof got, "%d %02d:%02d:%02d:%02d %d %d", h[4] >> 7, h[4] >> 2 & 0x1f,
                           (h[4] & 3) << 4 | h[5] >> 4, (h[5] & 7) << 3 | h[6] >> 5, (h[6] & 0x1f) << 1 | h[7] >> 7,
                           h[5] >> 3 & 1, h[7] & 0x7f);
-            EXPECT_EQ(got, text + " 1 " + std::to_string(kept)) << base;
+            EXPECT_EQ(got, std::string(c.text) + " 1 " + std::to_string(kept)) << c.base;
         }
     }
+}
+
+// The first GOP header's own time code is the origin; a stream that starts
+// at ten hours keeps them.
+TEST(ScanChunk, TimeCodesCountFromTheFirstGop)
+{
+    const std::string origin = "000001b8 28080040 ";  // 10:00:00:00, closed
+    std::string in = kSequence + kSequenceExtension + origin, out = "000001b3 2d01e0 25 030d4820" + kSequenceExtension + origin;
+    for (int tref = 0; tref < 3; ++tref) {
+        in += Picture(tref) + Extension();
+        out += Picture(tref) + Extension(tref == 0 ? "c3" : tref == 1 ? "41" : "43");
+    }
+    in += kGop;
+    out += "000001b8 28080240";  // 3 pictures on: frame 4 (3.75 rounded up by the cadence)
+    EXPECT_EQ(ScanWhole(Hex(in), {}), (Scanned{Hex(out), ""}));
 }
 
 // Any stream of headers, start codes, stuffing zeros and coded bytes comes out
@@ -196,19 +306,28 @@ TEST(ConvertStream, OutputNeverDependsOnWhereReadsEnd)
     const auto write = [](void* context, const uint8_t* bytes, int32_t n) {
         Bytes& out = static_cast<Reads*>(context)->out;
         out.insert(out.end(), bytes, bytes + n);
+        return true;
     };
-    const std::string pieces[] = {kSequence + kSequenceExtension, "000001b5 14 8a 00 0100", kGop, "000001b5 14 84 00 01",
+    const std::string pieces[] = {kSequence + kSequenceExtension, "000001b5 14 8a 00 010000", kGop, "000001b5 14 84 00 01",
                                   Extension("00", "00"), Picture(5), Picture(1022), Extension(), "000001b5 2f",
-                                  kSlice, "00", "0000", "000001", "01"};
+                                  "000001b5 7f", kSlice, "00", "0000", "000001", "01"};
     std::mt19937 random(20261207);
     for (unsigned round = 0; round < 300; ++round) {
-        std::string stream;
+        std::string stream = std::string(round % 5, '0') + kSequence + kSequenceExtension;
         while (stream.size() < 600) {
             stream += pieces[random() % std::size(pieces)] + " ";
         }
         Reads reads{Hex(stream), {}, 0, round % 3 ? 1 + round % 40 : 1, std::mt19937(round)};
-        ConvertStream(read, write, [](void*, int64_t) {}, &reads);
-        ASSERT_EQ(reads.out, ScanWhole(reads.in)) << stream;
+        StreamCounters counters;
+        const StreamEnd end = ConvertStream(read, write, [](void*, int64_t) {}, &reads, counters);
+        const Scanned whole = ScanWhole(reads.in, {});
+        ASSERT_EQ(end == StreamEnd::kRefused, !whole.refusal.empty()) << stream;
+        ASSERT_EQ(DescribeRefusal(counters), whole.refusal) << stream;
+        // A refused stream: nothing of the chunk that held the refused header.
+        ASSERT_TRUE(whole.refusal.empty() ? reads.out == whole.bytes
+                                          : std::equal(reads.out.begin(), reads.out.end(), whole.bytes.begin()) &&
+                                                reads.out.size() <= whole.bytes.size())
+            << stream;
     }
 }
 
@@ -277,6 +396,9 @@ TEST(ComputeProgress, TruncatesToHundredths)
     for (const auto& c : cases) {
         const ProgressFigures figures = ComputeProgress(c[0], c[1]);
         EXPECT_EQ(figures.whole * 100 + figures.hundredths, c[2]) << c[0] << " of " << c[1];
+        char line[64];
+        std::snprintf(line, sizeof line, "now working... %3d.%02d %%\r", static_cast<int>(c[2] / 100), static_cast<int>(c[2] % 100));
+        EXPECT_EQ(FormatProgress(c[0], c[1]), line);
     }
 }
 
