@@ -5,7 +5,7 @@
 #   scripts/packages.sh install GROUP...   installs the missing ones with apt-get
 #                                          (through sudo when not root)
 # A package is installed when dpkg says so; on a system without dpkg, when its
-# "present when" test in the list passes. Without apt-get, or without root
+# "present when" probe in the list passes. Without apt-get, or without root
 # and sudo, install names what is missing and fails.
 set -euo pipefail
 list_file=$(dirname "$0")/packages.txt
@@ -23,9 +23,13 @@ entries() {  # GROUP...
   done <"$list_file"
 }
 
+# Every group named is in the list, and every line of the list has a probe
+# of a known kind.
 check_groups() {  # GROUP...
   [ $# -gt 0 ] || fail "name at least one group"
-  local group
+  local bad group
+  bad=$(awk '!/^#/ && NF && $3 !~ /^(command:|file:|clang-links:)./' "$list_file")
+  [ -z "$bad" ] || fail "no \"present when\" probe of a known kind in $list_file: $bad"
   for group in "$@"; do
     awk -v g="$group" '!/^#/ && NF { n = split($1, gs, ","); for (i = 1; i <= n; i++) if (gs[i] == g) found = 1 }
       END { exit !found }' "$list_file" || fail "no group \"$group\" in $list_file"
@@ -40,6 +44,10 @@ installed() {  # PACKAGE PROBE
   case $2 in
     command:*) command -v "${2#command:}" >/dev/null ;;
     file:*) [ -e "${2#file:}" ] ;;
+    clang-links:*)
+      command -v clang++ >/dev/null &&
+        echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char *, __SIZE_TYPE__) { return 0; }' |
+        clang++ "${2#clang-links:}" -x c++ - -o /dev/null >/dev/null 2>&1 ;;
     *) return 1 ;;
   esac
 }
