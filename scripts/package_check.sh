@@ -3,7 +3,8 @@
 # it converts a sample to the very bytes that REFERENCE_BINARY writes, it
 # refuses an empty argument list with the usage text, and its man page
 # renders without a warning. Then the package is removed again (also when a
-# check fails). Needs root; installs the package group of
+# check fails). Installs and removes through sudo when not root, and stops
+# at once where there is neither; installs the package group of
 # scripts/packages.txt (dpkg-dev, groff-base, man-db) when it is missing.
 #   scripts/package_check.sh [BUILD_DIR] [REFERENCE_BINARY]
 # defaults: build-pkg, and the ratefold built in BUILD_DIR.
@@ -12,8 +13,14 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 dir=${1:-build-pkg}
 sample=samples/film_23976.m2v
-apt_get() { DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 -y -qq "$@"; }
 fail() { echo "package check: $*" >&2; exit 1; }
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null ||
+    fail "installing and removing the package needs root: run this as root, or where sudo is installed"
+  sudo=(sudo)
+fi
+apt_get() { "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 -y -qq "$@"; }
 
 scripts/packages.sh install build package
 cmake -S . -B "$dir" -G "$(scripts/generator.sh "$dir")" -DCMAKE_BUILD_TYPE=Release -DRATEFOLD_TESTS=OFF -DRATEFOLD_SANITIZE=OFF \
