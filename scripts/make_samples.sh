@@ -22,6 +22,16 @@
 #   progressive_240.m2v        ffmpeg mpeg2video, 320x240, progressive_sequence 1:
 #                              240 lines are 15 macroblock rows as a progressive
 #                              sequence, 16 as an interlaced one (a stream to refuse)
+# For conversions to other rates and for taking pulldown off, 48 frames each:
+#   film_576.m2v       mpeg2enc, DVD profile, 23.976 fps, 720x576 (film for PAL)
+#   pal_25_480.m2v     mpeg2enc, DVD profile, 25 fps, 720x480
+#   film_720p.m2v      ffmpeg mpeg2video as it comes, 23.976 fps, 1280x720:
+#                      progressive_sequence 1, no B-pictures
+#   film_pulldown.m2v  mpeg2enc, DVD profile, 720x480, film coded with 3:2
+#                      pulldown (-p): frame_rate_code 4, the flags cycling
+#   ffmpeg_skipped.m2v ffmpeg mpeg2video, 23.976 fps, 320x192, 42 pictures:
+#                      six frames left out (-skip_threshold), so GOPs lack
+#                      pictures
 # The script checks every header that matters before it keeps a sample. With
 # the same tool versions the output is the same byte for byte.
 # Needs ffmpeg and mjpegtools (mpeg2enc) from Debian.
@@ -37,9 +47,12 @@ readonly frames=72                  # 3 seconds of film
 readonly short_frames=48            # 2 seconds
 mkdir -p samples
 
-# yuv4mpeg test pattern at the given rate on standard output.
-pattern() {  # size rate count [pixel format]
-  ffmpeg -v error -nostdin -f lavfi -i "testsrc2=size=$1:rate=$2" \
+# yuv4mpeg test pattern at the given rate on standard output, through a
+# filter where one is given.
+pattern() {  # size rate count [pixel format [filter]]
+  local filter=()
+  [ -z "${5:-}" ] || filter=(-vf "$5")
+  ffmpeg -v error -nostdin -f lavfi -i "testsrc2=size=$1:rate=$2" "${filter[@]}" \
     -frames:v "$3" -pix_fmt "${4:-yuv420p}" -f yuv4mpegpipe -
 }
 
@@ -70,13 +83,27 @@ ffmpeg_film() {  # output size pixel_format encoder [encoder options...]
     ffmpeg -v error -nostdin -f yuv4mpegpipe -i - -c:v "$4" \
       -threads 1 -fflags +bitexact -flags +bitexact "${@:5}" -f "$4" -y "$1"
 }
-# mpeg2enc: -f 8 DVD profile, -F frame rate code (1 = 23.976, 2 = 24),
-# -I 0 progressive frames, -a 2 4:3, -n n NTSC, -g/-G GOP of 15 pictures,
-# -R 2 two B-pictures between reference pictures, -b peak kbit/s.
+# mpeg2enc as a DVD encoder codes the pattern: -f 8 DVD profile, -I 0
+# progressive frames, -a 2 4:3, -n the norm (n NTSC, p PAL: video_format and
+# the colour description of the sequence display extension, which dvdauthor
+# reads as the TV standard), -g/-G GOP of 15 pictures, -R 2 two B-pictures
+# between reference pictures, -b peak kbit/s, then any other options (-F
+# frame rate code: 1 = 23.976, 2 = 24, 3 = 25).
+mpeg2enc_dvd() {  # output size rate count norm kbit/s [mpeg2enc options...]
+  pattern "$2" "$3" "$4" |
+    mpeg2enc -v 0 -f 8 -I 0 -a 2 -n "$5" -g 15 -G 15 -R 2 -b "$6" "${@:7}" -o "$1"
+}
 film() {  # output rate frame_rate_code
-  pattern 720x480 "$2" "$frames" |
-    mpeg2enc -v 0 -f 8 -F "$3" -I 0 -a 2 -n n -g 15 -G 15 -R 2 -b 1200 -o "$1"
+  mpeg2enc_dvd "$1" 720x480 "$2" "$frames" n 1200 -F "$3"
   check "$1" "$frames" 600 "seq $3 480" "seqext 0 1" "pic 3 1 0 1 1 1"
+}
+
+# Each picture of a stream in display order: its place (the number of
+# pictures in the GOPs before its own plus its temporal_reference), then its
+# top_field_first and repeat_first_field.
+display_order() {  # file
+  describe -t "$1" | awk '$2 == "gop" { before += count; count = 0 }
+    $2 == "pic" { count++; print before + $9, $4, $5 }' | sort -n
 }
 
 film samples/film_23976.m2v 24000/1001 1
@@ -113,3 +140,50 @@ check samples/mpeg1.m1v "$short_frames" 150 "seq 1 240"
 
 ffmpeg_film samples/progressive_240.m2v 320x240 yuv420p mpeg2video
 check samples/progressive_240.m2v "$short_frames" 150 "seq 1 240" "seqext 1 1" "pic 3 0 0 1 1 1"
+
+# For conversions to other rates and for taking pulldown off: 48 frames each.
+# Film on a PAL DVD: 23.976 fps at 576 lines, as mpeg2enc's DVD profile codes it.
+mpeg2enc_dvd samples/film_576.m2v 720x576 24000/1001 "$short_frames" p 700 -F 1
+check samples/film_576.m2v "$short_frames" 200 "seq 1 576" "seqext 0 1" "pic 3 1 0 1 1 1"
+
+# A PAL programme (25 fps) at NTSC size, its video_format PAL (-n p).
+mpeg2enc_dvd samples/pal_25_480.m2v 720x480 25 "$short_frames" p 700 -F 3
+check samples/pal_25_480.m2v "$short_frames" 200 "seq 3 480" "seqext 0 1" "pic 3 1 0 1 1 1"
+
+# 720-line film as ffmpeg codes it by default (a progressive sequence, no
+# B-pictures), at the coarsest fixed quantiser to stay small.
+ffmpeg_film samples/film_720p.m2v 1280x720 yuv420p mpeg2video -q:v 31
+check samples/film_720p.m2v "$short_frames" 200 "seq 1 720" "seqext 1 1" "pic 3 0 0 1 1 1"
+
+# Film coded with pulldown by mpeg2enc itself (-p): frame_rate_code 4
+# (29.97), which mpeg2enc sets from the 23.976 fps input on its own, and in
+# display order the pulldown flags (top_field_first, repeat_first_field)
+# cycle 1 1, 0 0, 0 1, 1 0 from the first picture on, across GOPs. (mpeg2enc
+# warns that it sets the frame rate code itself, even with -v 0.)
+mpeg2enc_dvd samples/film_pulldown.m2v 720x480 24000/1001 "$short_frames" n 700 -p 2>&1 |
+  { grep -v '^++ WARN: \[mpeg2enc\] 3:2 ' || true; } >&2
+check samples/film_pulldown.m2v "$short_frames" 200 "seq 4 480" "seqext 0 1" \
+  "pic 3 1 1 1 1 1" "pic 3 0 0 1 1 1" "pic 3 0 1 1 1 1" "pic 3 1 0 1 1 1"
+display_order samples/film_pulldown.m2v | awk '
+  $1 != NR - 1 || $2 $3 != substr("11000110", (NR - 1) % 4 * 2 + 1, 2) {
+    print "make_samples: film_pulldown.m2v: picture " NR - 1 " reads " $0 > "/dev/stderr"; exit 1 }'
+
+# Pictures missing from their GOPs: ffmpeg's mpeg2video leaves out an input
+# frame that differs from the last picture it coded by less than
+# -skip_threshold, but counts the frames left out in the temporal_reference of
+# the pictures after them. The pattern stands still from frame 11 to 31 (the
+# loop filter repeats one frame, setpts numbers the frames after it on); with
+# the default rate control and GOP of 12, frames 26 to 31 are left out: the
+# third GOP holds places 24, 25 and 32 to 35 (temporal_reference 0 1 8 9 10
+# 11), the fourth places 36 to 47 (temporal_reference 6 to 17). 42 pictures,
+# which a decoder shows one after another, 6 frames short.
+pattern 320x192 24000/1001 "$short_frames" yuv420p "loop=loop=20:size=1:start=12,setpts=N/FRAME_RATE/TB" |
+  ffmpeg -v error -nostdin -f yuv4mpegpipe -i - -c:v mpeg2video -skip_threshold 100 \
+    -threads 1 -fflags +bitexact -flags +bitexact -f mpeg2video -y samples/ffmpeg_skipped.m2v
+check samples/ffmpeg_skipped.m2v 42 150 "seq 1 192" "seqext 1 1" "pic 3 0 0 1 1 1"
+places=$(display_order samples/ffmpeg_skipped.m2v | awk '
+  NR > 1 && $1 != last + 1 { printf "%s-%s ", first, last }
+  NR == 1 || $1 != last + 1 { first = $1 } { last = $1 } END { print first "-" last }')
+[ "$places" = "0-25 32-47" ] ||
+  { echo "make_samples: ffmpeg_skipped.m2v: pictures in places $places, want 0-25 32-47" >&2; exit 1; }
+echo "samples/ffmpeg_skipped.m2v: pictures in places $places"
