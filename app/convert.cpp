@@ -63,6 +63,9 @@ struct FileJob {
     StreamCounters counters;
 };
 
+// The classic job's tag, and one for each rate shown.
+const char* const kClassicTag = "_30i";
+
 // Each step of a file's life returns what went wrong, as the message line
 // to print, or nothing.
 std::string OpenSource(FileJob& job)
@@ -82,7 +85,7 @@ std::string OpenSource(FileJob& job)
 std::string OpenDestination(FileJob& job)
 {
     job.outputName = job.path;
-    MakeOutputName(job.outputName, HostIsLeadByte);
+    MakeOutputName(job.outputName, OutputTag(job.counters.job), HostIsLeadByte);
     if (!FileOutputNameUsable(job.outputName.c_str(), job.input)) {
         return "can't open output file\n";
     }
@@ -106,6 +109,12 @@ bool WriteToOutput(void* context, const uint8_t* bytes, int32_t count)
     return FileWrite(job.output, bytes, static_cast<std::size_t>(count));
 }
 
+bool PatchOutput(void* context, int64_t offset, uint8_t value)
+{
+    const FileJob& job = *static_cast<const FileJob*>(context);
+    return FileWriteAt(job.output, offset, &value, 1);
+}
+
 void ShowProgress(void* context, int64_t bytesDone)
 {
     HostPrintMessage(FormatProgress(bytesDone, static_cast<const FileJob*>(context)->inputSize));
@@ -113,7 +122,8 @@ void ShowProgress(void* context, int64_t bytesDone)
 
 std::string TransferStream(FileJob& job)
 {
-    switch (ConvertStream(ReadFromInput, WriteToOutput, ShowProgress, &job, job.counters)) {
+    const StreamEnds ends = {ReadFromInput, WriteToOutput, PatchOutput, ShowProgress, &job};
+    switch (ConvertStream(ends, job.counters)) {
     case StreamEnd::kFinished:
         return std::string();
     case StreamEnd::kRefused:
@@ -161,7 +171,13 @@ std::string CommitDestination(FileJob& job)
 int FinishFile(FileJob& job, const std::string& failure)
 {
     if (failure.empty()) {
-        HostPrintMessage(Format("now working... %s end\n", job.path));
+        // Taking pulldown off, the cadence breaks found on the way (edits,
+        // usually) are told.
+        const std::string breaks =
+            job.counters.job.kind == JobKind::kUndo
+                ? Format("cadence breaks: %llu\n", static_cast<unsigned long long>(job.counters.display.breaks32))
+                : std::string();
+        HostPrintMessage(breaks + Format("now working... %s end\n", job.path));
         return 0;
     }
     if (job.output >= 0) {
@@ -179,10 +195,43 @@ int FinishFile(FileJob& job, const std::string& failure)
 
 }  // namespace
 
+const char* OutputTag(const Job& job)
+{
+    if (job.kind == JobKind::kUndo) {
+        return "_24p";
+    }
+    switch (job.targetCode) {
+    case kRate25:
+        return "_25i";
+    case kRate50:
+        return "_50p";
+    case kRate5994:
+    case kRate60:
+        return "_60p";
+    default:
+        return kClassicTag;  // 29.97 and 30, as the classic job
+    }
+}
+
+namespace {
+
+// Mends the bytes written before that the end of a GOP showed to be wrong.
+bool ApplyPatches(const StreamEnds& ends, StreamCounters& counters)
+{
+    for (const Patch& patch : counters.patches) {
+        if (!ends.patch(ends.context, patch.offset, patch.value)) {
+            return false;
+        }
+    }
+    counters.patches.clear();
+    return true;
+}
+
+}  // namespace
+
 // Reads land at the buffer's midpoint; the bytes the scanner held back sit
 // just below it, so that they and the new bytes make one contiguous chunk.
-StreamEnd ConvertStream(ReadFunction read, WriteFunction write, ProgressFunction progress,
-                        void* context, StreamCounters& counters)
+StreamEnd ConvertStream(const StreamEnds& ends, StreamCounters& counters)
 {
     WorkBuffer buffer = AllocateWorkBuffer();
     if (!buffer) {
@@ -193,7 +242,7 @@ StreamEnd ConvertStream(ReadFunction read, WriteFunction write, ProgressFunction
     int32_t held = 0;
 
     for (;;) {
-        const int32_t got = read(context, mid, kReadSize);
+        const int32_t got = ends.read(ends.context, mid, kReadSize);
         if (got < 0) {
             return StreamEnd::kReadFailed;
         }
@@ -207,14 +256,17 @@ StreamEnd ConvertStream(ReadFunction read, WriteFunction write, ProgressFunction
             return StreamEnd::kRefused;
         }
         bytesDone += done;
-        if (done > 0 && !write(context, chunk, done)) {
+        if (done > 0 && !ends.write(ends.context, chunk, done)) {
+            return StreamEnd::kWriteFailed;
+        }
+        if (!ApplyPatches(ends, counters)) {
             return StreamEnd::kWriteFailed;
         }
         held = length - done;
         // The held bytes lie above their new place: a forward copy is safe,
         // and memmove is too.
         std::memmove(mid - held, chunk + done, static_cast<std::size_t>(held));
-        progress(context, bytesDone);
+        ends.progress(ends.context, bytesDone);
     }
     // A header cut off by the end of the input is kept as it is: the output
     // is exactly as long as the input.
@@ -222,16 +274,17 @@ StreamEnd ConvertStream(ReadFunction read, WriteFunction write, ProgressFunction
     if (counters.refusal != Refusal::kNone) {
         return StreamEnd::kRefused;
     }
-    if (held > 0 && !write(context, mid - held, held)) {
+    if (held > 0 && !ends.write(ends.context, mid - held, held)) {
         return StreamEnd::kWriteFailed;
     }
-    return StreamEnd::kFinished;
+    return ApplyPatches(ends, counters) ? StreamEnd::kFinished : StreamEnd::kWriteFailed;
 }
 
-int ConvertFile(const char* path)
+int ConvertFile(const char* path, const Job& streamJob)
 {
     FileJob job;
     job.path = path;
+    job.counters.job = streamJob;
     std::string failure = OpenSource(job);
     if (failure.empty()) {
         failure = OpenDestination(job);

@@ -11,11 +11,16 @@ constexpr int32_t kReadSize = 524288;
 // The work buffer: held-back bytes sit just below its midpoint, reads above.
 constexpr int32_t kWorkBufferSize = 2 * kReadSize;
 
-// Converts one file into its output, all or nothing: the output appears
-// under its name only when the whole stream is converted, and a failure
-// leaves whatever was there before. Prints the completion line, or the
-// reason and a line naming the file. Returns the exit status, 0 or 1.
-int ConvertFile(const char* path);
+// Converts one file for the job into its output, all or nothing: the output
+// appears under its name only when the whole stream is converted, and a
+// failure leaves whatever was there before. Prints the completion line, or
+// the reason and a line naming the file. Returns the exit status, 0 or 1.
+int ConvertFile(const char* path, const Job& job);
+
+// The tag the output's name gets in front of the extension: "_30i" for the
+// classic job, "_25i", "_50p", "_60p" by the rate shown, "_24p" taking
+// pulldown off.
+const char* OutputTag(const Job& job);
 
 // The ends of one conversion, each handed the caller's `context`.
 // Reads up to `capacity` bytes into `into`; returns how many, 0 at the end,
@@ -23,6 +28,9 @@ int ConvertFile(const char* path);
 using ReadFunction = int32_t (*)(void* context, uint8_t* into, int32_t capacity);
 // Writes `count` bytes, at least one; false if writing failed.
 using WriteFunction = bool (*)(void* context, const uint8_t* bytes, int32_t count);
+// Changes one byte already written, at its offset from the first; false if
+// it could not.
+using PatchFunction = bool (*)(void* context, int64_t offset, uint8_t value);
 // Told after each chunk how many bytes have been written so far.
 using ProgressFunction = void (*)(void* context, int64_t bytesDone);
 
@@ -35,11 +43,21 @@ enum class StreamEnd {
     kNoWorkBuffer,   // no memory for the work buffer
 };
 
-// The conversion loop of ConvertFile on any source and sink: reads until
-// `read` returns 0, rewrites each chunk in place and writes what the scanner
-// finished; bytes held back at the end of one chunk go in front of the next,
-// and are written as they are when the input ends. Reads may return fewer
-// bytes than asked for at any time. Stops at the first refusal or failure;
-// nothing of the chunk in which a refusal arose is written.
-StreamEnd ConvertStream(ReadFunction read, WriteFunction write, ProgressFunction progress,
-                        void* context, StreamCounters& counters);
+// The ends of one conversion loop, each handed `context`.
+struct StreamEnds {
+    ReadFunction read;
+    WriteFunction write;
+    PatchFunction patch;
+    ProgressFunction progress;
+    void* context;
+};
+
+// The conversion loop of ConvertFile on any source and sink, for the job in
+// counters: reads until `read` returns 0, rewrites each chunk in place and
+// writes what the scanner finished; bytes held back at the end of one chunk
+// go in front of the next, and are written as they are when the input ends.
+// Bytes already written that the end of a GOP shows to be wrong are mended
+// with `patch`. Reads may return fewer bytes than asked for at any time.
+// Stops at the first refusal or failure; nothing of the chunk in which a
+// refusal arose is written.
+StreamEnd ConvertStream(const StreamEnds& ends, StreamCounters& counters);

@@ -76,6 +76,10 @@ int64_t FileRead(int file, uint8_t* buffer, std::size_t count);
 // (the disk is full, the file would grow past the host's limit, an I/O error).
 bool FileWrite(int file, const uint8_t* buffer, std::size_t count);
 
+// Writes all count bytes at the offset from the file's first byte, leaving
+// the position where sequential writes go on. Returns false on failure.
+bool FileWriteAt(int file, int64_t offset, const uint8_t* buffer, std::size_t count);
+
 // Closes the file. Returns false if the host reports an error, which for an
 // output can mean that written data did not reach the disk.
 bool FileClose(int file);

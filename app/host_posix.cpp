@@ -296,6 +296,23 @@ bool FileWrite(int file, const uint8_t* buffer, std::size_t count)
     return true;
 }
 
+bool FileWriteAt(int file, int64_t offset, const uint8_t* buffer, std::size_t count)
+{
+    while (count > 0) {
+        const ssize_t put = pwrite(file, buffer, count, static_cast<off_t>(offset));
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            return false;
+        }
+        buffer += put;
+        offset += put;
+        count -= static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
 bool FileClose(int file)
 {
     // Linux and most systems release the descriptor even when close reports

@@ -1,18 +1,37 @@
 #include "app/program.h"
 
+#include <cstdio>
+
 #include "app/convert.h"
 #include "app/file_access.h"
+#include "app/options.h"
+
+#ifndef RATEFOLD_VERSION
+#define RATEFOLD_VERSION "unknown"
+#endif
 
 int RunProgram(int argc, char** argv)
 {
-    if (argc < 2) {
-        HostPrintMessage("\nUSAGE: ratefold 24fps_mpeg2_video_stream[s] \n\n");
+    Options options;
+    const std::string refusal = ParseOptions(argc, argv, options);
+    if (!refusal.empty()) {
+        HostPrintMessage(refusal + kUsage);
+        return 1;
+    }
+    if (options.help || options.version) {
+        const std::string text =
+            options.help ? HelpText() : std::string("ratefold ") + RATEFOLD_VERSION + "\n";
+        std::fputs(text.c_str(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    if (options.paths.empty()) {
+        HostPrintMessage(kUsage);
         return 1;
     }
     // The first file that fails ends the run: the files after it are not
     // touched.
-    for (int i = 1; i < argc; ++i) {
-        const int status = ConvertFile(argv[i]);
+    for (const char* path : options.paths) {
+        const int status = ConvertFile(path, options.job);
         if (status != 0) {
             return status;
         }

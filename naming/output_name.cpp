@@ -2,13 +2,7 @@
 
 #include <cstddef>
 
-namespace {
-
-constexpr const char kOutputTag[] = "_30i";
-
-}  // namespace
-
-void MakeOutputName(std::string& name, LeadByteTest isLeadByte)
+void MakeOutputName(std::string& name, const char* tag, LeadByteTest isLeadByte)
 {
     // Position of the extension's dot, or 0 for none: a dot at the first byte
     // (".m2v") is a name, not an extension.
@@ -24,8 +18,8 @@ void MakeOutputName(std::string& name, LeadByteTest isLeadByte)
         i += isLeadByte(byte) ? 2 : 1;
     }
     if (dot == 0) {
-        name += kOutputTag;
+        name += tag;
     } else {
-        name.insert(dot, kOutputTag);
+        name.insert(dot, tag);
     }
 }

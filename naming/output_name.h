@@ -1,5 +1,5 @@
-// Output file naming: "_30i" goes in front of the input's extension, so the
-// output lands beside the input and keeps its extension.
+// Output file naming: a tag such as "_30i" goes in front of the input's
+// extension, so the output lands beside the input and keeps its extension.
 #pragma once
 
 #include <string>
@@ -7,9 +7,10 @@
 // True if the byte begins a two-byte character in the file-name encoding.
 using LeadByteTest = bool (*)(unsigned char byte);
 
-// Rewrites the path in place: clip.m2v -> clip_30i.m2v, clip -> clip_30i.
+// Rewrites the path in place: with the tag "_30i", clip.m2v -> clip_30i.m2v,
+// clip -> clip_30i.
 // The extension is the part from the last '.' after the last directory
 // separator ('\' or '/'); a '.' at the path's first byte does not count.
 // Trail bytes of two-byte characters (as isLeadByte tells) are never taken
 // for a '.' or a separator.
-void MakeOutputName(std::string& name, LeadByteTest isLeadByte);
+void MakeOutputName(std::string& name, const char* tag, LeadByteTest isLeadByte);

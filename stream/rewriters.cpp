@@ -15,19 +15,14 @@ bool IsExtension(const uint8_t* header, uint8_t identifier)
            ExtensionIdentifier(header[4]) == identifier;
 }
 
-// frame_rate_code values (Table 6-4).
-constexpr uint8_t kFrameRate23976 = 1;  // 24000/1001
-constexpr uint8_t kFrameRate24 = 2;
-// 23.976 -> 29.97 (code 4) and 24 -> 30 (code 5): both are +3.
-constexpr uint8_t kFrameRateRaise = 3;
+// The classic job raises 23.976 to 29.97 and 24 to 30: both are +3.
+constexpr int kClassicRaise = 3;
 
 // Sequence extension, offset 5: progressive_sequence (bit 3); offset 6:
 // vertical_size_extension (bits 6-5), the two bits above the sequence
 // header's twelve of vertical_size_value; offset 9: frame_rate_extension_n
 // (bits 6-5) and frame_rate_extension_d (bits 4-0), 6.2.2.3.
 constexpr uint8_t kProgressiveSequence = 0x08;
-constexpr int kVerticalSizeExtensionShift = 5;
-constexpr int kVerticalSizeValueBits = 12;
 constexpr uint8_t kFrameRateExtensionBits = 0x7F;
 
 // Macroblocks are 16 lines high. In a frame picture of a sequence that is not
@@ -46,11 +41,8 @@ constexpr uint8_t kRepeatFirstField = 0x02;
 constexpr uint8_t kChroma420Type = 0x01;
 constexpr uint8_t kProgressiveFrame = 0x80;
 
-// time_code (Table 6-11) counts 30 frames per second here, for 29.97 too,
-// without dropping any; time_code_hours runs from 0 to 23.
-constexpr int64_t kFramesPerSecond = 30;
-constexpr int64_t kFramesPerMinute = 60 * kFramesPerSecond;
-constexpr int64_t kFramesPerHour = 60 * kFramesPerMinute;
+// time_code (Table 6-11): hours 0 to 23; a second holds as many frames as the
+// rate rounded up (30 for 29.97), counted without dropping any.
 constexpr int64_t kHoursPerDay = 24;
 // GOP offset 5 bit 3: marker_bit, always 1.
 constexpr uint8_t kTimeCodeMarkerBit = 0x08;
@@ -58,28 +50,75 @@ constexpr uint8_t kTimeCodeMarkerBit = 0x08;
 // broken_link and five bits that stay as they are.
 constexpr uint8_t kLowPictureBit = 0x80;
 
-}  // namespace
-
-int64_t FrameOfPicture(int64_t n)
+// frames * to / from, rounded down: a count of `from` frames at the rate `to`.
+int64_t Rescale(int64_t frames, int fromCode, int toCode)
 {
-    // By 3:2 pulldown film picture n starts at field ceil(5n / 2), which
-    // lies in frame floor(ceil(5n / 2) / 2) = floor((5n + 1) / 4).
-    return (5 * n + 1) / 4;
+    const FrameRate from = RateOfCode(fromCode);
+    const FrameRate to = RateOfCode(toCode);
+    return frames * to.numerator * from.denominator / (to.denominator * from.numerator);
 }
 
-Refusal RewriteSequenceHeader(uint8_t* header)
+}  // namespace
+
+Refusal PlanRate(StreamCounters& counters)
+{
+    const int source = counters.frameRateCode;
+    int target = 0;
+    Cadence cadence;
+    switch (counters.job.kind) {
+    case JobKind::kDescribe:
+        return Refusal::kNone;
+    case JobKind::kPulldown:
+        if (counters.job.targetCode == 0) {
+            if (source != kRate23976 && source != kRate24) {
+                return Refusal::kFrameRate;
+            }
+            target = source + kClassicRaise;
+        } else {
+            target = counters.job.targetCode;
+            if (!SourceShowsAt(source, target)) {
+                counters.refusalValue = source;
+                return Refusal::kRatePair;
+            }
+        }
+        cadence = IsFrameTarget(target) ? FrameRepetition(source, target)
+                                        : FieldRepetition(source, target);
+        break;
+    case JobKind::kUndo:
+        // Film shown at 29.97 or 30 by repeated fields, or at 59.94 or 60 by
+        // repeated frames: one picture, two fields or one frame.
+        if (source == kRate2997 || source == kRate5994) {
+            target = kRate23976;
+        } else if (source == kRate30 || source == kRate60) {
+            target = kRate24;
+        } else {
+            counters.refusalValue = source;
+            return Refusal::kUndoRate;
+        }
+        cadence = source >= kRate50 ? FrameRepetition(target, target)
+                                    : FieldRepetition(target, target);
+        break;
+    }
+    const bool sameCadence = cadence.unitsNumerator * counters.cadence.unitsDenominator ==
+                                 counters.cadence.unitsNumerator * cadence.unitsDenominator &&
+                             cadence.unitsPerFrame == counters.cadence.unitsPerFrame;
+    if (counters.cadenceSet && !sameCadence) {
+        return Refusal::kRateChange;
+    }
+    counters.cadenceSet = true;
+    counters.cadence = cadence;
+    counters.targetCode = target;
+    return Refusal::kNone;
+}
+
+Refusal RewriteSequenceHeader(uint8_t* header, const StreamCounters& counters)
 {
     if (!HasStartCode(header, kSequenceHeaderCode)) {
         return Refusal::kNotSequenceHeader;
     }
     // Offset 7: aspect_ratio_information (bits 7-4), frame_rate_code (3-0),
     // 6.2.2.1.
-    const uint8_t frame_rate_code = header[7] & 0x0F;
-    if (frame_rate_code != kFrameRate23976 && frame_rate_code != kFrameRate24) {
-        return Refusal::kFrameRate;
-    }
-    // No carry out of the low nibble: the aspect ratio stays.
-    header[7] = static_cast<uint8_t>(header[7] + kFrameRateRaise);
+    header[7] = static_cast<uint8_t>((header[7] & 0xF0) | counters.targetCode);
     return Refusal::kNone;
 }
 
@@ -91,16 +130,32 @@ Refusal RewriteSequenceExtension(uint8_t* header, const StreamCounters& counters
     }
     // The frame rate is frame_rate_value * (frame_rate_extension_n + 1) /
     // (frame_rate_extension_d + 1) (6.3.3): anything but 0 and 0 is another
-    // rate than 24 or 23.976.
+    // rate than the sequence header's.
     if ((header[9] & kFrameRateExtensionBits) != 0) {
-        return Refusal::kFrameRate;
+        if (counters.job.kind == JobKind::kPulldown && counters.job.targetCode == 0) {
+            return Refusal::kFrameRate;
+        }
+        refusalValue = counters.frameRateCode;
+        return counters.job.kind == JobKind::kUndo ? Refusal::kUndoRate : Refusal::kRatePair;
     }
-    if ((header[5] & kProgressiveSequence) == 0) {
+    const bool progressive_sequence = (header[5] & kProgressiveSequence) != 0;
+    const bool byFrames = counters.cadence.unitsPerFrame == 1;
+    if (counters.job.kind == JobKind::kUndo) {
+        // Repeated fields belong to a sequence that is not progressive,
+        // repeated frames to a progressive one (6.3.10).
+        if (progressive_sequence != byFrames) {
+            refusalValue = counters.frameRateCode;
+            return Refusal::kUndoRate;
+        }
         return Refusal::kNone;
     }
-    const int32_t vertical_size_extension = (header[6] >> kVerticalSizeExtensionShift) & 0x03;
-    const int32_t lines =
-        counters.verticalSizeValue | vertical_size_extension << kVerticalSizeValueBits;
+    if (byFrames) {
+        return progressive_sequence ? Refusal::kNone : Refusal::kInterlacedFrameRepetition;
+    }
+    if (!progressive_sequence) {
+        return Refusal::kNone;
+    }
+    const int32_t lines = counters.verticalSize;
     // A progressive sequence has (lines + 15) / 16 macroblock rows, any
     // other 2 * ((lines + 31) / 32): with a height that is not a multiple of
     // 32 the two differ, and the slices would no longer fit the picture.
@@ -112,12 +167,20 @@ Refusal RewriteSequenceExtension(uint8_t* header, const StreamCounters& counters
         return Refusal::kProgressiveLines;
     }
     // In a progressive sequence repeat_first_field repeats whole frames
-    // (6.3.10); in any other it repeats one field, as pulldown needs.
+    // (6.3.10); in any other it repeats one field, as field repetition needs.
     header[5] = static_cast<uint8_t>(header[5] & ~kProgressiveSequence);
     return Refusal::kNone;
 }
 
-Refusal RewritePictureCodingExtension(uint8_t* header, const StreamCounters& counters)
+uint8_t WithPulldownFlags(uint8_t byte7, PulldownFlags flags)
+{
+    return static_cast<uint8_t>((byte7 & ~(kTopFieldFirst | kRepeatFirstField)) |
+                                (flags.topFieldFirst ? kTopFieldFirst : 0) |
+                                (flags.repeatFirstField ? kRepeatFirstField : 0));
+}
+
+Refusal RewritePictureCodingExtension(uint8_t* header, const StreamCounters& counters,
+                                      int64_t displayIndex)
 {
     if (!IsExtension(header, kPictureCodingExtensionId)) {
         return Refusal::kNotPictureCodingExtension;
@@ -128,31 +191,21 @@ Refusal RewritePictureCodingExtension(uint8_t* header, const StreamCounters& cou
     if (picture_structure != kFramePicture) {
         return Refusal::kFieldPicture;
     }
-    // temporal_reference numbers a GOP's pictures in display order (6.3.9),
-    // so this is the picture's display position in the stream, modulo 4:
-    // the four pictures of one 3:2 cycle show top-bottom-top, bottom-top,
-    // bottom-top-bottom and top-bottom, whatever field order they were coded
-    // with.
-    static const uint8_t kCadence[4] = {
-        kTopFieldFirst | kRepeatFirstField,
-        0,
-        kRepeatFirstField,
-        kTopFieldFirst,
-    };
-    const uint64_t phase =
-        (counters.gopPictureBase + static_cast<uint64_t>(counters.temporalReference)) % 4;
-    uint8_t flags = header[7] & static_cast<uint8_t>(~(kTopFieldFirst | kRepeatFirstField));
-    flags |= kCadence[phase];
-    // In a 4:2:0 stream chroma_420_type equals progressive_frame (6.3.10);
-    // in any other it is 0 and stays so.
-    if (counters.chromaFormat == kChroma420) {
-        flags |= kChroma420Type;
+    // The flags follow the picture's display position, whatever field order
+    // it was coded with.
+    uint8_t flags = WithPulldownFlags(header[7], FlagsOfPicture(counters.cadence, displayIndex));
+    if (counters.job.kind == JobKind::kPulldown) {
+        // In a 4:2:0 stream chroma_420_type equals progressive_frame (6.3.10);
+        // in any other it is 0 and stays so.
+        if (counters.chromaFormat == kChroma420) {
+            flags |= kChroma420Type;
+        }
+        // A decoder repeats a field only of a progressive frame (6.3.10). The
+        // film frames are whole pictures taken at one instant; each is shown
+        // as two or three fields.
+        header[8] |= kProgressiveFrame;
     }
     header[7] = flags;
-    // A decoder repeats a field only of a progressive frame (6.3.10). The
-    // film frames are whole pictures taken at one instant; each is shown as
-    // two or three fields.
-    header[8] |= kProgressiveFrame;
     return Refusal::kNone;
 }
 
@@ -161,17 +214,28 @@ Refusal RewriteGopHeader(uint8_t* header, const StreamCounters& counters)
     if (!HasStartCode(header, kGroupStartCode)) {
         return Refusal::kNotGopHeader;
     }
+    const FrameRate rate = RateOfCode(counters.targetCode);
+    const int64_t framesPerSecond = (rate.numerator + rate.denominator - 1) / rate.denominator;
+    const int64_t framesPerMinute = 60 * framesPerSecond;
+    const int64_t framesPerHour = 60 * framesPerMinute;
+    // The first GOP keeps its hours, minutes and seconds; its picture count
+    // comes to the output's frames as any other count of pictures does:
+    // repeating, the frame in which that picture starts; taking pulldown
+    // off, the picture that the frame shows.
+    const int64_t originFrames =
+        counters.job.kind == JobKind::kUndo
+            ? Rescale(counters.originPictures, counters.frameRateCode, counters.targetCode)
+            : FrameOfPicture(counters.cadence, counters.originPictures);
     // The time code names the GOP's first picture in display order: the
     // frame in which its first field falls, counted on from the frame of the
-    // first GOP's first picture, which keeps that GOP's own label.
-    const int64_t t = counters.originSeconds * kFramesPerSecond +
-                      FrameOfPicture(counters.originPictures) +
-                      FrameOfPicture(static_cast<int64_t>(counters.gopPictureBase)) -
-                      FrameOfPicture(static_cast<int64_t>(counters.originPictureBase));
-    const int64_t hours = t / kFramesPerHour % kHoursPerDay;
-    const int64_t minutes = t % kFramesPerHour / kFramesPerMinute;
-    const int64_t seconds = t % kFramesPerMinute / kFramesPerSecond;
-    const int64_t pictures = t % kFramesPerSecond;
+    // first GOP's first picture.
+    const int64_t t = counters.originSeconds * framesPerSecond + originFrames +
+                      FrameOfPicture(counters.cadence, static_cast<int64_t>(counters.gopPictureBase)) -
+                      FrameOfPicture(counters.cadence, static_cast<int64_t>(counters.originPictureBase));
+    const int64_t hours = t / framesPerHour % kHoursPerDay;
+    const int64_t minutes = t % framesPerHour / framesPerMinute;
+    const int64_t seconds = t % framesPerMinute / framesPerSecond;
+    const int64_t pictures = t % framesPerSecond;
 
     // time_code (6.2.2.6, Table 6-11) from offset 4 on: drop_frame_flag (0),
     // hours (5 bits), minutes (6), marker_bit, seconds (6), pictures (6).

@@ -1,5 +1,6 @@
 #include "stream/scanner.h"
 
+#include "stream/display_order.h"
 #include "stream/rewriters.h"
 #include "stream/start_code_search.h"
 #include "stream/start_codes.h"
@@ -10,6 +11,15 @@ namespace {
 // before it are stuffing.
 constexpr int32_t kPrefixZeroBytes = 2;
 constexpr uint8_t kPrefixLastByte = 0x01;
+
+// temporal_reference counts modulo 1024 (6.3.9): two pictures in a row are
+// never half of that apart.
+constexpr int64_t kReferenceModulus = 1024;
+
+// The most pictures kept for one GOP; a stream that goes on longer without
+// a GOP header is counted in pieces of this many, each in its own display
+// order (and with no GOP header there is nothing to mend anyway).
+constexpr std::size_t kMostGroupPictures = 1u << 16;
 
 // Before the first sequence header: the stream must begin with zero bytes
 // and then 00 00 01 B3. Returns where the walk goes on (the first 0x00 of
@@ -40,15 +50,26 @@ int32_t CheckStreamStart(const uint8_t* chunk, int32_t length, StreamCounters& c
     return prefixStart;
 }
 
-// An MPEG-1 stream (ISO/IEC 11172-2) has no sequence extension and no picture
-// coding extension: there is nothing to set the pulldown flags in.
-bool IsMpeg1(StreamCounters& counters)
+bool Converting(const StreamCounters& counters)
 {
-    if (counters.sequenceExtensionDue) {
-        counters.refusal = Refusal::kMpeg1;
-        return true;
+    return counters.job.kind != JobKind::kDescribe;
+}
+
+// An MPEG-1 stream (ISO/IEC 11172-2) has no sequence extension and no picture
+// coding extension: there is nothing to set the pulldown flags in. It is
+// refused, or noted when only described.
+bool RefuseMpeg1(StreamCounters& counters)
+{
+    if (!counters.sequenceExtensionDue) {
+        return false;
     }
-    return false;
+    if (!Converting(counters)) {
+        counters.mpeg1 = true;
+        counters.sequenceExtensionDue = false;
+        return false;
+    }
+    counters.refusal = Refusal::kMpeg1;
+    return true;
 }
 
 // The first GOP header's time_code (6.2.2.6) is where the output counts
@@ -63,6 +84,95 @@ void NoteTimeCodeOrigin(const uint8_t* p, StreamCounters& counters)
     counters.originSeconds = (time_code_hours * 60 + time_code_minutes) * 60 + time_code_seconds;
     counters.originPictures = time_code_pictures;
     counters.originPictureBase = counters.pictureCount;
+}
+
+// Sequence header (6.2.2.1): horizontal_size_value (12 bits from offset 4),
+// vertical_size_value (12 bits from the middle of offset 5),
+// frame_rate_code (offset 7, bits 3-0).
+Refusal HandleSequenceHeader(uint8_t* p, StreamCounters& counters)
+{
+    counters.horizontalSize = p[4] << 4 | p[5] >> 4;
+    counters.verticalSizeValue = (p[5] & 0x0F) << 8 | p[6];
+    counters.verticalSize = counters.verticalSizeValue;
+    counters.frameRateCode = p[7] & 0x0F;
+    counters.sequenceSeen = true;
+    counters.sequenceExtensionDue = true;
+    if (!Converting(counters)) {
+        return Refusal::kNone;
+    }
+    const Refusal refusal = PlanRate(counters);
+    return refusal != Refusal::kNone ? refusal : RewriteSequenceHeader(p, counters);
+}
+
+// Sequence extension (6.2.2.3): offset 5 progressive_sequence (bit 3),
+// chroma_format (bits 2-1), the high bit of horizontal_size_extension
+// (bit 0); offset 6 its low bit (bit 7) and vertical_size_extension (bits
+// 6-5); offset 9 frame_rate_extension_n (bits 6-5) and _d (bits 4-0).
+Refusal HandleSequenceExtension(uint8_t* p, StreamCounters& counters)
+{
+    constexpr int kSizeValueBits = 12;
+    counters.progressiveSequence = (p[5] & 0x08) != 0;
+    counters.chromaFormat = (p[5] >> 1) & 0x03;
+    const int horizontal_size_extension = (p[5] & 0x01) << 1 | p[6] >> 7;
+    const int vertical_size_extension = (p[6] >> 5) & 0x03;
+    counters.horizontalSize = (counters.horizontalSize & 0x0FFF) | horizontal_size_extension << kSizeValueBits;
+    counters.verticalSize = counters.verticalSizeValue | vertical_size_extension << kSizeValueBits;
+    counters.frameRateExtensionN = (p[9] >> 5) & 0x03;
+    counters.frameRateExtensionD = p[9] & 0x1F;
+    counters.sequenceExtensionDue = false;
+    return Converting(counters) ? RewriteSequenceExtension(p, counters, counters.refusalValue)
+                                : Refusal::kNone;
+}
+
+// Picture coding extension (6.2.3.1): offset 6 picture_structure (bits
+// 1-0); offset 7 top_field_first (bit 7), repeat_first_field (bit 1);
+// offset 8 progressive_frame (bit 7). Noted for the picture whose header
+// came last, then rewritten for its display position as far as it is known
+// yet: in a GOP, the pictures before it plus temporal_reference.
+Refusal HandlePictureCodingExtension(uint8_t* p, int64_t offset, StreamCounters& counters)
+{
+    PictureRecord scratch;
+    PictureRecord& picture = counters.group.empty() ? scratch : counters.group.back();
+    picture.hasCodingExtension = true;
+    picture.pictureStructure = p[6] & 0x03;
+    picture.topFieldFirst = (p[7] & 0x80) != 0;
+    picture.repeatFirstField = (p[7] & 0x02) != 0;
+    picture.progressiveFrame = (p[8] & 0x80) != 0;
+    picture.progressiveSequence = counters.progressiveSequence;
+    if (!Converting(counters)) {
+        return Refusal::kNone;
+    }
+    const int64_t display = counters.groupHasHeader
+                                ? static_cast<int64_t>(counters.gopPictureBase) + counters.temporalReference
+                                : counters.unwrappedReference;
+    const Refusal refusal = RewritePictureCodingExtension(p, counters, display);
+    picture.flagsOffset = offset + 7;
+    picture.writtenFlags = p[7];
+    return refusal;
+}
+
+// Picture header (6.2.3): temporal_reference, 10 bits from offset 4.
+void HandlePictureHeader(const uint8_t* p, StreamCounters& counters, uint8_t* chunk, int32_t length)
+{
+    const int64_t temporal_reference = (int64_t{p[4]} << 2) | (p[5] >> 6);
+    // Counted on over the wraps: a step back of up to half the modulus is a
+    // picture shown before the last one, anything more a wrap.
+    const int64_t step = (temporal_reference - counters.temporalReference + kReferenceModulus / 2) %
+                             kReferenceModulus -
+                         kReferenceModulus / 2;
+    counters.unwrappedReference = counters.pictureCount == 0 ? temporal_reference
+                                                             : counters.unwrappedReference + step;
+    ++counters.pictureCount;
+    counters.temporalReference = temporal_reference;
+    if (counters.group.size() == kMostGroupPictures) {
+        FinishGroup(counters, chunk, length);
+        counters.groupHasHeader = false;
+    }
+    PictureRecord picture;
+    picture.temporalReference =
+        static_cast<int32_t>(counters.groupHasHeader ? temporal_reference : counters.unwrappedReference);
+    picture.progressiveSequence = counters.progressiveSequence;
+    counters.group.push_back(picture);
 }
 
 template <typename Search>
@@ -102,12 +212,7 @@ int32_t Walk(Search find, uint8_t* chunk, int32_t length, StreamCounters& counte
             if (left < kSequenceHeaderBytes) {
                 return i;
             }
-            // Offsets 5 and 6: the low nibble and the low byte of
-            // vertical_size_value (6.2.2.1).
-            counters.verticalSizeValue = (p[5] & 0x0F) << 8 | p[6];
-            counters.sequenceSeen = true;
-            counters.sequenceExtensionDue = true;
-            refusal = RewriteSequenceHeader(p);
+            refusal = HandleSequenceHeader(p, counters);
             i += kSequenceHeaderBytes;
             break;
         case kExtensionStartCode: {
@@ -121,18 +226,15 @@ int32_t Walk(Search find, uint8_t* chunk, int32_t length, StreamCounters& counte
                 if (left < kSequenceExtensionBytes) {
                     return i;
                 }
-                // Offset 5, bits 2-1: chroma_format (6.2.2.3).
-                counters.chromaFormat = (p[5] >> 1) & 0x03;
-                counters.sequenceExtensionDue = false;
-                refusal = RewriteSequenceExtension(p, counters, counters.refusalValue);
+                refusal = HandleSequenceExtension(p, counters);
                 i += kSequenceExtensionBytes;
             } else if (identifier == kPictureCodingExtensionId) {
                 if (left < kPictureCodingExtensionBytes) {
                     return i;
                 }
-                refusal = RewritePictureCodingExtension(p, counters);
+                refusal = HandlePictureCodingExtension(p, counters.streamOffset + i, counters);
                 i += kPictureCodingExtensionBytes;
-            } else if (identifier == kPictureDisplayExtensionId) {
+            } else if (identifier == kPictureDisplayExtensionId && Converting(counters)) {
                 // Its number of frame_centre_offsets follows
                 // top_field_first and repeat_first_field (6.3.12), which
                 // change, and it cannot grow in place: as user data of the
@@ -144,33 +246,36 @@ int32_t Walk(Search find, uint8_t* chunk, int32_t length, StreamCounters& counte
             }
             break;
         }
-        case kPictureStartCode: {
+        case kPictureStartCode:
             if (left < kPictureHeaderBytes) {
                 return i;
             }
-            if (IsMpeg1(counters)) {
+            if (RefuseMpeg1(counters)) {
                 return i;
             }
-            // temporal_reference: 10 bits, offset 4 then the top two bits of
-            // offset 5 (6.2.3).
-            const int64_t temporal_reference = (int64_t{p[4]} << 2) | (p[5] >> 6);
-            ++counters.pictureCount;
-            counters.temporalReference = temporal_reference;
+            HandlePictureHeader(p, counters, chunk, length);
             i += kPictureHeaderBytes;
             break;
-        }
         case kGroupStartCode:
             if (left < kGroupHeaderBytes) {
                 return i;
             }
-            if (IsMpeg1(counters)) {
+            if (RefuseMpeg1(counters)) {
+                return i;
+            }
+            // The GOP before it has ended: its display order is known now.
+            FinishGroup(counters, chunk, length);
+            if (counters.refusal != Refusal::kNone) {
                 return i;
             }
             if (!counters.timeCodeOriginSet) {
                 NoteTimeCodeOrigin(p, counters);
             }
             counters.gopPictureBase = counters.pictureCount;
-            refusal = RewriteGopHeader(p, counters);
+            counters.groupHasHeader = true;
+            if (Converting(counters)) {
+                refusal = RewriteGopHeader(p, counters);
+            }
             i += kGroupHeaderBytes;
             break;
         default:
@@ -188,24 +293,62 @@ int32_t Walk(Search find, uint8_t* chunk, int32_t length, StreamCounters& counte
     }
 }
 
+template <typename Search>
+int32_t WalkAndCount(Search find, uint8_t* chunk, int32_t length, StreamCounters& counters)
+{
+    const int32_t done = Walk(find, chunk, length, counters);
+    counters.streamOffset += done;
+    return done;
+}
+
+// Film shown by pulldown shows 5 units (fields, or frames) for every 2
+// pictures; a few units off over the whole stream are the breaks at edits.
+constexpr int64_t kFilmUnitsPerTwoPictures = 5;
+constexpr int64_t kUnitsOffAllowed = 4;
+constexpr int64_t kPicturesPerUnitMore = 1000;
+
+void JudgeUndo(StreamCounters& counters)
+{
+    const DisplayStats& stats = counters.display;
+    const auto pictures = static_cast<int64_t>(stats.pictures);
+    const auto units = static_cast<int64_t>(stats.units);
+    const int64_t off = 2 * units - kFilmUnitsPerTwoPictures * pictures;  // in half units
+    const int64_t allowed = 2 * (kUnitsOffAllowed + pictures / kPicturesPerUnitMore);
+    if (stats.repeated == 0) {
+        counters.refusal = Refusal::kUndoNoRepeats;
+    } else if (off > allowed || -off > allowed) {
+        counters.refusal = Refusal::kUndoNotFilm;
+        counters.refusalValue = units;
+        counters.refusalCount = pictures;
+    }
+}
+
 }  // namespace
 
 int32_t ScanChunk(uint8_t* chunk, int32_t length, StreamCounters& counters)
 {
     // A lambda, not a pointer: the search's first test is inlined here.
     const auto find = [](const uint8_t* c, int32_t from, int32_t n) { return FindStartCode(c, from, n); };
-    return Walk(find, chunk, length, counters);
+    return WalkAndCount(find, chunk, length, counters);
 }
 
 int32_t ScanChunkWith(StartCodeSearch search, uint8_t* chunk, int32_t length,
                       StreamCounters& counters)
 {
-    return Walk(search, chunk, length, counters);
+    return WalkAndCount(search, chunk, length, counters);
 }
 
 void FinishStream(StreamCounters& counters)
 {
-    if (counters.refusal == Refusal::kNone && !counters.sequenceSeen) {
+    if (counters.refusal != Refusal::kNone) {
+        return;
+    }
+    if (!counters.sequenceSeen) {
         counters.refusal = Refusal::kNotElementaryStream;
+        return;
+    }
+    FinishGroup(counters, nullptr, 0);
+    if (counters.refusal == Refusal::kNone && counters.job.kind == JobKind::kUndo) {
+        JudgeUndo(counters);
     }
 }

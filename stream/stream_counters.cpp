@@ -2,8 +2,37 @@
 
 #include <cstdio>
 
+namespace {
+
+// "23.976", or the code itself where it names no rate.
+std::string RateText(int code)
+{
+    if (IsKnownRate(code)) {
+        return std::string(RateName(code)) + " fps";
+    }
+    return "frame_rate_code " + std::to_string(code);
+}
+
+// The rates from which a stream can be shown at the target, as "23.976, 24
+// or 25".
+std::string SourcesFor(int targetCode)
+{
+    std::string list;
+    for (int code = kFirstFrameRateCode; code <= kLastFrameRateCode; ++code) {
+        if (SourceShowsAt(code, targetCode)) {
+            list += list.empty() ? "" : ", ";
+            list += RateName(code);
+        }
+    }
+    const std::size_t last = list.rfind(", ");
+    return last == std::string::npos ? list : list.replace(last, 2, " or ");
+}
+
+}  // namespace
+
 std::string DescribeRefusal(const StreamCounters& counters)
 {
+    const std::string target = counters.job.targetCode != 0 ? RateName(counters.job.targetCode) : "";
     switch (counters.refusal) {
     case Refusal::kNone:
         break;
@@ -14,14 +43,34 @@ std::string DescribeRefusal(const StreamCounters& counters)
         return "sequence frame rate is not 24/23.976\n";
     case Refusal::kFieldPicture:
         return "can't treat field structured picture\n";
-    case Refusal::kProgressiveLines: {
-        char line[64];
-        std::snprintf(line, sizeof line, "can't treat progressive sequence of %lld lines\n",
-                      static_cast<long long>(counters.refusalValue));
-        return line;
-    }
+    case Refusal::kProgressiveLines:
+        return "can't treat progressive sequence of " + std::to_string(counters.refusalValue) + " lines\n";
     case Refusal::kMpeg1:
         return "can't treat MPEG-1 stream\n";
+    case Refusal::kRatePair:
+        return "can't show " + RateText(static_cast<int>(counters.refusalValue)) + " at " + target +
+               " fps: --to " + target + " takes " +
+               (IsFrameTarget(counters.job.targetCode) ? "a progressive sequence at " : "") +
+               SourcesFor(counters.job.targetCode) + " fps\n";
+    case Refusal::kInterlacedFrameRepetition:
+        return "can't repeat whole frames of an interlaced sequence: --to " + target +
+               " takes a progressive sequence (--to 25, 29.97 or 30 repeat fields)\n";
+    case Refusal::kRateChange:
+        return "sequence frame rate changes within the stream\n";
+    case Refusal::kUndoRate:
+        return "can't take pulldown off a sequence at " + RateText(static_cast<int>(counters.refusalValue)) +
+               ": --undo takes 29.97 or 30 fps shown by repeated fields (not a progressive sequence), "
+               "or 59.94 or 60 fps shown by repeated frames (a progressive sequence)\n";
+    case Refusal::kUndoInterlacedPicture:
+        return "can't take pulldown off: picture " + std::to_string(counters.refusalValue) +
+               " (in display order, from 0) is coded interlaced: video, not film\n";
+    case Refusal::kUndoNoRepeats:
+        return "can't take pulldown off: no field or frame is repeated, so this is no film shown by "
+               "pulldown\n";
+    case Refusal::kUndoNotFilm:
+        return "can't take pulldown off: " + std::to_string(counters.refusalCount) + " pictures show " +
+               std::to_string(counters.refusalValue) + (counters.progressiveSequence ? " frames" : " fields") +
+               ", not 5 for every 2 as film by 3:2 pulldown does\n";
     case Refusal::kNotSequenceHeader:
         return "non sequence header data incomming\n";
     case Refusal::kNotSequenceExtension:

@@ -1,12 +1,34 @@
-// Per-file state of one conversion: what the scanner has counted and noted
-// so far, and why it stopped if it refused the stream.
+// Per-file state of one conversion: what the job is, what the scanner has
+// counted and noted so far, and why it stopped if it refused the stream.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "stream/cadence.h"
 
 // chroma_format (Table 6-5): 1 is 4:2:0, 2 is 4:2:2, 3 is 4:4:4.
 constexpr int kChroma420 = 1;
+
+// What is done to the stream.
+enum class JobKind : uint8_t {
+    // Repeat fields or frames so that the stream shows at targetCode's
+    // rate; targetCode 0 is the classic job: 24 fps to 30 and 23.976 to
+    // 29.97 by 3:2 pulldown.
+    kPulldown,
+    // Take pulldown off: 29.97 or 30 fps shown by repeated fields, or 59.94
+    // or 60 by repeated frames, back to 23.976 or 24 fps film.
+    kUndo,
+    // Edit nothing, refuse nothing but what is no elementary stream: only
+    // count, for a description of the stream.
+    kDescribe,
+};
+
+struct Job {
+    JobKind kind = JobKind::kPulldown;
+    int targetCode = 0;  // frame_rate_code to show the stream at; 0: the classic job
+};
 
 // Why a stream is not converted. The scanner and the rewriters hand a
 // refusal back in the counters; the driver reports it.
@@ -15,10 +37,17 @@ enum class Refusal : uint8_t {
     // The input does not begin with a sequence header, or holds a systems
     // layer start code: a container, another codec, or not video at all.
     kNotElementaryStream,
-    kFrameRate,         // a rate other than 24 or 23.976 frames per second
+    kFrameRate,         // the classic job: a rate other than 24 or 23.976
     kFieldPicture,      // picture_structure other than frame
     kProgressiveLines,  // refusalValue: the sequence's height in lines
     kMpeg1,
+    kRatePair,          // --to: the source rate (refusalValue) cannot be shown at the target
+    kInterlacedFrameRepetition,  // --to 50, 59.94 or 60 of an interlaced sequence
+    kRateChange,        // a later sequence header changes the cadence
+    kUndoRate,          // --undo of a sequence it does not take (refusalValue: its rate)
+    kUndoInterlacedPicture,  // refusalValue: the picture's number in display order
+    kUndoNoRepeats,     // nothing repeated: not pulled-down film
+    kUndoNotFilm,       // refusalValue fields (or frames) over refusalCount pictures
     // A rewriter handed bytes that are not its header: a fault of the
     // program itself, never of the stream.
     kNotSequenceHeader,
@@ -27,18 +56,76 @@ enum class Refusal : uint8_t {
     kNotGopHeader,
 };
 
+// One picture of the GOP being read, until the GOP ends and its display
+// order is known.
+struct PictureRecord {
+    int64_t flagsOffset = -1;    // stream offset of the byte holding top_field_first, -1: none
+    int32_t temporalReference = 0;
+    uint8_t writtenFlags = 0;    // that byte as it was handed out
+    bool hasCodingExtension = false;
+    bool topFieldFirst = true;   // as coded in the input
+    bool repeatFirstField = false;
+    bool progressiveFrame = true;
+    bool progressiveSequence = false;
+    uint8_t pictureStructure = 3;
+};
+
+// A byte already handed out that must change: the display order of a GOP
+// that lacks pictures is known only once the GOP has ended.
+struct Patch {
+    int64_t offset;
+    uint8_t value;
+};
+
+// The input as a decoder shows it, picture by picture in display order.
+struct DisplayStats {
+    uint64_t pictures = 0;        // frames shown: frame pictures and pairs of fields
+    uint64_t framePictures = 0;
+    uint64_t fieldPictures = 0;
+    uint64_t interlacedCoded = 0; // frame pictures with progressive_frame 0
+    int64_t firstInterlacedCoded = -1;
+    uint64_t units = 0;           // fields, or frames in a progressive sequence
+    uint64_t repeated = 0;        // pictures that show a field or frame more
+    // Breaks of the 3:2 cadence and of the one repeat in twelve, with the
+    // first of each (display number, -1 for none); parity breaks count in both.
+    uint64_t breaks32 = 0;
+    int64_t firstBreak32 = -1;
+    uint64_t breaksOneInTwelve = 0;
+    int64_t firstBreakOneInTwelve = -1;
+    // The picture before: how many units it showed, its first field, and
+    // the pictures since the last that showed three.
+    int lastUnits = 0;
+    bool lastTopFieldFirst = true;
+    int64_t sinceThree = -1;
+};
+
 struct StreamCounters {
+    Job job;
+
     // Picture start codes handled so far in this file.
     uint64_t pictureCount = 0;
     // temporal_reference (10 bits, 0..1023) of the most recent picture header.
     int64_t temporalReference = 0;
     // pictureCount as it stood when the most recent GOP header was handled.
     uint64_t gopPictureBase = 0;
+    // Before the first GOP header: temporal_reference counted on over its
+    // wraps at 1024, the display position of a stream without GOP headers.
+    int64_t unwrappedReference = 0;
     // chroma_format of the most recent sequence extension; 4:2:0 before any.
     int chromaFormat = kChroma420;
-    // vertical_size_value (12 bits) of the most recent sequence header, 0
-    // before any.
+    // horizontal_size_value and vertical_size_value (12 bits each) of the
+    // most recent sequence header, 0 before any, with the extensions' two
+    // bits above them once a sequence extension has come.
+    int32_t horizontalSize = 0;
     int32_t verticalSizeValue = 0;
+    int32_t verticalSize = 0;
+    // frame_rate_code of the input's most recent sequence header (0 before
+    // any), and the sequence extension's frame_rate_extension_n and _d.
+    int frameRateCode = 0;
+    int frameRateExtensionN = 0;
+    int frameRateExtensionD = 0;
+    // progressive_sequence of the input's most recent sequence extension.
+    bool progressiveSequence = false;
     // A sequence header has been handled: the stream began as an elementary
     // stream does.
     bool sequenceSeen = false;
@@ -46,6 +133,13 @@ struct StreamCounters {
     // followed yet. In MPEG-2 one always does (6.2.2); in MPEG-1 (ISO/IEC
     // 11172-2) there is none, and a GOP or picture header comes next.
     bool sequenceExtensionDue = false;
+    bool mpeg1 = false;  // describing: the stream is MPEG-1
+
+    // How the output shows each picture, set by the first sequence header.
+    bool cadenceSet = false;
+    Cadence cadence;
+    // The rate the output shows (frame_rate_code).
+    int targetCode = 0;
 
     // The first GOP header's time_code, where the output's time codes count
     // from: its hours, minutes and seconds in seconds, its pictures, and
@@ -55,8 +149,20 @@ struct StreamCounters {
     int64_t originPictures = 0;
     uint64_t originPictureBase = 0;
 
+    // Stream offset of the first byte of the chunk being scanned.
+    int64_t streamOffset = 0;
+    // The pictures of the GOP being read, in coded order; whether a GOP
+    // header began it.
+    std::vector<PictureRecord> group;
+    bool groupHasHeader = false;
+    // Bytes handed out in earlier chunks that must be mended.
+    std::vector<Patch> patches;
+
+    DisplayStats display;
+
     Refusal refusal = Refusal::kNone;
     int64_t refusalValue = 0;
+    int64_t refusalCount = 0;
 };
 
 // The message line (ending in a line feed) that reports the counters'

@@ -84,6 +84,9 @@ Scanned ScanWhole(Bytes s, StreamCounters counters = MidStream())
     if (counters.refusal == Refusal::kNone) {
         FinishStream(counters);
     }
+    for (const Patch& patch : counters.patches) {
+        s[static_cast<std::size_t>(patch.offset)] = patch.value;
+    }
     if (counters.refusal != Refusal::kNone) {
         s.resize(static_cast<std::size_t>(done));
     }
@@ -216,9 +219,9 @@ TEST(ScanChunk, RefusesWhatItCannotConvert)
     // Each rewriter refuses bytes that are not its header.
     Bytes gop = Hex(kGop), sequence = Hex(kSequence), ext9 = Hex("000001b5 9fff f3c1 80 00");
     int64_t value = 0;
-    EXPECT_EQ(RewriteSequenceHeader(gop.data()), Refusal::kNotSequenceHeader);
+    EXPECT_EQ(RewriteSequenceHeader(gop.data(), {}), Refusal::kNotSequenceHeader);
     EXPECT_EQ(RewriteSequenceExtension(ext9.data(), {}, value), Refusal::kNotSequenceExtension);
-    EXPECT_EQ(RewritePictureCodingExtension(ext9.data(), {}), Refusal::kNotPictureCodingExtension);
+    EXPECT_EQ(RewritePictureCodingExtension(ext9.data(), {}, 0), Refusal::kNotPictureCodingExtension);
     EXPECT_EQ(RewriteGopHeader(sequence.data(), {}), Refusal::kNotGopHeader);
     EXPECT_EQ(gop, Hex(kGop));
     EXPECT_EQ(sequence, Hex(kSequence));
@@ -258,6 +261,7 @@ TEST(RewriteGopHeader, TimeCodeCountsThirtyFramesPerSecondFromTheOrigin)
         for (const uint8_t kept : {0x00, 0x7f}) {
             Bytes h = {0x00, 0x00, 0x01, 0xb8, 0xff, 0xf7, 0xff, static_cast<uint8_t>(0x80 | kept)};
             StreamCounters counters;
+            counters.targetCode = kRate30;
             counters.originSeconds = c.originSeconds;
             counters.originPictures = c.originPictures;
             counters.originPictureBase = c.originBase;
@@ -288,7 +292,9 @@ TEST(ScanChunk, TimeCodesCountFromTheFirstGop)
 }
 
 // Any stream of headers, start codes, stuffing zeros and coded bytes comes out
-// of the program's own loop the same in reads of any size.
+// of the program's own loop the same in reads of any size, for every job:
+// GOPs whose temporal_references skip pictures are mended in the chunk or,
+// once written, by patches.
 TEST(ConvertStream, OutputNeverDependsOnWhereReadsEnd)
 {
     struct Reads {
@@ -308,25 +314,34 @@ TEST(ConvertStream, OutputNeverDependsOnWhereReadsEnd)
         out.insert(out.end(), bytes, bytes + n);
         return true;
     };
+    const auto patch = [](void* context, int64_t offset, uint8_t value) {
+        Bytes& out = static_cast<Reads*>(context)->out;
+        return offset < static_cast<int64_t>(out.size()) && (out[static_cast<std::size_t>(offset)] = value, true);
+    };
     const std::string pieces[] = {kSequence + kSequenceExtension, "000001b5 14 8a 00 010000", kGop, "000001b5 14 84 00 01",
-                                  Extension("00", "00"), Picture(5), Picture(1022), Extension(), "000001b5 2f",
-                                  "000001b5 7f", kSlice, "00", "0000", "000001", "01"};
+                                  Extension("00", "00"), Picture(5), Picture(1022), Picture(1) + Extension(),
+                                  Picture(3) + Extension(), Extension(), "000001b5 2f", "000001b5 7f", kSlice,
+                                  "00", "0000", "000001", "01"};
+    const Job jobs[] = {{}, {JobKind::kPulldown, kRate25}, {JobKind::kUndo, 0}};
     std::mt19937 random(20261207);
     for (unsigned round = 0; round < 300; ++round) {
-        std::string stream = std::string(round % 5, '0') + kSequence + kSequenceExtension;
+        const Job job = jobs[round % 3];
+        std::string stream = std::string(round % 5, '0') +
+                             (job.kind == JobKind::kUndo ? "000001b3 2d01e0 24 030d4820 " : kSequence) + kSequenceExtension;
         while (stream.size() < 600) {
             stream += pieces[random() % std::size(pieces)] + " ";
         }
         Reads reads{Hex(stream), {}, 0, round % 3 ? 1 + round % 40 : 1, std::mt19937(round)};
-        StreamCounters counters;
-        const StreamEnd end = ConvertStream(read, write, [](void*, int64_t) {}, &reads, counters);
-        const Scanned whole = ScanWhole(reads.in, {});
-        ASSERT_EQ(end == StreamEnd::kRefused, !whole.refusal.empty()) << stream;
-        ASSERT_EQ(DescribeRefusal(counters), whole.refusal) << stream;
+        StreamCounters counters, whole;
+        counters.job = whole.job = job;
+        const StreamEnd end = ConvertStream({read, write, patch, [](void*, int64_t) {}, &reads}, counters);
+        const Scanned scanned = ScanWhole(reads.in, whole);
+        ASSERT_EQ(end == StreamEnd::kRefused, !scanned.refusal.empty()) << stream;
+        ASSERT_EQ(DescribeRefusal(counters), scanned.refusal) << stream;
         // A refused stream: nothing of the chunk that held the refused header.
-        ASSERT_TRUE(whole.refusal.empty() ? reads.out == whole.bytes
-                                          : std::equal(reads.out.begin(), reads.out.end(), whole.bytes.begin()) &&
-                                                reads.out.size() <= whole.bytes.size())
+        ASSERT_TRUE(scanned.refusal.empty() ? reads.out == scanned.bytes
+                                            : std::equal(reads.out.begin(), reads.out.end(), scanned.bytes.begin()) &&
+                                                  reads.out.size() <= scanned.bytes.size())
             << stream;
     }
 }
@@ -379,7 +394,7 @@ TEST(MakeOutputName, InsertsTheTagBeforeTheExtension)
         {"a.b\x95", "a_30i.b\x95", sjis},
     };
     for (auto [input, output, isLeadByte] : names) {
-        MakeOutputName(input, isLeadByte);
+        MakeOutputName(input, "_30i", isLeadByte);
         EXPECT_EQ(input, output);
     }
 }

@@ -1,0 +1,100 @@
+#include "app/options.h"
+
+#include <cstring>
+
+const char kUsage[] = "\nUSAGE: ratefold 24fps_mpeg2_video_stream[s] \n\n";
+
+namespace {
+
+// "--to 25" and "--to=25" alike: the value, or null if the argument is not
+// this option.
+const char* ValueOf(const char* name, int& i, int argc, char** argv, bool& missing)
+{
+    const char* argument = argv[i];
+    const std::size_t length = std::strlen(name);
+    if (std::strncmp(argument, name, length) != 0) {
+        return nullptr;
+    }
+    if (argument[length] == '=') {
+        return argument + length + 1;
+    }
+    if (argument[length] != '\0') {
+        return nullptr;
+    }
+    if (i + 1 == argc) {
+        missing = true;
+        return nullptr;
+    }
+    return argv[++i];
+}
+
+std::string TargetRate(const char* value, Job& job)
+{
+    const int code = CodeOfRateName(value);
+    if (!IsFieldTarget(code) && !IsFrameTarget(code)) {
+        return std::string("--to takes 25, 29.97 or 30 (fields repeated) or 50, 59.94 or 60 (frames "
+                           "repeated), not ") + value + "\n";
+    }
+    job.kind = JobKind::kPulldown;
+    job.targetCode = code;
+    return std::string();
+}
+
+}  // namespace
+
+bool OptionTakesValue(const std::string& argument)
+{
+    return argument == "--to";
+}
+
+std::string ParseOptions(int argc, char** argv, Options& options)
+{
+    bool to = false;
+    bool undo = false;
+    bool optionsEnd = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* argument = argv[i];
+        if (optionsEnd || argument[0] != '-' || std::strcmp(argument, "-") == 0) {
+            options.paths.push_back(argument);
+            continue;
+        }
+        bool missing = false;
+        if (std::strcmp(argument, "--") == 0) {
+            optionsEnd = true;
+        } else if (const char* rate = ValueOf("--to", i, argc, argv, missing)) {
+            const std::string refusal = TargetRate(rate, options.job);
+            if (!refusal.empty()) {
+                return refusal;
+            }
+            to = true;
+        } else if (missing) {
+            return std::string(argument) + " needs a value\n";
+        } else if (std::strcmp(argument, "--undo") == 0) {
+            undo = true;
+            options.job.kind = JobKind::kUndo;
+        } else if (std::strcmp(argument, "--help") == 0) {
+            options.help = true;
+        } else if (std::strcmp(argument, "--version") == 0) {
+            options.version = true;
+        } else {
+            return std::string("unknown option ") + argument + " (ratefold --help lists them)\n";
+        }
+    }
+    if (to && undo) {
+        return "--to and --undo don't go together\n";
+    }
+    return std::string();
+}
+
+std::string HelpText()
+{
+    return "USAGE: ratefold [OPTION]... STREAM...\n"
+           "Shows MPEG-2 video elementary streams at another rate by rewriting header flags; without\n"
+           "options, 24 fps as 30 and 23.976 as 29.97 by 3:2 pulldown, into NAME_30i.EXT beside each.\n"
+           "\n"
+           "  --to RATE   show at RATE: 25, 29.97, 30 (fields repeated) or 50, 59.94, 60 (frames repeated)\n"
+           "  --undo      take pulldown off: back to 23.976 or 24 fps film, two fields a picture (NAME_24p)\n"
+           "  --help      print this help and exit\n"
+           "  --version   print the version and exit\n"
+           "  --          end of the options: every argument after it is a stream\n";
+}
