@@ -146,8 +146,10 @@ check samples/progressive_240.m2v "$short_frames" 150 "seq 1 240" "seqext 1 1" "
 mpeg2enc_dvd samples/film_576.m2v 720x576 24000/1001 "$short_frames" p 700 -F 1
 check samples/film_576.m2v "$short_frames" 200 "seq 1 576" "seqext 0 1" "pic 3 1 0 1 1 1"
 
-# A PAL programme (25 fps) at NTSC size, its video_format PAL (-n p).
-mpeg2enc_dvd samples/pal_25_480.m2v 720x480 25 "$short_frames" p 700 -F 3
+# A 25 fps programme brought to NTSC size for an NTSC disc, its video_format
+# NTSC (-n n): dvdauthor warns of a stream whose video_format is not the
+# disc's ("attempt to update tv format from ntsc to pal").
+mpeg2enc_dvd samples/pal_25_480.m2v 720x480 25 "$short_frames" n 700 -F 3
 check samples/pal_25_480.m2v "$short_frames" 200 "seq 3 480" "seqext 0 1" "pic 3 1 0 1 1 1"
 
 # 720-line film as ffmpeg codes it by default (a progressive sequence, no

@@ -132,11 +132,8 @@ Refusal RewriteSequenceExtension(uint8_t* header, const StreamCounters& counters
     // (frame_rate_extension_d + 1) (6.3.3): anything but 0 and 0 is another
     // rate than the sequence header's.
     if ((header[9] & kFrameRateExtensionBits) != 0) {
-        if (counters.job.kind == JobKind::kPulldown && counters.job.targetCode == 0) {
-            return Refusal::kFrameRate;
-        }
-        refusalValue = counters.frameRateCode;
-        return counters.job.kind == JobKind::kUndo ? Refusal::kUndoRate : Refusal::kRatePair;
+        const bool classic = counters.job.kind == JobKind::kPulldown && counters.job.targetCode == 0;
+        return classic ? Refusal::kFrameRate : Refusal::kRateExtension;
     }
     const bool progressive_sequence = (header[5] & kProgressiveSequence) != 0;
     const bool byFrames = counters.cadence.unitsPerFrame == 1;

@@ -57,6 +57,11 @@ std::string DescribeRefusal(const StreamCounters& counters)
                " takes a progressive sequence (--to 25, 29.97 or 30 repeat fields)\n";
     case Refusal::kRateChange:
         return "sequence frame rate changes within the stream\n";
+    case Refusal::kRateExtension:
+        return "sequence frame rate is " + RateText(counters.frameRateCode) + " times " +
+               std::to_string(counters.frameRateExtensionN + 1) + "/" +
+               std::to_string(counters.frameRateExtensionD + 1) +
+               " (frame_rate_extension): not a rate ratefold converts\n";
     case Refusal::kUndoRate:
         return "can't take pulldown off a sequence at " + RateText(static_cast<int>(counters.refusalValue)) +
                ": --undo takes 29.97 or 30 fps shown by repeated fields (not a progressive sequence), "

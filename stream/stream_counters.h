@@ -44,6 +44,7 @@ enum class Refusal : uint8_t {
     kRatePair,          // --to: the source rate (refusalValue) cannot be shown at the target
     kInterlacedFrameRepetition,  // --to 50, 59.94 or 60 of an interlaced sequence
     kRateChange,        // a later sequence header changes the cadence
+    kRateExtension,     // --to, --undo: frame_rate_extension_n or _d not 0
     kUndoRate,          // --undo of a sequence it does not take (refusalValue: its rate)
     kUndoInterlacedPicture,  // refusalValue: the picture's number in display order
     kUndoNoRepeats,     // nothing repeated: not pulled-down film

@@ -37,6 +37,24 @@ head -c 100000 /dev/urandom >clip_30i.m2v  # a longer stale output is replaced
 expect "one stream" 0 "$(percent 1 1)$(done_line clip.m2v)$nl" "$ratefold" clip.m2v
 cmp -s clip_30i.m2v expected.m2v || fail "converted bytes"
 
+# Options: refused before any file is touched; "--" ends them, so a file
+# whose name starts with "-" can be named; --help and --version on standard
+# output.
+usage=$'\nUSAGE: ratefold 24fps_mpeg2_video_stream[s] \n\n'
+rm clip_30i.m2v
+expect "unknown option" 1 "unknown option --fast (ratefold --help lists them)$nl$usage" "$ratefold" clip.m2v --fast
+expect "no rate" 1 "--to takes 25, 29.97 or 30 (fields repeated) or 50, 59.94 or 60 (frames repeated), not 24$nl$usage" \
+  "$ratefold" --to 24 clip.m2v
+expect "options only" 1 "$usage" "$ratefold" --undo
+[ ! -e clip_30i.m2v ] || fail "a file was touched before the options were refused"
+cp -- clip.m2v -x.m2v
+expect "--" 0 "$(percent 1 1)$(done_line -x.m2v)$nl" "$ratefold" --to 30 -- -x.m2v
+cmp -s -- -x_30i.m2v expected.m2v || fail "-- -x.m2v: converted bytes"
+help=$("$ratefold" --help 2>"$TMPDIR/help.err") && [ ! -s "$TMPDIR/help.err" ] &&
+  [ "$(grep -c '^  --' <<<"$help")" -eq 5 ] || fail "--help: $help"
+[[ $("$ratefold" --version 2>&1) =~ ^ratefold\ [0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "--version"
+rm -- -x.m2v -x_30i.m2v
+
 # Not a stream at all: nothing written, and the file is named.
 : >empty.m2v
 printf 'hello\n' >text.m2v

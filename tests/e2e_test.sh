@@ -21,25 +21,30 @@ cd "$TMPDIR" || exit 1
 
 hashes() { ffmpeg -v error -nostdin -i "$1" -fps_mode passthrough -f framemd5 - | grep -v '^#' | cut -d, -f6; }
 
-# judge INPUT OUTPUT RATE prints why OUTPUT does not show INPUT's film by 3:2
-# pulldown at RATE frames a second, a line a reason. A decoder shows a frame
-# as 2 + repeat_pict fields, the first top when top_field_first is 1, then
-# alternating. So: the same decoded pictures; after every frame, 2.5 fields a
-# frame within one field (cadence); each frame starting on the other parity
-# than the last ended on; every frame progressive; fields / 2 over the
-# running time (the sum of the frame durations) at RATE; and, from the bytes,
-# progressive_sequence 0 and chroma_420_type as 6.3.10 wants it.
+# judge INPUT OUTPUT RATE FIELDS [PROGRESSIVE] prints why OUTPUT does not
+# show INPUT's pictures at RATE frames a second, FIELDS (a fraction) fields a
+# picture, a line a reason. A decoder shows a frame as 2 + repeat_pict
+# fields, the first top when top_field_first is 1, then alternating; in a
+# progressive sequence (PROGRESSIVE 1) repeat_pict 2 and 4 show the frame
+# twice and three times. So: the same decoded pictures; every picture 2 or 3
+# fields (1 to 3 frames); after every frame, FIELDS a frame within one field
+# (one frame); each frame starting on the other parity than the last ended
+# on; every frame progressive; fields / 2 over the running time (the sum of
+# the frame durations) at RATE; and, from the bytes, progressive_sequence as
+# PROGRESSIVE and chroma_420_type as 6.3.10 wants it.
 judge() {
   [ "$(hashes "$1")" = "$(hashes "$2")" ] || echo "pictures: the decoded pictures differ"
   ffprobe -v error -select_streams v:0 -of compact -show_entries \
     stream=time_base:frame=pkt_duration,interlaced_frame,top_field_first,repeat_pict "$2" |
-    awk -F'[|=/]' -v want="$3" '
+    awk -F'[|=/]' -v want="$3" -v per="$4" -v progressive="${5:-0}" '
       function why(kind, text) { if (!(kind in told)) print kind ": " text; told[kind] }
+      BEGIN { split(per, f, "/"); slack = (progressive ? 2 : 1) * f[2] }
       $1 == "stream" { unit = $3 / $4 }
       $1 != "frame" { next }
-      n && $7 != next_tff { why("parity", "frame " n " starts on the parity frame " n - 1 " ended on") }
-      { next_tff = $9 % 2 ? 1 - $7 : $7; fields += 2 + $9; n++; time += $3 }
-      2 * fields - 5 * n > 1 || 5 * n - 2 * fields > 1 { why("cadence", fields " fields for " n " frames") }
+      !progressive && n && $7 != next_tff { why("parity", "frame " n " starts on the parity frame " n - 1 " ended on") }
+      { shown = 2 + $9; next_tff = shown % 2 ? 1 - $7 : $7; fields += shown; n++; time += $3 }
+      shown < 2 || shown > (progressive ? 6 : 3) || (progressive && shown % 2) { why("count", "frame " n - 1 " shows " shown " fields") }
+      fields * f[2] - n * f[1] >= slack || n * f[1] - fields * f[2] >= slack { why("cadence", fields " fields for " n " frames") }
       $5 != 0 { why("interlaced", "frame " n - 1 " interlaced") }
       $3 !~ /^[0-9]+$/ { why("rate", "frame " n - 1 " has no duration") }
       END {
@@ -47,28 +52,45 @@ judge() {
         if (!n || fields * w[2] * 1000 != int(2 * time * unit * w[1] * 1000 + 0.5))
           why("rate", fields " fields in " time * unit " s, want " want " frames/s")
       }'
-  describe "$2" | awk '
-    $2 == "seqext" { chroma = $4; seen = 1; if ($3) ps = "progressive_sequence: 1 at byte " $1 }
+  describe "$2" | awk -v progressive="${5:-0}" '
+    $2 == "seqext" { chroma = $4; seen = 1; if ($3 != progressive) ps = "progressive_sequence: " $3 " at byte " $1 }
     $2 == "pic" && $8 != (chroma == 1 ? $6 : 0) { c420 = "chroma_420_type: " $8 " at byte " $1 }
     END { print (seen ? ps : "progressive_sequence: no sequence extension") "\n" c420 }' | grep .
 }
 
-# Converts a sample and judges the output, which must lie beside the input,
-# have its length, and come with status 0 and the completion line.
-while read -r name rate; do
-  cp "$samples/$name" .
-  out=${name%.*}_30i.${name##*.}
-  ratefold_err=$("$ratefold" "$name" 2>&1)
-  [ $? -eq 0 ] && [ "${ratefold_err##*$'\r'}" = "now working... $name end" ] || fail "$name: $ratefold_err"
+# Converts a sample (or an earlier output) with the options given and judges
+# the output, which must lie beside the input with the name of the job, have
+# its length, and come with status 0 and the completion line. The first
+# lines take the classic job; ffmpeg_skipped lacks pictures in some GOPs.
+tag() { case $1 in --to=25) echo _25i ;; --to=59.94) echo _60p ;; --undo) echo _24p ;; *) echo _30i ;; esac; }
+while read -r option name rate fields progressive; do
+  [ -e "$name" ] || cp "$samples/$name" .
+  out=${name%.*}$(tag "$option").${name##*.}
+  options=("$option") && [ "$option" != - ] || options=()
+  ratefold_err=$("$ratefold" "${options[@]}" "$name" 2>&1)
+  status=$?
+  done_line="now working... $name end"
+  [ "$option" != --undo ] || done_line="cadence breaks: 0"$'\n'"$done_line"
+  [ $status -eq 0 ] && [ "${ratefold_err##*$'\r'}" = "$done_line" ] || fail "$name: $ratefold_err"
   [ "$(stat -c %s "$name")" = "$(stat -c %s "$out" 2>/dev/null)" ] || fail "$name: no output of its length"
-  while read -r reason; do fail "$name: $reason"; done < <(judge "$name" "$out" "$rate")
+  # Round trips: taking the pulldown off an output gives the input's pictures.
+  original=$(sed 's/_30i\.\|_60p\./\./' <<<"$name")
+  while read -r reason; do fail "$option $name: $reason"; done < <(judge "$original" "$out" "$rate" "$fields" "$progressive")
 done <<'EOF_SAMPLES'
-film_23976.m2v 30000/1001
-film_24.m2v 30/1
-ffmpeg_default.m2v 30000/1001
-ffmpeg_interlaced_bff.m2v 30000/1001
-ffmpeg_422.m2v 30000/1001
-mpeg2enc_generic.m2v 30000/1001
+- film_23976.m2v 30000/1001 5/2 0
+- film_24.m2v 30/1 5/2 0
+- ffmpeg_default.m2v 30000/1001 5/2 0
+- ffmpeg_interlaced_bff.m2v 30000/1001 5/2 0
+- ffmpeg_422.m2v 30000/1001 5/2 0
+- mpeg2enc_generic.m2v 30000/1001 5/2 0
+- ffmpeg_skipped.m2v 30000/1001 5/2 0
+--to=25 film_576.m2v 25/1 1001/480 0
+--to=25 film_24.m2v 25/1 25/12 0
+--to=29.97 pal_25_480.m2v 30000/1001 2400/1001 0
+--to=59.94 film_720p.m2v 60000/1001 5/1 1
+--undo film_pulldown.m2v 24000/1001 2/1 0
+--undo film_23976_30i.m2v 24000/1001 2/1 0
+--undo film_720p_60p.m2v 24000/1001 2/1 1
 EOF_SAMPLES
 
 # The judge fails what it must: the input itself, and outputs with one flag
@@ -79,11 +101,13 @@ flip() {  # file kind byte mask: flips bits of the first header of that kind
   old=$(od -An -tu1 -j "$at" -N 1 "$1")
   printf '%b' "$(printf '\\0%03o' $((old ^ $4)))" | dd of="$1" bs=1 seek="$at" conv=notrunc status=none
 }
-[[ $(judge film_23976.m2v film_23976.m2v 30000/1001) == cadence* ]] || fail "judge: passed the input"
+[[ $(judge film_23976.m2v film_23976.m2v 30000/1001 5/2) == cadence* ]] || fail "judge: passed the input"
 for case in "128 parity" "2 cadence" "1 chroma_420_type"; do
   cp film_23976_30i.m2v broken.m2v && flip broken.m2v pic 7 "${case% *}"
-  [[ $(judge film_23976.m2v broken.m2v 30000/1001) == *"${case#* }"* ]] || fail "judge: passed ${case#* }"
+  [[ $(judge film_23976.m2v broken.m2v 30000/1001 5/2) == *"${case#* }"* ]] || fail "judge: passed ${case#* }"
 done
+cp film_720p_60p.m2v broken.m2v && flip broken.m2v pic 7 128  # three frames made two
+[[ $(judge film_720p.m2v broken.m2v 60000/1001 5/1 1) == *cadence* ]] || fail "judge: passed a frame too few"
 
 # Time codes as a decoder reads them: the GOPs of 15 pictures start in
 # frames 0, 19 (the fourth picture of a cadence starts a frame late), 37, 56
@@ -103,7 +127,7 @@ perl -0777 -pe 's/(\x00\x00\x01\xb5[\x80-\x8f].{4})(?=\x00\x00\x01)/$1\x00\x00\x
 "$ratefold" panscan.m2v 2>/dev/null || fail "panscan: refused"
 panscan() { ffmpeg -nostdin -debug pict -v debug -i "$1" -f null - 2>&1 | grep -c '] pde ('; }
 [ "$(panscan panscan.m2v)" -gt 72 ] && [ "$(panscan panscan_30i.m2v)" = 0 ] || fail "panscan: offsets still read"
-while read -r reason; do fail "panscan: $reason"; done < <(judge panscan.m2v panscan_30i.m2v 30000/1001)
+while read -r reason; do fail "panscan: $reason"; done < <(judge panscan.m2v panscan_30i.m2v 30000/1001 5/2)
 
 # Refusals, with the file named, and no output left behind: streams that
 # are not film at 24 or 23.976 frames per second, and inputs that are no
@@ -144,11 +168,25 @@ ffmpeg -v error -nostdin -f mpegvideo -i "$samples/film_23976.m2v" -f lavfi \
   ffmpeg -v error -nostdin -i film.mpg -map 0:v:0 -c copy -f mpeg2video film.m2v &&
   ffmpeg -v error -nostdin -i film.mpg -map 0:a:0 -c copy -f ac3 film.ac3 &&
   "$ratefold" film.m2v 2>/dev/null || fail "dvd: could not make, take apart or convert film.mpg"
-for video in film_30i film; do
-  (mplex -v 1 -f 8 -o "$video.vob" "$video.m2v" film.ac3 &&
-    VIDEO_FORMAT=NTSC dvdauthor -o "dvd_$video" -t "$video.vob" &&
-    VIDEO_FORMAT=NTSC dvdauthor -o "dvd_$video" -T) >"$video.log" 2>&1 || fail "dvd: $(tail -3 "$video.log")"
-done
+# author VIDEO MUXER FORMAT: multiplexes VIDEO.m2v with the sound for DVD
+# (mplex -f 8, or ffmpeg's dvd muxer) and authors it for a FORMAT (NTSC,
+# PAL) disc; dvdauthor's words go to VIDEO.log.
+author() {
+  if [ "$2" = mplex ]; then
+    mplex -v 1 -f 8 -o "$1.vob" "$1.m2v" film.ac3
+  else
+    ffmpeg -v error -nostdin -i "$1.m2v" -i film.ac3 -map 0:v -map 1:a -c copy -f dvd "$1.vob"
+  fi >"$1.log" 2>&1 && (VIDEO_FORMAT=$3 dvdauthor -o "dvd_$1" -t "$1.vob" && VIDEO_FORMAT=$3 dvdauthor -o "dvd_$1" -T) \
+    >>"$1.log" 2>&1 || fail "dvd $1: $(tail -3 "$1.log")"
+}
+author film_30i mplex NTSC
+author film mplex NTSC
 ! grep -E '^(WARN|ERR)' film_30i.log || fail "dvd: dvdauthor warned of the converted film"
 grep -Eq '^WARN.*frame rate' film.log || fail "dvd: no frame rate warning for the unconverted film"
+# Cadences other than 3:2 (film to PAL by one field in twelve, a 25 fps
+# programme to NTSC): ffmpeg's dvd muxer stamps every picture where its first
+# field falls, and dvdauthor takes them without a word.
+author film_576_25i ffmpeg PAL
+author pal_25_480_30i ffmpeg NTSC
+! grep -E '^(WARN|ERR)' film_576_25i.log pal_25_480_30i.log || fail "dvd: dvdauthor warned of an uneven cadence"
 finish

@@ -1,0 +1,327 @@
+// Cadences, rate pairs, pictures counted as a decoder shows them, taking
+// pulldown off, and the options that choose the job.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "app/options.h"
+#include "stream/cadence.h"
+#include "stream/display_order.h"
+#include "stream/rewriters.h"
+#include "tests/stream_helpers.h"
+
+namespace {
+
+std::string FlagsText(const Cadence& cadence, int pictures)
+{
+    std::string text;
+    for (int n = 0; n < pictures; ++n) {
+        const PulldownFlags flags = FlagsOfPicture(cadence, n);
+        text += std::string(flags.topFieldFirst ? "1" : "0") + (flags.repeatFirstField ? "1 " : "0 ");
+    }
+    return text;
+}
+
+// Every pair that works: each picture shows two or three fields (one to
+// three frames), flags as a decoder reads them (6.3.10) make exactly those
+// units, each picture starts on the other parity than the last ended on,
+// and after ten hours of pictures the units shown are the target's to the
+// unit.
+TEST(Cadence, EveryPairShowsItsRateWithoutDrift)
+{
+    int pairs = 0;
+    for (int source = kFirstFrameRateCode; source <= kLastFrameRateCode; ++source) {
+        for (int target = kRate25; target <= kRate60; ++target) {
+            if (!SourceShowsAt(source, target)) {
+                continue;
+            }
+            ++pairs;
+            const bool frames = IsFrameTarget(target);
+            const Cadence cadence = frames ? FrameRepetition(source, target) : FieldRepetition(source, target);
+            for (int64_t n = 0; n < 1000; ++n) {
+                const int64_t units = StartUnit(cadence, n + 1) - StartUnit(cadence, n);
+                const PulldownFlags flags = FlagsOfPicture(cadence, n);
+                const int64_t shown = frames ? (flags.repeatFirstField ? (flags.topFieldFirst ? 3 : 2) : 1)
+                                             : (flags.repeatFirstField ? 3 : 2);
+                ASSERT_EQ(shown, units) << source << " to " << target << ", picture " << n;
+                ASSERT_TRUE(frames || flags.topFieldFirst == (StartUnit(cadence, n) % 2 == 0));
+            }
+            const FrameRate from = RateOfCode(source), to = RateOfCode(target);
+            const int64_t seconds = 36000 * from.denominator;  // a little over ten hours, whole pictures
+            const long double exact = static_cast<long double>(cadence.unitsPerFrame) * to.numerator * seconds /
+                                      to.denominator;
+            const int64_t pictures = seconds * from.numerator / from.denominator;
+            EXPECT_LT(std::fabs(static_cast<long double>(StartUnit(cadence, pictures)) - exact), 1.0L)
+                << source << " to " << target;
+        }
+    }
+    EXPECT_EQ(pairs, 3 * 3 + 6 + 7 + 8);  // field targets from 3 rates; 50 from 6, 59.94 from 7, 60 from 8
+}
+
+TEST(Cadence, KnownCadences)
+{
+    // 3:2, as the classic job writes it, from 23.976 and from 24.
+    EXPECT_EQ(FlagsText(FieldRepetition(kRate23976, kRate2997), 8), "11 00 01 10 11 00 01 10 ");
+    EXPECT_EQ(FlagsText(FieldRepetition(kRate24, kRate30), 4), "11 00 01 10 ");
+    // 24 to 25: one field more every twelve pictures, and the parity turns
+    // with it.
+    EXPECT_EQ(FlagsText(FieldRepetition(kRate24, kRate25), 14), "11 00 00 00 00 00 00 00 00 00 00 00 01 10 ");
+    // 23.976 to 59.94, frames three and two times; taking pulldown off, two
+    // fields or one frame a picture.
+    EXPECT_EQ(FlagsText(FrameRepetition(kRate23976, kRate5994), 4), "11 01 11 01 ");
+    EXPECT_EQ(FlagsText(FieldRepetition(kRate23976, kRate23976), 3), "10 10 10 ");
+    EXPECT_EQ(FlagsText(FrameRepetition(kRate24, kRate24), 3), "00 00 00 ");
+    // 25 to 29.97: 2400 fields for 1001 pictures, exactly.
+    EXPECT_EQ(StartUnit(FieldRepetition(kRate25, kRate2997), 1001), 2400);
+    // Time codes: the frame in which a picture starts.
+    EXPECT_EQ(FrameOfPicture(FieldRepetition(kRate24, kRate30), 3), 4);
+    EXPECT_EQ(FrameOfPicture(FrameRepetition(kRate23976, kRate5994), 3), 8);
+}
+
+// The rate pairs each job takes, what it writes, and what it says of the
+// others.
+TEST(PlanRate, TakesWhatItCanShowAndSaysWhichPairsWork)
+{
+    const Job classic{}, to25{JobKind::kPulldown, kRate25}, to2997{JobKind::kPulldown, kRate2997},
+        to30{JobKind::kPulldown, kRate30}, to50{JobKind::kPulldown, kRate50}, to5994{JobKind::kPulldown, kRate5994},
+        to60{JobKind::kPulldown, kRate60}, undo{JobKind::kUndo, 0};
+    const std::string rate = "sequence frame rate is not 24/23.976\n",
+                      undoRate = ": --undo takes 29.97 or 30 fps shown by repeated fields (not a progressive sequence), "
+                                 "or 59.94 or 60 fps shown by repeated frames (a progressive sequence)\n";
+    struct Case {
+        Job job;
+        int source;
+        bool progressive;
+        std::string result;  // "code progressive_sequence" written, or the refusal
+    };
+    const Case cases[] = {
+        {classic, kRate23976, false, "4 0"},
+        {classic, kRate24, true, "5 0"},
+        {classic, kRate25, false, rate},
+        {to25, kRate23976, false, "3 0"},
+        {to25, kRate25, true, "3 0"},
+        {to25, kRate2997, false, "can't show 29.97 fps at 25 fps: --to 25 takes 23.976, 24 or 25 fps\n"},
+        {to2997, kRate25, false, "4 0"},
+        {to30, kRate50, false, "can't show 50 fps at 30 fps: --to 30 takes 23.976, 24 or 25 fps\n"},
+        {to30, 9, false, "can't show frame_rate_code 9 at 30 fps: --to 30 takes 23.976, 24 or 25 fps\n"},
+        {to5994, kRate23976, true, "7 1"},
+        {to60, kRate60, true, "8 1"},
+        {to5994, kRate23976, false,
+         "can't repeat whole frames of an interlaced sequence: --to 59.94 takes a progressive sequence "
+         "(--to 25, 29.97 or 30 repeat fields)\n"},
+        {to50, kRate5994, true,
+         "can't show 59.94 fps at 50 fps: --to 50 takes a progressive sequence at 23.976, 24, 25, 29.97, 30 or 50 "
+         "fps\n"},
+        {undo, kRate2997, false, "1 0"},
+        {undo, kRate30, false, "2 0"},
+        {undo, kRate5994, true, "1 1"},
+        {undo, kRate60, true, "2 1"},
+        {undo, kRate2997, true, "can't take pulldown off a sequence at 29.97 fps" + undoRate},
+        {undo, kRate5994, false, "can't take pulldown off a sequence at 59.94 fps" + undoRate},
+        {undo, kRate24, false, "can't take pulldown off a sequence at 24 fps" + undoRate},
+    };
+    for (const Case& c : cases) {
+        StreamCounters counters;
+        counters.job = c.job;
+        Bytes bytes = Hex(Sequence(c.source) + SequenceExtension(c.progressive));
+        ScanChunk(bytes.data(), static_cast<int32_t>(bytes.size()), counters);
+        // Offset 7 of the sequence header, offset 5 of its extension.
+        const std::string written = counters.refusal == Refusal::kNone
+                                        ? std::to_string(bytes[7] & 0x0F) + " " + std::to_string(bytes[17] >> 3 & 1)
+                                        : DescribeRefusal(counters);
+        EXPECT_EQ(written, c.result) << RateName(c.source) << " " << c.job.targetCode;
+    }
+    // A later sequence header may change the rate only where the cadence
+    // stays; a frame_rate_extension is never taken.
+    const std::string twoRates = Sequence(kRate23976) + kSequenceExtension + Sequence(kRate24) + kSequenceExtension;
+    StreamCounters counters;
+    EXPECT_EQ(ScanWhole(Hex(twoRates), counters).refusal, "");
+    counters.job = to25;
+    EXPECT_EQ(ScanWhole(Hex(twoRates), counters).refusal, "sequence frame rate changes within the stream\n");
+    EXPECT_EQ(ScanWhole(Hex(Sequence(kRate23976) + "000001b5 14 82 00 010001"), counters).refusal,
+              "sequence frame rate is 23.976 fps times 1/2 (frame_rate_extension): not a rate ratefold converts\n");
+}
+
+// A GOP coded I0 P3 B2, whose picture 1 is missing, is shown I0 B2 P3: P3's
+// and B2's flags, written by temporal_reference first, are mended by rank,
+// in the chunk or, once written, as patches; the next GOP starts at 3.
+TEST(FinishGroup, MendsFlagsWherePicturesAreMissing)
+{
+    const std::string start = kSequence + kSequenceExtension + kGop + Picture(0) + Extension() + Picture(3) + Extension(),
+                      rest = Picture(2) + Extension() + kGop + Picture(0) + Extension();
+    const std::string out = "000001b3 2d01e0 25 030d4820" + kSequenceExtension + kGop + Picture(0) + Extension("c3") +
+                            Picture(3) + Extension("43") + Picture(2) + Extension("41") + "000001b8 00080240" +
+                            Picture(0) + Extension("c1");
+    EXPECT_EQ(ScanWhole(Hex(start + rest), {}), (Scanned{Hex(out), ""}));
+    // In two chunks: P3's flags were written with the first.
+    Bytes first = Hex(start), second = Hex(rest);
+    StreamCounters counters;
+    ScanChunk(first.data(), static_cast<int32_t>(first.size()), counters);
+    ScanChunk(second.data(), static_cast<int32_t>(second.size()), counters);
+    ASSERT_EQ(counters.patches.size(), 1u);
+    EXPECT_EQ(counters.patches[0].offset, static_cast<int64_t>(first.size()) - 2);
+    EXPECT_EQ(counters.patches[0].value, 0x43);
+    EXPECT_EQ(second, Hex(Picture(2) + Extension("41") + "000001b8 00080240" + Picture(0) + Extension("c1")));
+}
+
+// Taking pulldown off 29.97 fps: pictures given in display order with their
+// (top_field_first, repeat_first_field), B-pictures coded after the
+// picture they precede.
+TEST(Undo, JudgesWhetherTheStreamIsFilmShownByPulldown)
+{
+    const auto stream = [](const std::vector<std::string>& flags, int interlacedAt) {
+        std::string s = Sequence(kRate2997) + kSequenceExtension + kGop;
+        for (int n = 0; n < static_cast<int>(flags.size()); ++n) {
+            // Coded order 1 0 3 2 ...: each pair's second picture first.
+            const int tref = n % 2 == 0 && n + 1 < static_cast<int>(flags.size()) ? n + 1 : n % 2 ? n - 1 : n;
+            const std::string byte7 = std::string(flags[tref][0] == '1' ? "c" : "4") + (flags[tref][1] == '1' ? "3" : "1");
+            s += Picture(tref) + Extension(byte7, tref == interlacedAt ? "00" : "80");
+        }
+        return s;
+    };
+    const std::vector<std::string> film = {"11", "00", "01", "10", "11", "00", "01", "10", "11", "00"},
+                                   edited = {"11", "00", "01", "10", "11", "11", "00", "01", "10", "11"},
+                                   video(10, "10"), pal = {"11", "00", "10", "00", "10", "00", "10", "00", "10", "00",
+                                                           "10", "00", "11", "00", "10", "00", "10", "00", "10", "00"};
+    const std::string notFilm = "can't take pulldown off: ";
+    const std::tuple<std::vector<std::string>, int, std::string, uint64_t> cases[] = {
+        {film, -1, "", 0},
+        {edited, -1, "", 1},  // an edit breaks the cadence once
+        {video, -1, notFilm + "no field or frame is repeated, so this is no film shown by pulldown\n", 0},
+        {pal, -1, notFilm + "20 pictures show 42 fields, not 5 for every 2 as film by 3:2 pulldown does\n", 0},
+        {film, 6, notFilm + "picture 6 (in display order, from 0) is coded interlaced: video, not film\n", 0},
+    };
+    for (const auto& [flags, interlacedAt, refusal, breaks] : cases) {
+        StreamCounters counters;
+        counters.job.kind = JobKind::kUndo;
+        const Scanned scanned = ScanWhole(Hex(stream(flags, interlacedAt)), counters);
+        EXPECT_EQ(scanned.refusal, refusal) << flags.size() << " " << interlacedAt;
+        if (refusal.empty()) {
+            // Two fields a picture, top first, at 23.976 fps (code 1).
+            Bytes expected = Hex(stream(std::vector<std::string>(flags.size(), "10"), -1));
+            expected[7] = 0x21;
+            EXPECT_EQ(scanned.bytes, expected);
+        }
+    }
+    StreamCounters counters;
+    counters.job.kind = JobKind::kUndo;
+    Bytes edit = Hex(stream(edited, -1));
+    ScanChunk(edit.data(), static_cast<int32_t>(edit.size()), counters);
+    FinishStream(counters);
+    EXPECT_EQ(counters.display.breaks32, 1u);
+    EXPECT_EQ(counters.display.firstBreak32, 5);
+}
+
+// The one repeat in twelve of 24 (or 23.976) to 25, counted as a decoder
+// shows it, with its breaks; and 3:2.
+TEST(CountShownPicture, CountsCadenceBreaks)
+{
+    const auto count = [](const std::string& units) {
+        DisplayStats stats;
+        bool top = true;
+        for (const char u : units) {
+            CountShownPicture(stats, u - '0', top, false);
+            top = top != ((u - '0') % 2 == 1);
+        }
+        return std::make_tuple(stats.breaks32, stats.firstBreak32, stats.breaksOneInTwelve, stats.firstBreakOneInTwelve,
+                               stats.units, stats.repeated);
+    };
+    const std::string twelve = "322222222222";
+    // (3:2 breaks, the first, one-in-twelve breaks, the first, units, repeats)
+    EXPECT_EQ(count("3232323232"), std::make_tuple(0ull, -1ll, 4ull, 2ll, 25ull, 5ull));
+    EXPECT_EQ(count("3232233232"), std::make_tuple(2ull, 4ll, 4ull, 2ll, 25ull, 5ull));
+    EXPECT_EQ(count(twelve + twelve + "32222222222"), std::make_tuple(29ull, 2ll, 0ull, -1ll, 73ull, 3ull));
+    EXPECT_EQ(count(twelve + "3222223"), std::make_tuple(14ull, 2ll, 1ull, 18ll, 41ull, 3ull));
+    EXPECT_EQ(count(twelve + "2222"), std::make_tuple(14ull, 2ll, 1ull, 12ll, 33ull, 1ull));
+    // A picture that starts on the parity the one before ended on breaks
+    // either cadence.
+    DisplayStats stats;
+    CountShownPicture(stats, 3, true, false);
+    CountShownPicture(stats, 2, true, false);
+    EXPECT_EQ(stats.breaks32, 1u);
+    EXPECT_EQ(stats.breaksOneInTwelve, 1u);
+}
+
+TEST(ParseOptions, ReadsTheJobAndThePaths)
+{
+    struct Case {
+        std::vector<const char*> arguments;
+        std::string result;  // "kind target | paths", or the refusal
+    };
+    const Case cases[] = {
+        {{"a.m2v"}, "0 0 | a.m2v"},
+        {{"--to", "25", "a.m2v", "b.m2v"}, "0 3 | a.m2v b.m2v"},
+        {{"a.m2v", "--to=59.94"}, "0 7 | a.m2v"},
+        {{"--undo", "a.m2v"}, "1 0 | a.m2v"},
+        {{"--", "--undo", "-"}, "0 0 | --undo -"},
+        {{"-", "--help"}, "0 0 | - help"},
+        {{"--version"}, "0 0 | version"},
+        {{"--to"}, "--to needs a value\n"},
+        {{"--to", "28", "a.m2v"},
+         "--to takes 25, 29.97 or 30 (fields repeated) or 50, 59.94 or 60 (frames repeated), not 28\n"},
+        {{"--to", "23.976", "a.m2v"},
+         "--to takes 25, 29.97 or 30 (fields repeated) or 50, 59.94 or 60 (frames repeated), not 23.976\n"},
+        {{"--to", "25", "--undo", "a.m2v"}, "--to and --undo don't go together\n"},
+        {{"--tofu", "a.m2v"}, "unknown option --tofu (ratefold --help lists them)\n"},
+        {{"-o"}, "unknown option -o (ratefold --help lists them)\n"},
+    };
+    for (const Case& c : cases) {
+        std::vector<char*> argv = {const_cast<char*>("ratefold")};
+        for (const char* argument : c.arguments) {
+            argv.push_back(const_cast<char*>(argument));
+        }
+        Options options;
+        std::string result = ParseOptions(static_cast<int>(argv.size()), argv.data(), options);
+        if (result.empty()) {
+            result = std::to_string(static_cast<int>(options.job.kind)) + " " + std::to_string(options.job.targetCode) + " |";
+            for (const char* path : options.paths) {
+                result += std::string(" ") + path;
+            }
+            result += options.help ? " help" : options.version ? " version" : "";
+        }
+        EXPECT_EQ(result, c.result) << c.arguments.size();
+    }
+}
+
+// Time codes at the output's rate: by fields at 25, by frames at 60 (59.94),
+// and taking pulldown off at 24, the origin's 30 fps picture count brought
+// to film pictures.
+TEST(RewriteGopHeader, CountsAtTheOutputsRate)
+{
+    struct Case {
+        Job job;
+        int source, target;
+        Cadence cadence;
+        int64_t originPictures;
+        uint64_t base;
+        std::string timeCode;  // hours:minutes:seconds:pictures
+    };
+    const Case cases[] = {
+        {{JobKind::kPulldown, kRate25}, kRate24, kRate25, FieldRepetition(kRate24, kRate25), 0, 12, "00:00:00:12"},
+        {{JobKind::kPulldown, kRate25}, kRate24, kRate25, FieldRepetition(kRate24, kRate25), 23, 24, "00:00:01:24"},
+        {{JobKind::kPulldown, kRate5994}, kRate23976, kRate5994, FrameRepetition(kRate23976, kRate5994), 0, 3, "00:00:00:08"},
+        {{JobKind::kPulldown, kRate5994}, kRate23976, kRate5994, FrameRepetition(kRate23976, kRate5994), 0, 24, "00:00:01:00"},
+        {{JobKind::kUndo, 0}, kRate2997, kRate23976, FieldRepetition(kRate23976, kRate23976), 15, 5, "00:00:00:17"},
+        {{JobKind::kUndo, 0}, kRate60, kRate24, FrameRepetition(kRate24, kRate24), 59, 1, "00:00:01:00"},
+    };
+    for (const Case& c : cases) {
+        Bytes h = Hex(kGop);
+        StreamCounters counters;
+        counters.job = c.job;
+        counters.frameRateCode = c.source;
+        counters.targetCode = c.target;
+        counters.cadence = c.cadence;
+        counters.originPictures = c.originPictures;
+        counters.gopPictureBase = c.base;
+        ASSERT_EQ(RewriteGopHeader(h.data(), counters), Refusal::kNone);
+        char got[16];
+        std::snprintf(got, sizeof got, "%02d:%02d:%02d:%02d", h[4] >> 2 & 0x1f, (h[4] & 3) << 4 | h[5] >> 4,
+                      (h[5] & 7) << 3 | h[6] >> 5, (h[6] & 0x1f) << 1 | h[7] >> 7);
+        EXPECT_EQ(got, c.timeCode) << c.target << " " << c.base;
+    }
+}
+
+}  // namespace

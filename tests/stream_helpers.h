@@ -1,0 +1,102 @@
+// Streams written out in hex (spaces are for reading), and one scan over a
+// whole stream, for the scanner's tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "stream/scanner.h"
+
+using Bytes = std::vector<uint8_t>;
+
+inline Bytes Hex(const std::string& hex)
+{
+    Bytes bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += hex[i] == ' ' ? 1 : 2) {
+        if (hex[i] != ' ') {
+            bytes.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+        }
+    }
+    return bytes;
+}
+
+// Film as mpeg2enc writes it (ISO/IEC 13818-2, 6.2.2, 6.2.3): 720x480,
+// aspect 2, frame_rate_code 2 (24); progressive_sequence 0, 4:2:0; a closed
+// GOP at time code 0; frame pictures with top_field_first 1,
+// frame_pred_frame_dct 1, repeat_first_field 0, chroma_420_type 1, then
+// progressive_frame 1.
+inline const std::string kSequence = "000001b3 2d01e0 22 030d4820 ", kSequenceExtension = "000001b5 14 82 00 010000 ",
+                  kGop = "000001b8 00080040 ", kSlice = "00000101 1122334455 ";
+
+inline std::string Extension(const std::string& flags = "c1", const std::string& progressiveFrame = "80")
+{
+    return "000001b5 8fff f3 " + flags + " " + progressiveFrame + " ";
+}
+
+// A sequence header of the given frame_rate_code, and a sequence extension,
+// progressive or not.
+inline std::string Sequence(int frameRateCode)
+{
+    char hex[40];
+    std::snprintf(hex, sizeof hex, "000001b3 2d01e0 2%x 030d4820 ", frameRateCode);
+    return hex;
+}
+
+inline std::string SequenceExtension(bool progressive)
+{
+    return progressive ? "000001b5 14 8a 00 010000 " : kSequenceExtension;
+}
+
+inline std::string Picture(int temporalReference)
+{
+    char hex[32];
+    std::snprintf(hex, sizeof hex, "00000100 %02x%02x fff8 ", temporalReference >> 2,
+                  (temporalReference & 3) << 6 | 0x0F);
+    return hex;
+}
+
+// The bytes written for a stream scanned in one chunk, and why it was
+// refused ("" if it was not). By default the bytes are taken as the middle
+// of a stream that began as it must.
+struct Scanned {
+    Bytes bytes;
+    std::string refusal;
+    bool operator==(const Scanned& other) const { return bytes == other.bytes && refusal == other.refusal; }
+};
+
+inline void PrintTo(const Scanned& scanned, std::ostream* out)
+{
+    for (const uint8_t byte : scanned.bytes) {
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02x", byte);
+        *out << hex;
+    }
+    *out << " " << testing::PrintToString(scanned.refusal);
+}
+
+inline StreamCounters MidStream()
+{
+    StreamCounters counters;
+    counters.sequenceSeen = true;
+    return counters;
+}
+
+inline Scanned ScanWhole(Bytes s, StreamCounters counters = MidStream())
+{
+    const int32_t done = ScanChunk(s.data(), static_cast<int32_t>(s.size()), counters);
+    if (counters.refusal == Refusal::kNone) {
+        FinishStream(counters);
+    }
+    for (const Patch& patch : counters.patches) {
+        s[static_cast<std::size_t>(patch.offset)] = patch.value;
+    }
+    if (counters.refusal != Refusal::kNone) {
+        s.resize(static_cast<std::size_t>(done));
+    }
+    return {s, DescribeRefusal(counters)};
+}
+
