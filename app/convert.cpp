@@ -54,10 +54,11 @@ std::string Format(const char* format, ...)
 // One file's conversion: what each step opens, and what the one place that
 // reports a failure must close and remove.
 struct FileJob {
+    InputStream source;
     const char* path = nullptr;
-    int input = -1;
+    const char* outputPath = nullptr;  // null: beside the input, under its tag
     int output = -1;
-    int64_t inputSize = -1;  // -1: unknown, progress then shows 100.00
+    bool standardOutput = false;
     std::string outputName;
     std::string temporaryPath;
     StreamCounters counters;
@@ -68,39 +69,30 @@ const char* const kClassicTag = "_30i";
 
 // Each step of a file's life returns what went wrong, as the message line
 // to print, or nothing.
-std::string OpenSource(FileJob& job)
-{
-    job.input = FileOpenInput(job.path);
-    if (job.input < 0) {
-        return Format("can't open %s\n", job.path);
-    }
-    job.inputSize = FileSize(job.input);
-    if (job.inputSize == -2) {
-        return Format("can't read %s\n", job.path);
-    }
-    return std::string();
-}
-
-// The output goes to a new temporary file beside it, renamed once complete.
+// The output goes to a new temporary file beside it, renamed once complete;
+// standard output is written as the stream goes.
 std::string OpenDestination(FileJob& job)
 {
+    if (job.outputPath != nullptr && IsStandardStream(job.outputPath)) {
+        job.standardOutput = true;
+        job.output = FileOpenStandardOutput();
+        return job.output < 0 ? "can't write a stream to a terminal\n" : std::string();
+    }
     job.outputName = job.path;
-    MakeOutputName(job.outputName, OutputTag(job.counters.job), HostIsLeadByte);
-    if (!FileOutputNameUsable(job.outputName.c_str(), job.input)) {
+    if (job.outputPath != nullptr) {
+        job.outputName = job.outputPath;
+    } else {
+        MakeOutputName(job.outputName, OutputTag(job.counters.job), HostIsLeadByte);
+    }
+    if (!FileOutputNameUsable(job.outputName.c_str(), job.source.file)) {
         return "can't open output file\n";
     }
     // The output is as long as the input.
-    job.output = FileCreateTemporary(job.outputName.c_str(), job.inputSize, job.temporaryPath);
+    job.output = FileCreateTemporary(job.outputName.c_str(), job.source.size, job.temporaryPath);
     if (job.output < 0) {
         return "can't open output file\n";
     }
     return std::string();
-}
-
-int32_t ReadFromInput(void* context, uint8_t* into, int32_t capacity)
-{
-    const FileJob& job = *static_cast<const FileJob*>(context);
-    return static_cast<int32_t>(FileRead(job.input, into, static_cast<std::size_t>(capacity)));
 }
 
 bool WriteToOutput(void* context, const uint8_t* bytes, int32_t count)
@@ -109,20 +101,24 @@ bool WriteToOutput(void* context, const uint8_t* bytes, int32_t count)
     return FileWrite(job.output, bytes, static_cast<std::size_t>(count));
 }
 
+// Standard output cannot go back to a byte once written.
 bool PatchOutput(void* context, int64_t offset, uint8_t value)
 {
     const FileJob& job = *static_cast<const FileJob*>(context);
-    return FileWriteAt(job.output, offset, &value, 1);
+    return !job.standardOutput && FileWriteAt(job.output, offset, &value, 1);
 }
 
 void ShowProgress(void* context, int64_t bytesDone)
 {
-    HostPrintMessage(FormatProgress(bytesDone, static_cast<const FileJob*>(context)->inputSize));
+    HostPrintMessage(FormatProgress(bytesDone, static_cast<const FileJob*>(context)->source.size));
 }
 
 std::string TransferStream(FileJob& job)
 {
-    const StreamEnds ends = {ReadFromInput, WriteToOutput, PatchOutput, ShowProgress, &job};
+    const auto read = [](void* context, uint8_t* into, int32_t capacity) {
+        return ReadInputStream(&static_cast<FileJob*>(context)->source, into, capacity);
+    };
+    const StreamEnds ends = {read, WriteToOutput, PatchOutput, ShowProgress, &job};
     switch (ConvertStream(ends, job.counters)) {
     case StreamEnd::kFinished:
         return std::string();
@@ -132,6 +128,10 @@ std::string TransferStream(FileJob& job)
         return Format("can't read %s\n", job.path);
     case StreamEnd::kWriteFailed:
         return "can't write output file\n";
+    case StreamEnd::kPatchFailed:
+        return job.standardOutput ? "can't mend flags already written to standard output (a GOP lacks "
+                                    "pictures): write to a file instead\n"
+                                  : "can't write output file\n";
     case StreamEnd::kNoWorkBuffer:
         return "can't allocate work buffer\n";
     }
@@ -145,8 +145,8 @@ std::string CloseFiles(FileJob& job)
 {
     const bool outputClosed = FileClose(job.output);
     job.output = -1;
-    const bool inputClosed = FileClose(job.input);
-    job.input = -1;
+    const bool inputClosed = FileClose(job.source.file);
+    job.source.file = -1;
     if (!outputClosed) {
         return "can't close output file\n";
     }
@@ -158,6 +158,9 @@ std::string CloseFiles(FileJob& job)
 
 std::string CommitDestination(FileJob& job)
 {
+    if (job.standardOutput) {
+        return std::string();
+    }
     if (!FileCommitTemporary(job.temporaryPath, job.outputName.c_str())) {
         return "can't write output file\n";
     }
@@ -183,8 +186,8 @@ int FinishFile(FileJob& job, const std::string& failure)
     if (job.output >= 0) {
         FileClose(job.output);
     }
-    if (job.input >= 0) {
-        FileClose(job.input);
+    if (job.source.file >= 0) {
+        FileClose(job.source.file);
     }
     if (!job.temporaryPath.empty()) {
         FileDiscardTemporary(job.temporaryPath);
@@ -194,6 +197,48 @@ int FinishFile(FileJob& job, const std::string& failure)
 }
 
 }  // namespace
+
+bool IsStandardStream(const char* path)
+{
+    return std::strcmp(path, "-") == 0;
+}
+
+std::string OpenInputStream(InputStream& input)
+{
+    if (IsStandardStream(input.path)) {
+        input.file = FileOpenStandardInput(input.size);
+        input.piped = input.size < 0;
+    } else {
+        input.file = FileOpenInput(input.path);
+        input.size = input.file < 0 ? -1 : FileSize(input.file);
+    }
+    if (input.file < 0) {
+        return Format("can't open %s\n", input.path);
+    }
+    if (input.size == -2) {
+        return Format("can't read %s\n", input.path);
+    }
+    return std::string();
+}
+
+// A pipe gives what it holds at the moment: it is read until the buffer is
+// full, so that chunks, writes and progress lines come as from a file.
+int32_t ReadInputStream(void* context, uint8_t* into, int32_t capacity)
+{
+    const InputStream& input = *static_cast<const InputStream*>(context);
+    int32_t got = 0;
+    do {
+        const int64_t read = FileRead(input.file, into + got, static_cast<std::size_t>(capacity - got));
+        if (read < 0) {
+            return -1;
+        }
+        if (read == 0) {
+            break;
+        }
+        got += static_cast<int32_t>(read);
+    } while (input.piped && got < capacity);
+    return got;
+}
 
 const char* OutputTag(const Job& job)
 {
@@ -260,7 +305,7 @@ StreamEnd ConvertStream(const StreamEnds& ends, StreamCounters& counters)
             return StreamEnd::kWriteFailed;
         }
         if (!ApplyPatches(ends, counters)) {
-            return StreamEnd::kWriteFailed;
+            return StreamEnd::kPatchFailed;
         }
         held = length - done;
         // The held bytes lie above their new place: a forward copy is safe,
@@ -277,15 +322,17 @@ StreamEnd ConvertStream(const StreamEnds& ends, StreamCounters& counters)
     if (held > 0 && !ends.write(ends.context, mid - held, held)) {
         return StreamEnd::kWriteFailed;
     }
-    return ApplyPatches(ends, counters) ? StreamEnd::kFinished : StreamEnd::kWriteFailed;
+    return ApplyPatches(ends, counters) ? StreamEnd::kFinished : StreamEnd::kPatchFailed;
 }
 
-int ConvertFile(const char* path, const Job& streamJob)
+int ConvertFile(const char* path, const Job& streamJob, const char* outputPath)
 {
     FileJob job;
+    job.source.path = path;
     job.path = path;
+    job.outputPath = outputPath;
     job.counters.job = streamJob;
-    std::string failure = OpenSource(job);
+    std::string failure = OpenInputStream(job.source);
     if (failure.empty()) {
         failure = OpenDestination(job);
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "stream/stream_counters.h"
 
@@ -15,7 +16,28 @@ constexpr int32_t kWorkBufferSize = 2 * kReadSize;
 // appears under its name only when the whole stream is converted, and a
 // failure leaves whatever was there before. Prints the completion line, or
 // the reason and a line naming the file. Returns the exit status, 0 or 1.
-int ConvertFile(const char* path, const Job& job);
+// outputPath names the output (null: beside the input, under the job's
+// tag); "-" as either is standard input or output. Standard output is
+// written as the stream goes: a refusal part-way leaves the reader with the
+// bytes before it.
+int ConvertFile(const char* path, const Job& job, const char* outputPath);
+
+// True for "-", which names standard input or output.
+bool IsStandardStream(const char* path);
+
+// One input stream: a regular file, or standard input ("-").
+struct InputStream {
+    const char* path = nullptr;
+    int file = -1;
+    int64_t size = -1;    // -1: unknown (a pipe)
+    bool piped = false;   // standard input that is no regular file
+};
+
+// Opens the input: the message line that says why it cannot be, or nothing.
+std::string OpenInputStream(InputStream& input);
+
+// A ReadFunction on an InputStream (the context).
+int32_t ReadInputStream(void* context, uint8_t* into, int32_t capacity);
 
 // The tag the output's name gets in front of the extension: "_30i" for the
 // classic job, "_25i", "_50p", "_60p" by the rate shown, "_24p" taking
@@ -40,6 +62,7 @@ enum class StreamEnd {
     kRefused,        // counters.refusal says why
     kReadFailed,
     kWriteFailed,
+    kPatchFailed,    // a byte already written could not be mended
     kNoWorkBuffer,   // no memory for the work buffer
 };
 

@@ -40,6 +40,16 @@ void HostPrintMessage(const std::string& text);
 // opened or is not a regular file (a directory, a device, a pipe).
 int FileOpenInput(const char* path);
 
+// Standard input as the input stream, in binary mode. Sets size to the
+// bytes from its position on when it is a regular file, to -1 when that
+// cannot be known (a pipe). A pipe holding more than the host gives at once
+// is asked to hold more, so that reads come in larger pieces.
+int FileOpenStandardInput(int64_t& size);
+
+// Standard output as the output stream, in binary mode; -1 if it is a
+// terminal, where a stream has no business.
+int FileOpenStandardOutput();
+
 // True if the output may be written under this name: nothing is there yet,
 // or a regular file, or a symbolic link (which the output will replace,
 // leaving the file it points to alone). False for a directory, a FIFO or a
@@ -64,8 +74,8 @@ bool FileCommitTemporary(const std::string& temporaryPath, const char* outputPat
 void FileDiscardTemporary(const std::string& temporaryPath);
 
 // Size of an open file in bytes, leaving its position at the start. Returns
-// -1 if the size cannot be taken; -2 if the position cannot be set back to
-// the start, which would make the file unreadable.
+// -1 if the size cannot be taken (the file cannot seek); -2 if the position
+// cannot be set back to the start, which would make the file unreadable.
 int64_t FileSize(int file);
 
 // Reads up to count bytes. Returns the count read, 0 at the end of the file,

@@ -196,6 +196,32 @@ int FileOpenInput(const char* path)
     return file;
 }
 
+int FileOpenStandardInput(int64_t& size)
+{
+    struct stat info;
+    size = -1;
+    if (fstat(STDIN_FILENO, &info) != 0) {
+        return -1;
+    }
+    if (S_ISREG(info.st_mode)) {
+        const off_t here = lseek(STDIN_FILENO, 0, SEEK_CUR);
+        size = here < 0 ? -1 : static_cast<int64_t>(info.st_size - here);
+    }
+#if defined(F_SETPIPE_SZ)
+    if (S_ISFIFO(info.st_mode)) {
+        // One read's worth; where the host refuses, the pipe keeps its size.
+        constexpr int kPipeBytes = 1 << 20;
+        (void)fcntl(STDIN_FILENO, F_SETPIPE_SZ, kPipeBytes);
+    }
+#endif
+    return STDIN_FILENO;
+}
+
+int FileOpenStandardOutput()
+{
+    return isatty(STDOUT_FILENO) ? -1 : STDOUT_FILENO;
+}
+
 bool FileOutputNameUsable(const char* path, int input)
 {
     struct stat existing;
@@ -261,10 +287,10 @@ void FileDiscardTemporary(const std::string& temporaryPath)
 int64_t FileSize(int file)
 {
     const off_t end = lseek(file, 0, SEEK_END);
-    if (lseek(file, 0, SEEK_SET) != 0) {
-        return -2;
+    if (end < 0) {
+        return -1;
     }
-    return end < 0 ? -1 : static_cast<int64_t>(end);
+    return lseek(file, 0, SEEK_SET) == 0 ? static_cast<int64_t>(end) : -2;
 }
 
 int64_t FileRead(int file, uint8_t* buffer, std::size_t count)

@@ -44,7 +44,7 @@ std::string TargetRate(const char* value, Job& job)
 
 bool OptionTakesValue(const std::string& argument)
 {
-    return argument == "--to";
+    return argument == "--to" || argument == "-o";
 }
 
 std::string ParseOptions(int argc, char** argv, Options& options)
@@ -69,6 +69,14 @@ std::string ParseOptions(int argc, char** argv, Options& options)
             to = true;
         } else if (missing) {
             return std::string(argument) + " needs a value\n";
+        } else if (const char* output = ValueOf("-o", i, argc, argv, missing)) {
+            options.output = output;
+        } else if (missing) {
+            return std::string(argument) + " needs a value\n";
+        } else if (std::strcmp(argument, "--info") == 0) {
+            options.info = true;
+        } else if (std::strcmp(argument, "--json") == 0) {
+            options.json = true;
         } else if (std::strcmp(argument, "--undo") == 0) {
             undo = true;
             options.job.kind = JobKind::kUndo;
@@ -83,17 +91,37 @@ std::string ParseOptions(int argc, char** argv, Options& options)
     if (to && undo) {
         return "--to and --undo don't go together\n";
     }
+    if (options.json && !options.info) {
+        return "--json goes with --info\n";
+    }
+    if (options.output != nullptr && options.info) {
+        return "-o doesn't go with --info\n";
+    }
+    if (options.output != nullptr && options.paths.size() > 1) {
+        return "-o names the output of a single stream\n";
+    }
+    if (options.output == nullptr && !options.info) {
+        for (const char* path : options.paths) {
+            if (std::strcmp(path, "-") == 0) {
+                return "reading standard input needs -o: a file, or - for standard output\n";
+            }
+        }
+    }
     return std::string();
 }
 
 std::string HelpText()
 {
     return "USAGE: ratefold [OPTION]... STREAM...\n"
+           "       ratefold --info [--json] [--to RATE] STREAM...\n"
            "Shows MPEG-2 video elementary streams at another rate by rewriting header flags; without\n"
            "options, 24 fps as 30 and 23.976 as 29.97 by 3:2 pulldown, into NAME_30i.EXT beside each.\n"
            "\n"
            "  --to RATE   show at RATE: 25, 29.97, 30 (fields repeated) or 50, 59.94, 60 (frames repeated)\n"
            "  --undo      take pulldown off: back to 23.976 or 24 fps film, two fields a picture (NAME_24p)\n"
+           "  --info      tell what each stream is and what ratefold would do with it; write nothing\n"
+           "  --json      with --info: one JSON object a stream, on standard output\n"
+           "  -o PATH     name the output of a single stream; - is standard output (and as a stream, input)\n"
            "  --help      print this help and exit\n"
            "  --version   print the version and exit\n"
            "  --          end of the options: every argument after it is a stream\n";

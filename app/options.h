@@ -9,9 +9,12 @@
 
 struct Options {
     Job job;
+    bool info = false;   // --info: describe the streams, write nothing
+    bool json = false;   // --json: the description as one JSON object a file
+    const char* output = nullptr;  // -o: the single stream's output, "-" standard output
     bool help = false;
     bool version = false;
-    std::vector<const char*> paths;
+    std::vector<const char*> paths;  // "-" is standard input
 };
 
 // Reads argv[1] on: options start with "-" (a lone "-" is a path), "--"

@@ -4,6 +4,7 @@
 
 #include "app/convert.h"
 #include "app/file_access.h"
+#include "app/info.h"
 #include "app/options.h"
 
 #ifndef RATEFOLD_VERSION
@@ -28,10 +29,19 @@ int RunProgram(int argc, char** argv)
         HostPrintMessage(kUsage);
         return 1;
     }
+    if (options.info) {
+        // Every stream is described; the status tells whether any could not
+        // be read.
+        int status = 0;
+        for (const char* path : options.paths) {
+            status |= DescribeFile(path, options);
+        }
+        return std::fflush(stdout) == 0 ? status : 1;
+    }
     // The first file that fails ends the run: the files after it are not
     // touched.
     for (const char* path : options.paths) {
-        const int status = ConvertFile(path, options.job);
+        const int status = ConvertFile(path, options.job, options.output);
         if (status != 0) {
             return status;
         }

@@ -16,8 +16,12 @@ ProgressFigures ComputeProgress(int64_t bytesDone, int64_t inputSize)
 
 std::string FormatProgress(int64_t bytesDone, int64_t inputSize)
 {
-    const ProgressFigures figures = ComputeProgress(bytesDone, inputSize);
     char line[64];
+    if (inputSize < 0) {
+        std::snprintf(line, sizeof line, "now working... %" PRId64 " bytes\r", bytesDone);
+        return line;
+    }
+    const ProgressFigures figures = ComputeProgress(bytesDone, inputSize);
     std::snprintf(line, sizeof line, "now working... %3" PRId64 ".%02" PRId64 " %%\r",
                   figures.whole, figures.hundredths);
     return line;

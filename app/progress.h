@@ -14,5 +14,6 @@ struct ProgressFigures {
 // read) show 100.00. Exact for files up to 800 TiB.
 ProgressFigures ComputeProgress(int64_t bytesDone, int64_t inputSize);
 
-// "now working... %3d.%02d %\r" for the figures.
+// "now working... %3d.%02d %\r" for the figures; for an input of unknown
+// size (-1: a pipe), "now working... %d bytes\r".
 std::string FormatProgress(int64_t bytesDone, int64_t inputSize);

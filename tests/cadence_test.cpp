@@ -256,8 +256,8 @@ TEST(ParseOptions, ReadsTheJobAndThePaths)
         {{"--to", "25", "a.m2v", "b.m2v"}, "0 3 | a.m2v b.m2v"},
         {{"a.m2v", "--to=59.94"}, "0 7 | a.m2v"},
         {{"--undo", "a.m2v"}, "1 0 | a.m2v"},
-        {{"--", "--undo", "-"}, "0 0 | --undo -"},
-        {{"-", "--help"}, "0 0 | - help"},
+        {{"--", "--undo", "-x.m2v"}, "0 0 | --undo -x.m2v"},
+        {{"a.m2v", "--help"}, "0 0 | a.m2v help"},
         {{"--version"}, "0 0 | version"},
         {{"--to"}, "--to needs a value\n"},
         {{"--to", "28", "a.m2v"},
@@ -266,7 +266,15 @@ TEST(ParseOptions, ReadsTheJobAndThePaths)
          "--to takes 25, 29.97 or 30 (fields repeated) or 50, 59.94 or 60 (frames repeated), not 23.976\n"},
         {{"--to", "25", "--undo", "a.m2v"}, "--to and --undo don't go together\n"},
         {{"--tofu", "a.m2v"}, "unknown option --tofu (ratefold --help lists them)\n"},
-        {{"-o"}, "unknown option -o (ratefold --help lists them)\n"},
+        {{"-x"}, "unknown option -x (ratefold --help lists them)\n"},
+        {{"-o"}, "-o needs a value\n"},
+        {{"-o", "-", "-"}, "0 0 | - > -"},
+        {{"-o=out.m2v", "--undo", "a.m2v"}, "1 0 | a.m2v > out.m2v"},
+        {{"-o", "out.m2v", "a.m2v", "b.m2v"}, "-o names the output of a single stream\n"},
+        {{"-"}, "reading standard input needs -o: a file, or - for standard output\n"},
+        {{"--info", "--json", "-", "a.m2v"}, "0 0 | - a.m2v info json"},
+        {{"--json", "a.m2v"}, "--json goes with --info\n"},
+        {{"--info", "-o", "x", "a.m2v"}, "-o doesn't go with --info\n"},
     };
     for (const Case& c : cases) {
         std::vector<char*> argv = {const_cast<char*>("ratefold")};
@@ -280,6 +288,8 @@ TEST(ParseOptions, ReadsTheJobAndThePaths)
             for (const char* path : options.paths) {
                 result += std::string(" ") + path;
             }
+            result += options.output != nullptr ? std::string(" > ") + options.output : "";
+            result += std::string(options.info ? " info" : "") + (options.json ? " json" : "");
             result += options.help ? " help" : options.version ? " version" : "";
         }
         EXPECT_EQ(result, c.result) << c.arguments.size();

@@ -51,9 +51,29 @@ cp -- clip.m2v -x.m2v
 expect "--" 0 "$(percent 1 1)$(done_line -x.m2v)$nl" "$ratefold" --to 30 -- -x.m2v
 cmp -s -- -x_30i.m2v expected.m2v || fail "-- -x.m2v: converted bytes"
 help=$("$ratefold" --help 2>"$TMPDIR/help.err") && [ ! -s "$TMPDIR/help.err" ] &&
-  [ "$(grep -c '^  --' <<<"$help")" -eq 5 ] || fail "--help: $help"
+  [ "$(grep -c '^  -' <<<"$help")" -eq 8 ] || fail "--help: $help"
 [[ $("$ratefold" --version 2>&1) =~ ^ratefold\ [0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "--version"
 rm -- -x.m2v -x_30i.m2v
+
+# Pipes: standard input to standard output gives the file's bytes, and the
+# progress counts bytes; -o names the output of a single stream. A refusal
+# part-way leaves the reader with the chunks before it (but for two zero
+# bytes held back: they might begin a start code).
+expect "pipe" 0 "now working... $size bytes"$'\r'"now working... - end$nl" \
+  sh -c "cat clip.m2v | '$ratefold' -o - - >piped.m2v"
+cmp -s piped.m2v expected.m2v || fail "pipe: converted bytes"
+expect "-o" 0 "$(percent 1 1)$(done_line clip.m2v)$nl" "$ratefold" -o named.m2v clip.m2v
+cmp -s named.m2v expected.m2v || fail "-o: converted bytes"
+{ cat clip.m2v; head -c 1048576 /dev/zero; from_hex '00000100 000fff f8 000001b5 8fff f181 80'; } >late.m2v
+expect "pipe refused part-way" 1 "now working... 524286 bytes"$'\r'"now working... 1048574 bytes"$'\r'"$(failed \
+  $'can\'t treat field structured picture\n' -)$nl" bash -c "set -o pipefail; cat late.m2v | '$ratefold' -o - - >part.m2v"
+[ "$(stat -c %s part.m2v)" -eq 1048574 ] && cmp -s part.m2v <(cat expected.m2v; head -c $((1048574 - size)) /dev/zero) ||
+  fail "pipe refused part-way: the bytes before the refusal"
+if command -v script >/dev/null; then
+  script -qec "'$ratefold' -o - clip.m2v" /dev/null >tty.out 2>&1
+  grep -q "^can't write a stream to a terminal" tty.out || fail "terminal: $(cat tty.out)"
+fi
+rm -f piped.m2v named.m2v late.m2v part.m2v tty.out
 
 # Not a stream at all: nothing written, and the file is named.
 : >empty.m2v
@@ -124,7 +144,7 @@ rm -rf dir.m2v dir_30i.m2v fifo.m2v fifo_30i.m2v self.m2v self_30i.m2v link.m2v 
 # A file-size limit (SIGXFSZ ignored, so that the write fails) and an output
 # folder that cannot be written: nothing left behind.
 { cat clip.m2v; head -c 300000 /dev/zero; } >big.m2v
-(trap '' XFSZ; ulimit -f 100; expect "file size limit" 1 "$(failed $'can\'t write output file\n' big.m2v)$nl" \
+(failures=0; trap '' XFSZ; ulimit -f 100; expect "file size limit" 1 "$(failed $'can\'t write output file\n' big.m2v)$nl" \
   "$ratefold" big.m2v; exit "${failures:-0}") || failures=$((${failures:-0} + $?))
 what="file size limit" only a.m2v big.m2v clip.m2v expected.m2v pipe somedir
 

@@ -1,0 +1,332 @@
+#include "app/info.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "app/convert.h"
+#include "app/file_access.h"
+#include "naming/output_name.h"
+#include "stream/scanner.h"
+
+namespace {
+
+// A conversion tried on a copy of the stream, to see whether it would be
+// refused: it sees the same bytes as the description, in pieces of its own.
+struct TrialRun {
+    StreamCounters counters;
+    std::vector<uint8_t> pending;  // the bytes it holds back, then the new ones
+};
+
+void Feed(TrialRun& trial, const uint8_t* bytes, int32_t count)
+{
+    if (trial.counters.refusal != Refusal::kNone) {
+        return;
+    }
+    trial.pending.insert(trial.pending.end(), bytes, bytes + count);
+    const int32_t done = ScanChunk(trial.pending.data(), static_cast<int32_t>(trial.pending.size()), trial.counters);
+    trial.pending.erase(trial.pending.begin(), trial.pending.begin() + done);
+    trial.counters.patches.clear();
+}
+
+struct Reading {
+    InputStream input;
+    TrialRun conversion;
+    TrialRun undo;
+};
+
+// An exact rate as a fraction in lowest terms.
+struct Fraction {
+    int64_t numerator;
+    int64_t denominator;
+};
+
+Fraction Reduce(int64_t numerator, int64_t denominator)
+{
+    const int64_t divisor = std::gcd(numerator, denominator);
+    return divisor == 0 ? Fraction{0, 1} : Fraction{numerator / divisor, denominator / divisor};
+}
+
+std::string FractionText(Fraction f)
+{
+    return std::to_string(f.numerator) + "/" + std::to_string(f.denominator);
+}
+
+// "23.976", "25", "29.97": three decimals at most, trailing zeros dropped.
+std::string DecimalText(Fraction f)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", static_cast<double>(f.numerator) / static_cast<double>(f.denominator));
+    std::string decimal = text;
+    decimal.erase(decimal.find_last_not_of('0') + 1);
+    if (decimal.back() == '.') {
+        decimal.pop_back();
+    }
+    return decimal;
+}
+
+std::string JsonString(const std::string& text)
+{
+    std::string quoted = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+            quoted += escape;
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "\"";
+}
+
+std::string WithoutLineFeed(std::string line)
+{
+    if (!line.empty() && line.back() == '\n') {
+        line.pop_back();
+    }
+    return line;
+}
+
+// The cadence a decoder shows, the breaks of it and the first of them:
+// 3:2 (fields, or frames in a progressive sequence), one repeat in twelve,
+// none at all, or none of these.
+struct CadenceFound {
+    std::string name;
+    bool regular;
+    uint64_t breaks;
+    int64_t firstBreak;
+};
+
+CadenceFound FindCadence(const StreamCounters& counters)
+{
+    const DisplayStats& stats = counters.display;
+    const double perPicture = stats.pictures == 0 ? 0.0 : static_cast<double>(stats.units) / stats.pictures;
+    constexpr double kThreeTwo = 2.5;
+    constexpr double kOneInTwelve = 25.0 / 12.0;
+    constexpr double kNear = 0.05;
+    const bool fewBreaks32 = stats.breaks32 * 10 <= stats.pictures;
+    const bool fewBreaks12 = stats.breaksOneInTwelve * 10 <= stats.pictures;
+    if (stats.repeated == 0) {
+        return {"none", true, 0, -1};
+    }
+    if (perPicture > kThreeTwo - kNear && perPicture < kThreeTwo + kNear && fewBreaks32) {
+        return {counters.progressiveSequence ? "frame repetition 3:2" : "3:2", true, stats.breaks32,
+                stats.firstBreak32};
+    }
+    if (!counters.progressiveSequence && perPicture > kOneInTwelve - kNear && perPicture < kOneInTwelve + kNear &&
+        fewBreaks12) {
+        return {"2:2:2:2:2:2:2:2:2:2:2:3", true, stats.breaksOneInTwelve, stats.firstBreakOneInTwelve};
+    }
+    return {"irregular", false, 0, -1};
+}
+
+// What the job would make of the stream: the output's name, or the refusal.
+struct Verdict {
+    std::string output;
+    std::string refusal;
+};
+
+Verdict Judge(const TrialRun& trial, const char* path, bool describedWhole)
+{
+    if (!describedWhole || trial.counters.refusal != Refusal::kNone) {
+        return {"", WithoutLineFeed(DescribeRefusal(trial.counters))};
+    }
+    std::string name = path;
+    if (IsStandardStream(path)) {
+        return {"(the name given with -o)", ""};
+    }
+    MakeOutputName(name, OutputTag(trial.counters.job), HostIsLeadByte);
+    return {name, ""};
+}
+
+std::string JobName(const Job& job)
+{
+    if (job.kind == JobKind::kUndo) {
+        return "--undo";
+    }
+    return job.targetCode == 0 ? "default" : std::string("--to ") + RateName(job.targetCode);
+}
+
+std::string ChromaText(int chromaFormat)
+{
+    static const char* const kNames[] = {"reserved", "4:2:0", "4:2:2", "4:4:4"};
+    return kNames[chromaFormat & 3];
+}
+
+// Everything the description says, worked out once for both forms.
+struct Description {
+    bool stream;  // an elementary stream at all
+    std::string refusal;
+    Fraction codedRate{0, 1};  // frames a second as coded, extension and all
+    Fraction pictureRate{0, 1};
+    uint64_t fields = 0;  // 2 + repeat_pict over the frames, as ffprobe counts
+    double seconds = 0;
+    CadenceFound cadence;
+    Verdict conversion;
+    Verdict undo;
+};
+
+Description Describe(const StreamCounters& counters, const Reading& reading, const char* path)
+{
+    Description d;
+    d.stream = counters.refusal == Refusal::kNone;
+    d.refusal = WithoutLineFeed(DescribeRefusal(counters));
+    if (d.stream && IsKnownRate(counters.frameRateCode)) {
+        const FrameRate rate = RateOfCode(counters.frameRateCode);
+        d.codedRate = Reduce(rate.numerator * (counters.frameRateExtensionN + 1),
+                             rate.denominator * (counters.frameRateExtensionD + 1));
+    }
+    const DisplayStats& stats = counters.display;
+    const uint64_t unitsPerFrame = counters.progressiveSequence ? 1 : 2;
+    d.fields = stats.units * (2 / unitsPerFrame);
+    if (stats.units > 0 && d.codedRate.numerator > 0) {
+        // Pictures over the time their frames take: frames / coded rate.
+        d.pictureRate = Reduce(static_cast<int64_t>(stats.pictures * unitsPerFrame) * d.codedRate.numerator,
+                               static_cast<int64_t>(stats.units) * d.codedRate.denominator);
+        d.seconds = static_cast<double>(d.fields) / 2.0 * d.codedRate.denominator / d.codedRate.numerator;
+    }
+    d.cadence = FindCadence(counters);
+    d.conversion = Judge(reading.conversion, path, d.stream);
+    d.undo = Judge(reading.undo, path, d.stream);
+    return d;
+}
+
+std::string Text(const StreamCounters& counters, const Description& d, const char* path, const Options& options)
+{
+    std::string text = std::string(path) + ": ";
+    if (!d.stream) {
+        return text + d.refusal + "\n";
+    }
+    const DisplayStats& stats = counters.display;
+    char line[256];
+    std::snprintf(line, sizeof line, "%s, %" PRId32 "x%" PRId32 ", %s, coded at %s fps\n",
+                  counters.mpeg1 ? "MPEG-1" : "MPEG-2", counters.horizontalSize, counters.verticalSize,
+                  ChromaText(counters.chromaFormat).c_str(), DecimalText(d.codedRate).c_str());
+    text += line;
+    if (counters.mpeg1) {
+        std::snprintf(line, sizeof line, "  %" PRIu64 " pictures, shown once each (MPEG-1 has no repeat flags)\n",
+                      stats.pictures);
+    } else {
+        std::snprintf(line, sizeof line,
+                      "  progressive_sequence %d, %" PRIu64 " frame pictures, %" PRIu64 " field pictures, %" PRIu64
+                      " coded interlaced\n",
+                      counters.progressiveSequence ? 1 : 0, stats.framePictures, stats.fieldPictures,
+                      stats.interlacedCoded);
+    }
+    text += line;
+    std::snprintf(line, sizeof line, "  shown: %" PRIu64 " %s at %s fps, %s pictures a second, %.3f s\n",
+                  stats.units, counters.progressiveSequence ? "frames" : "fields", DecimalText(d.codedRate).c_str(),
+                  DecimalText(d.pictureRate).c_str(), d.seconds);
+    text += line;
+    text += "  cadence: " + d.cadence.name;
+    if (d.cadence.regular && d.cadence.name != "none") {
+        text += d.cadence.breaks == 0 ? ", no breaks"
+                                      : ", " + std::to_string(d.cadence.breaks) + " breaks, the first at picture " +
+                                            std::to_string(d.cadence.firstBreak) + " (in display order, from 0)";
+    }
+    text += "\n";
+    const Verdict* verdicts[] = {&d.conversion, &d.undo};
+    const std::string jobs[] = {options.job.targetCode != 0 ? " " + JobName(options.job) : "", " --undo"};
+    for (int k = 0; k < 2; ++k) {
+        text += "  ratefold" + jobs[k] + ": " +
+                (verdicts[k]->refusal.empty() ? verdicts[k]->output : verdicts[k]->refusal) + "\n";
+    }
+    return text;
+}
+
+std::string JsonVerdict(const char* job, const Verdict& verdict)
+{
+    return std::string("{\"job\": ") + JsonString(job) + ", \"output\": " +
+           (verdict.refusal.empty() ? JsonString(verdict.output) : "null") +
+           ", \"refusal\": " + (verdict.refusal.empty() ? "null" : JsonString(verdict.refusal)) + "}";
+}
+
+std::string Json(const StreamCounters& counters, const Description& d, const char* path, const Options& options)
+{
+    const DisplayStats& stats = counters.display;
+    std::string json = "{\"file\": " + JsonString(path) + ", \"error\": null";
+    if (!d.stream) {
+        return json + ", \"stream\": null, \"refusal\": " + JsonString(d.refusal) + "}\n";
+    }
+    char numbers[512];
+    std::snprintf(numbers, sizeof numbers,
+                  ", \"stream\": \"%s\", \"width\": %" PRId32 ", \"height\": %" PRId32
+                  ", \"chroma_format\": \"%s\", \"frame_rate\": \"%s\", \"progressive_sequence\": %s"
+                  ", \"frame_pictures\": %" PRIu64 ", \"field_pictures\": %" PRIu64
+                  ", \"interlaced_pictures\": %" PRIu64 ", \"pictures\": %" PRIu64 ", \"fields\": %" PRIu64
+                  ", \"frames\": %s, \"picture_rate\": \"%s\", \"duration\": %.3f",
+                  counters.mpeg1 ? "MPEG-1" : "MPEG-2", counters.horizontalSize, counters.verticalSize,
+                  ChromaText(counters.chromaFormat).c_str(), FractionText(d.codedRate).c_str(),
+                  counters.mpeg1 ? "null" : counters.progressiveSequence ? "1" : "0", stats.framePictures,
+                  stats.fieldPictures, stats.interlacedCoded, stats.pictures, d.fields,
+                  counters.progressiveSequence ? std::to_string(stats.units).c_str() : "null",
+                  FractionText(d.pictureRate).c_str(), d.seconds);
+    json += numbers;
+    json += ", \"cadence\": " + JsonString(d.cadence.name) + ", \"cadence_breaks\": " +
+            (d.cadence.regular ? std::to_string(d.cadence.breaks) : "null") + ", \"first_break\": " +
+            (d.cadence.firstBreak >= 0 ? std::to_string(d.cadence.firstBreak) : "null");
+    json += ", \"convert\": " + JsonVerdict(JobName(options.job).c_str(), d.conversion) +
+            ", \"undo\": " + JsonVerdict("--undo", d.undo) + "}\n";
+    return json;
+}
+
+}  // namespace
+
+int DescribeFile(const char* path, const Options& options)
+{
+    Reading reading;
+    reading.input.path = path;
+    reading.conversion.counters.job = options.job.kind == JobKind::kUndo ? Job{} : options.job;
+    reading.undo.counters.job.kind = JobKind::kUndo;
+    StreamCounters counters;
+    counters.job.kind = JobKind::kDescribe;
+
+    std::string failure = OpenInputStream(reading.input);
+    if (failure.empty()) {
+        const auto read = [](void* context, uint8_t* into, int32_t capacity) {
+            return ReadInputStream(&static_cast<Reading*>(context)->input, into, capacity);
+        };
+        // Every byte the description has read goes to both trials too.
+        const auto write = [](void* context, const uint8_t* bytes, int32_t count) {
+            Reading& r = *static_cast<Reading*>(context);
+            Feed(r.conversion, bytes, count);
+            Feed(r.undo, bytes, count);
+            return true;
+        };
+        const StreamEnds ends = {read, write, [](void*, int64_t, uint8_t) { return true; },
+                                 [](void*, int64_t) {}, &reading};
+        const StreamEnd end = ConvertStream(ends, counters);
+        if (end == StreamEnd::kReadFailed) {
+            failure = "can't read " + std::string(path) + "\n";
+        } else if (end == StreamEnd::kNoWorkBuffer) {
+            failure = "can't allocate work buffer\n";
+        }
+    }
+    if (reading.input.file >= 0 && !FileClose(reading.input.file) && failure.empty()) {
+        failure = "can't close " + std::string(path) + "\n";
+    }
+    if (!failure.empty()) {
+        HostPrintMessage(failure);
+        if (options.json) {
+            std::fputs(("{\"file\": " + JsonString(path) + ", \"error\": " + JsonString(WithoutLineFeed(failure)) +
+                        "}\n").c_str(),
+                       stdout);
+        }
+        return 1;
+    }
+    for (TrialRun* trial : {&reading.conversion, &reading.undo}) {
+        if (trial->counters.refusal == Refusal::kNone) {
+            FinishStream(trial->counters);
+        }
+    }
+    const Description d = Describe(counters, reading, path);
+    const std::string report = options.json ? Json(counters, d, path, options) : Text(counters, d, path, options);
+    std::fputs(report.c_str(), stdout);
+    return 0;
+}
