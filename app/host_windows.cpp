@@ -15,7 +15,6 @@
 #include <new>
 #include <stdexcept>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "app/arguments.h"
