@@ -28,6 +28,18 @@ bool IsDirectorySeparator(char c)
     return c == '\\' || c == '/' || c == ':';
 }
 
+bool NoLeadByte(unsigned char)
+{
+    return false;
+}
+
+// How the argument list is walked: by the code page's characters, or byte by
+// byte where it is in UTF-8.
+LeadByteTest PathLeadByteTest(const CodePage& codePage)
+{
+    return codePage.fromUtf8 != nullptr ? NoLeadByte : codePage.isLeadByte;
+}
+
 // True if the argument is a pattern to search for: it holds a wildcard, and
 // the nearest separator before the first one is not a ':' that cannot be a
 // drive's. Sets directoryLength to the length of its directory part, the
@@ -62,17 +74,20 @@ bool FindPattern(const std::string& argument, LeadByteTest isLeadByte,
 // One entry of a pattern's run, with what it is sorted by.
 struct RunEntry {
     std::string path;
-    // The path's characters, case-mapped, as 16-bit values. Ends at the end
-    // of the path or just before a character whose mapping failed.
+    // The path's characters in the code page, case-mapped, as 16-bit values.
+    // Ends at the end of the path or just before a character whose mapping
+    // failed.
     std::u16string key;
     bool mappingFailed = false;
+    // The code page lacks a character of the path: the key holds a stand-in.
+    bool unspelt = false;
 };
 
 // Single-byte code pages: bytes as unsigned values, only 'A'..'Z' mapped to
 // lower case, so '_' (0x5F) sorts before every letter.
-void MakeSingleByteKey(RunEntry& entry)
+void MakeSingleByteKey(RunEntry& entry, const std::string& path)
 {
-    for (const char c : entry.path) {
+    for (const char c : path) {
         unsigned char byte = static_cast<unsigned char>(c);
         if (byte >= 'A' && byte <= 'Z') {
             byte = static_cast<unsigned char>(byte - 'A' + 'a');
@@ -85,9 +100,8 @@ void MakeSingleByteKey(RunEntry& entry)
 // byte, mapped to upper case; a single-byte character is mapped to lower
 // case. Single-byte characters thus sort before two-byte ones. A lead byte
 // with no trail byte after it ends the key like the end of the path.
-void MakeMultiByteKey(RunEntry& entry, const CodePage& codePage)
+void MakeMultiByteKey(RunEntry& entry, const std::string& path, const CodePage& codePage)
 {
-    const std::string& path = entry.path;
     for (std::size_t i = 0; i < path.size();) {
         const unsigned char byte = static_cast<unsigned char>(path[i]);
         if (!codePage.isLeadByte(byte)) {
@@ -110,6 +124,16 @@ void MakeMultiByteKey(RunEntry& entry, const CodePage& codePage)
     }
 }
 
+// Where the keys are equal: one the code page spells first, then the
+// others by their UTF-8 bytes, so that names it lacks keep one order.
+bool UnspeltLess(const RunEntry& a, const RunEntry& b)
+{
+    if (a.unspelt != b.unspelt) {
+        return b.unspelt;
+    }
+    return a.unspelt && a.path < b.path;
+}
+
 // Compares character by character; reaching a character whose mapping
 // failed, on either side, before a difference counts as not less.
 bool EntryLess(const RunEntry& a, const RunEntry& b)
@@ -126,7 +150,7 @@ bool EntryLess(const RunEntry& a, const RunEntry& b)
             return ca < cb;
         }
         if (aEnds) {
-            return false;  // equal
+            return UnspeltLess(a, b);  // equal keys
         }
     }
 }
@@ -167,11 +191,16 @@ bool SortDistinctEntries(std::vector<RunEntry>& run)
 // standard sort stand in for them.
 void SortRun(std::vector<RunEntry>& run, const CodePage& codePage)
 {
+    std::string bytes;
     for (RunEntry& entry : run) {
+        if (codePage.fromUtf8 != nullptr) {
+            entry.unspelt = !codePage.fromUtf8(entry.path, bytes);
+        }
+        const std::string& path = codePage.fromUtf8 != nullptr ? bytes : entry.path;
         if (codePage.multiByte) {
-            MakeMultiByteKey(entry, codePage);
+            MakeMultiByteKey(entry, path, codePage);
         } else {
-            MakeSingleByteKey(entry);
+            MakeSingleByteKey(entry, path);
         }
     }
     if (SortDistinctEntries(run)) {
@@ -238,7 +267,7 @@ std::vector<std::string> ExpandArguments(const std::vector<CommandLineArgument>&
         for (const CommandLineArgument& argument : arguments) {
             std::size_t directoryLength = 0;
             if (argument.mark == kQuote ||
-                !FindPattern(argument.text, codePage.isLeadByte, directoryLength)) {
+                !FindPattern(argument.text, PathLeadByteTest(codePage), directoryLength)) {
                 list.push_back(argument.text);
                 continue;
             }
@@ -263,7 +292,7 @@ std::vector<std::string> ExpandArguments(const std::vector<CommandLineArgument>&
 std::vector<std::string> BuildArgumentList(const char* commandLine, const DirectorySearch& search,
                                            const CodePage& codePage)
 {
-    return ExpandArguments(SplitCommandLine(commandLine, codePage.isLeadByte), search, codePage);
+    return ExpandArguments(SplitCommandLine(commandLine, PathLeadByteTest(codePage)), search, codePage);
 }
 
 void ExitNoSpaceForArguments()

@@ -25,7 +25,11 @@ struct DirectorySearch {
     void (*close)(void* handle);
 };
 
-// The code page the arguments are encoded in.
+// The code page whose rules sort the matches of a pattern. The paths are
+// either in this code page too, or in UTF-8 (on Windows, where the program
+// takes its arguments in UTF-16): then each path is turned into the code
+// page's bytes for its sort key only, and the argument list itself, whose
+// multibyte characters hold no ASCII byte, is walked byte by byte.
 struct CodePage {
     // True for code pages with two-byte characters.
     bool multiByte;
@@ -38,6 +42,10 @@ struct CodePage {
     // byte * 256 + trail byte) mapped to upper case by the code page's
     // locale. False if the mapping fails.
     bool (*upperDoubleByte)(uint16_t character, uint16_t& upper);
+    // Null when the paths are in the code page. Otherwise sets bytes to the
+    // path (UTF-8) in the code page, a stand-in taking the place of each
+    // character the code page lacks, and returns false if there was one.
+    bool (*fromUtf8)(const std::string& path, std::string& bytes);
 };
 
 // Builds the final argument list, the program name first. Each argument in
@@ -48,15 +56,18 @@ struct CodePage {
 //   wildcard; if that is a ':' other than the second byte, the argument is
 //   taken as it is. Otherwise every entry the search yields for it, except
 //   "." and "..", is added as directory part + name, and these entries are
-//   sorted among themselves (see the .cpp). A pattern that matches nothing
-//   is taken as it is;
+//   sorted among themselves by their bytes in the code page (see the .cpp).
+//   Where those sort equal, an entry that the code page cannot spell comes
+//   after one that it can, and such entries come in the order of their UTF-8
+//   bytes. A pattern that matches nothing is taken as it is;
 // - otherwise taken as it is.
 // Ends the process with status 255 if memory runs out.
 std::vector<std::string> ExpandArguments(const std::vector<CommandLineArgument>& arguments,
                                          const DirectorySearch& search,
                                          const CodePage& codePage);
 
-// Splits the raw command line and expands its arguments.
+// Splits the raw command line (in the paths' encoding) and expands its
+// arguments.
 std::vector<std::string> BuildArgumentList(const char* commandLine, const DirectorySearch& search,
                                            const CodePage& codePage);
 

@@ -1,13 +1,17 @@
-// The host interface on Windows: the C runtime's low-level file calls, the
-// active ANSI code page, the directory search of the Win32 API, and the
-// argument list built from the raw command line.
+// The host interface on Windows. Paths are UTF-8 inside the program and
+// UTF-16 at every call of the wide-character API, so that names in any
+// script work whatever the ANSI code page; files are the C runtime's
+// descriptors over the handles CreateFileW opens; the argument list is built
+// from the UTF-16 command line, its patterns expanded with the directory
+// search and sorted by the active ANSI code page's rules.
 #include <windows.h>
 
 #include <fcntl.h>
 #include <io.h>
-#include <share.h>
-#include <sys/stat.h>
 
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -23,17 +27,74 @@ extern "C" {
 int _dowildcard = 0;
 }
 
+// The console's control handler: Ctrl-C, Ctrl-Break, closing the console,
+// logging off, shutting down. Not part of file_access.h: HostStartup
+// installs it, and the tests call it directly. It removes the temporary
+// output and returns FALSE, so that the system's own handler then ends the
+// process as it would have.
+BOOL WINAPI HostConsoleControl(DWORD event);
+
 namespace {
 
 // Largest count one _read or _write call takes.
 constexpr std::size_t kMaxTransfer = 0x7FFFFFFF;
 
-// --- the active ANSI code page ---------------------------------------------
+// --- UTF-8, UTF-16 and the ANSI code page -------------------------------------
+
+// Converts between a code page's bytes and UTF-16. Throws std::bad_alloc
+// when memory runs out; a sequence that is not valid in the source becomes
+// U+FFFD or the target code page's default character.
+std::wstring ToWide(const char* text, std::size_t length, UINT codePage)
+{
+    if (length == 0 || length > INT32_MAX) {
+        return std::wstring();
+    }
+    const int size = MultiByteToWideChar(codePage, 0, text, static_cast<int>(length), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
+    if (size > 0) {
+        MultiByteToWideChar(codePage, 0, text, static_cast<int>(length), &wide[0], size);
+    }
+    return wide;
+}
+
+std::string FromWide(const wchar_t* wide, std::size_t length, UINT codePage)
+{
+    if (length == 0 || length > INT32_MAX) {
+        return std::string();
+    }
+    const int size =
+        WideCharToMultiByte(codePage, 0, wide, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0) {
+        WideCharToMultiByte(codePage, 0, wide, static_cast<int>(length), &text[0], size, nullptr, nullptr);
+    }
+    return text;
+}
+
+// A path for the wide-character calls; false only when memory runs out.
+bool WidePath(const char* path, std::wstring& wide)
+{
+    try {
+        wide = ToWide(path, std::strlen(path), CP_UTF8);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const std::length_error&) {
+        return false;
+    }
+}
+
+// --- the active ANSI code page, for sorting ----------------------------------
 
 constexpr int kByteValues = 256;
 // Single-byte characters mapped to lower case where the code page marks them
 // as upper case, filled by LoadCodePage.
 unsigned char gLowerSingleByte[kByteValues];
+
+bool AnsiLeadByte(unsigned char byte)
+{
+    return IsDBCSLeadByte(byte) != FALSE;
+}
 
 unsigned char LowerSingleByte(unsigned char byte)
 {
@@ -60,6 +121,16 @@ bool UpperDoubleByte(uint16_t character, uint16_t& upper)
     return false;
 }
 
+// The path as the ANSI calls would have named it: a character the code page
+// lacks becomes its best fit or the default character, and the bytes then
+// no longer turn back into the same name.
+bool PathInAnsiCodePage(const std::string& path, std::string& bytes)
+{
+    const std::wstring wide = ToWide(path.data(), path.size(), CP_UTF8);
+    bytes = FromWide(wide.data(), wide.size(), CP_ACP);
+    return ToWide(bytes.data(), bytes.size(), CP_ACP) == wide;
+}
+
 CodePage LoadCodePage()
 {
     CPINFO info;
@@ -68,7 +139,7 @@ CodePage LoadCodePage()
         char byte = static_cast<char>(value);
         gLowerSingleByte[value] = static_cast<unsigned char>(value);
         WORD type = 0;
-        if (value == 0 || HostIsLeadByte(static_cast<unsigned char>(value)) ||
+        if (value == 0 || AnsiLeadByte(static_cast<unsigned char>(value)) ||
             !GetStringTypeA(LOCALE_SYSTEM_DEFAULT, CT_CTYPE1, &byte, 1, &type) ||
             (type & C1_UPPER) == 0) {
             continue;
@@ -78,30 +149,32 @@ CodePage LoadCodePage()
             gLowerSingleByte[value] = static_cast<unsigned char>(lower);
         }
     }
-    return CodePage{multiByte, HostIsLeadByte, LowerSingleByte, UpperDoubleByte};
+    return CodePage{multiByte, AnsiLeadByte, LowerSingleByte, UpperDoubleByte, PathInAnsiCodePage};
 }
 
 // --- the directory search ----------------------------------------------------
+// Called while the argument list is built: running out of memory throws, and
+// the list's builder reports it.
 
 bool SearchFirst(const char* pattern, void*& handle, std::string& name)
 {
-    WIN32_FIND_DATAA entry;
-    const HANDLE search = FindFirstFileA(pattern, &entry);
+    WIN32_FIND_DATAW entry;
+    const HANDLE search = FindFirstFileW(ToWide(pattern, std::strlen(pattern), CP_UTF8).c_str(), &entry);
     if (search == INVALID_HANDLE_VALUE) {
         return false;
     }
     handle = search;
-    name = entry.cFileName;
+    name = FromWide(entry.cFileName, wcslen(entry.cFileName), CP_UTF8);
     return true;
 }
 
 bool SearchNext(void* handle, std::string& name)
 {
-    WIN32_FIND_DATAA entry;
-    if (!FindNextFileA(static_cast<HANDLE>(handle), &entry)) {
+    WIN32_FIND_DATAW entry;
+    if (!FindNextFileW(static_cast<HANDLE>(handle), &entry)) {
         return false;  // the end, or a failure: either way nothing more
     }
-    name = entry.cFileName;
+    name = FromWide(entry.cFileName, wcslen(entry.cFileName), CP_UTF8);
     return true;
 }
 
@@ -111,6 +184,65 @@ void SearchClose(void* handle)
 }
 
 constexpr DirectorySearch kDirectorySearch{SearchFirst, SearchNext, SearchClose};
+
+// --- the temporary output and the console events that remove it -------------
+
+// Held while a temporary file is created and registered, renamed or removed
+// and forgotten, and by the console's control handler, which runs on a
+// thread of its own: so an event during the rename leaves either the
+// earlier output or the whole new one. A critical section, since the
+// handler keeps it (see HostConsoleControl) and the tests call the handler
+// on the thread that goes on using it.
+struct TemporaryLock {
+    CRITICAL_SECTION section;
+    TemporaryLock() { InitializeCriticalSection(&section); }
+} gTemporaryLock;
+
+class TemporaryHeld {
+public:
+    TemporaryHeld() { EnterCriticalSection(&gTemporaryLock.section); }
+    ~TemporaryHeld() { LeaveCriticalSection(&gTemporaryLock.section); }
+    TemporaryHeld(const TemporaryHeld&) = delete;
+    TemporaryHeld& operator=(const TemporaryHeld&) = delete;
+};
+
+// The temporary output to remove on a console event, or empty. Read and
+// changed only under the lock; registering moves a name in, forgetting
+// clears it: neither allocates.
+std::wstring gTemporary;
+
+// A name no other file has yet, beside the output: ".NAME.XXXXXX". A very
+// long name is cut, at a character's start, so that the whole stays within
+// the limit on a name.
+std::string TemporaryName(const char* outputPath, unsigned attempt)
+{
+    constexpr std::size_t kLongestNamePart = 200;
+    constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    constexpr unsigned kSuffixLength = 6;
+    const std::string output(outputPath);
+    const std::size_t separator = output.find_last_of("\\/:");
+    const std::size_t nameStart = separator == std::string::npos ? 0 : separator + 1;
+    std::size_t nameLength = output.size() - nameStart;
+    if (nameLength > kLongestNamePart) {
+        nameLength = kLongestNamePart;
+        while (nameLength > 0 && (static_cast<unsigned char>(output[nameStart + nameLength]) & 0xC0) == 0x80) {
+            --nameLength;  // a UTF-8 continuation byte
+        }
+    }
+    std::string name = output.substr(0, nameStart);
+    name += '.';
+    name.append(output, nameStart, nameLength);
+    name += '.';
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    uint64_t seed = static_cast<uint64_t>(now.QuadPart) ^ static_cast<uint64_t>(GetCurrentProcessId()) << 20 ^
+                    static_cast<uint64_t>(attempt) * 0x9E3779B97F4A7C15u;
+    for (unsigned k = 0; k < kSuffixLength; ++k) {
+        name += kLetters[seed % (sizeof kLetters - 1)];
+        seed /= sizeof kLetters - 1;
+    }
+    return name;
+}
 
 // --- files -------------------------------------------------------------------
 
@@ -132,15 +264,15 @@ bool IdentifyHandle(HANDLE handle, FileIdentity& identity)
 }
 
 // True if path names the very file open as descriptor file (the same path
-// spelt differently, a hard link to it).
-bool IsSameFile(const char* path, int file)
+// spelt differently, a hard link or a symbolic link to it).
+bool IsSameFile(const std::wstring& path, int file)
 {
     FileIdentity open{};
     if (!IdentifyHandle(reinterpret_cast<HANDLE>(_get_osfhandle(file)), open)) {
         return false;
     }
     const HANDLE other =
-        CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (other == INVALID_HANDLE_VALUE) {
         return false;  // no such file yet: it will be created
@@ -152,13 +284,62 @@ bool IsSameFile(const char* path, int file)
            named.indexLow == open.indexLow;
 }
 
+// A C runtime descriptor over the handle, in binary mode; closes the handle
+// and returns -1 if there is none to be had.
+int DescriptorFor(HANDLE handle, int flags)
+{
+    const int file = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags | _O_BINARY);
+    if (file < 0) {
+        CloseHandle(handle);
+    }
+    return file;
+}
+
+void WriteToConsole(HANDLE console, const std::string& text)
+{
+    std::wstring wide;
+    for (const wchar_t c : ToWide(text.data(), text.size(), CP_UTF8)) {
+        if (c == L'\n') {
+            wide += L'\r';
+        }
+        wide += c;
+    }
+    const wchar_t* rest = wide.data();
+    std::size_t count = wide.size();
+    while (count > 0) {
+        DWORD written = 0;
+        const DWORD ask = static_cast<DWORD>(count < kMaxTransfer ? count : kMaxTransfer);
+        if (!WriteConsoleW(console, rest, ask, &written, nullptr) || written == 0) {
+            return;
+        }
+        rest += written;
+        count -= written;
+    }
+}
+
 }  // namespace
+
+BOOL WINAPI HostConsoleControl(DWORD)
+{
+    // Every event that reaches here ends the process once this returns. The
+    // main thread goes on meanwhile: the lock is kept, never left, so that it
+    // neither renames the output nor registers another file before the end.
+    EnterCriticalSection(&gTemporaryLock.section);
+    if (!gTemporary.empty()) {
+        // Still open for writing, but with FILE_SHARE_DELETE: the name goes
+        // now or when the last handle closes.
+        DeleteFileW(gTemporary.c_str());
+        gTemporary.clear();
+    }
+    return FALSE;
+}
 
 void HostStartup()
 {
     // Standard error keeps the text mode the C runtime gives it, as in every
     // console program here: a line feed goes out as CR LF, and the progress
-    // line's bare carriage return as it is.
+    // line's bare carriage return as it is (HostPrintMessage).
+    SetConsoleCtrlHandler(HostConsoleControl, TRUE);
 }
 
 void HostArgumentList(int& argc, char**& argv)
@@ -166,7 +347,16 @@ void HostArgumentList(int& argc, char**& argv)
     // Built once and kept for the whole run, like the runtime's own list.
     static std::vector<std::string> list;
     static std::vector<char*> pointers;
-    list = BuildArgumentList(GetCommandLineA(), kDirectorySearch, LoadCodePage());
+    const wchar_t* const commandLine = GetCommandLineW();
+    std::string utf8;
+    try {
+        utf8 = FromWide(commandLine, wcslen(commandLine), CP_UTF8);
+    } catch (const std::bad_alloc&) {
+        ExitNoSpaceForArguments();
+    } catch (const std::length_error&) {
+        ExitNoSpaceForArguments();
+    }
+    list = BuildArgumentList(utf8.c_str(), kDirectorySearch, LoadCodePage());
     try {
         pointers.reserve(list.size() + 1);
     } catch (const std::bad_alloc&) {
@@ -196,31 +386,139 @@ void HostWriteStandardError(const char* bytes, std::size_t count)
     }
 }
 
-int FileOpenInput(const char* path)
+void HostPrintMessage(const std::string& text)
 {
-    int file = -1;
-    if (_sopen_s(&file, path, _O_RDONLY | _O_BINARY | _O_SEQUENTIAL, _SH_DENYNO, 0) != 0) {
-        return -1;
+    // A console shows every script; a file or a pipe gets the ANSI code
+    // page's bytes, as from any console program, through the stream in text
+    // mode. Without the memory to convert, the bytes go out as they are.
+    const HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    std::fflush(stderr);
+    try {
+        if (GetConsoleMode(handle, &mode)) {
+            WriteToConsole(handle, text);
+            return;
+        }
+        const std::wstring wide = ToWide(text.data(), text.size(), CP_UTF8);
+        const std::string ansi = FromWide(wide.data(), wide.size(), CP_ACP);
+        std::fwrite(ansi.data(), 1, ansi.size(), stderr);
+    } catch (const std::bad_alloc&) {
+        std::fwrite(text.data(), 1, text.size(), stderr);
+    } catch (const std::length_error&) {
+        std::fwrite(text.data(), 1, text.size(), stderr);
     }
-    struct _stati64 info;
-    if (_fstati64(file, &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG) {
-        _close(file);  // a device (NUL, CON) or a pipe
-        return -1;
-    }
-    return file;
+    std::fflush(stderr);
 }
 
-int FileOpenOutput(const char* path, int input)
+int FileOpenInput(const char* path)
 {
-    if (IsSameFile(path, input)) {
+    std::wstring wide;
+    if (!WidePath(path, wide)) {
         return -1;
     }
-    int file = -1;
-    if (_sopen_s(&file, path, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _SH_DENYNO,
-                 _S_IREAD | _S_IWRITE) != 0) {
+    // A directory is not opened at all without FILE_FLAG_BACKUP_SEMANTICS.
+    const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
         return -1;
     }
-    return file;
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        CloseHandle(handle);  // a device (NUL, CON) or a pipe
+        return -1;
+    }
+    return DescriptorFor(handle, _O_RDONLY);
+}
+
+bool FileOutputNameUsable(const char* path, int input)
+{
+    std::wstring wide;
+    if (!WidePath(path, wide)) {
+        return true;  // creating will tell
+    }
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return true;  // nothing there, or nothing to see: creating will tell
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return false;  // a directory, or a link to one, which no file replaces
+    }
+    // The entry itself, not what a link there points to.
+    const HANDLE entry =
+        CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (entry != INVALID_HANDLE_VALUE) {
+        const bool disk = GetFileType(entry) == FILE_TYPE_DISK;
+        CloseHandle(entry);
+        if (!disk) {
+            return false;  // a device
+        }
+    }
+    return !IsSameFile(wide, input);
+}
+
+int FileCreateTemporary(const char* outputPath, int64_t, std::string& temporaryPath)
+{
+    constexpr unsigned kAttempts = 100;
+    try {
+        for (unsigned attempt = 0; attempt < kAttempts; ++attempt) {
+            std::string name = TemporaryName(outputPath, attempt);
+            std::wstring wide = ToWide(name.data(), name.size(), CP_UTF8);
+            HANDLE handle;
+            DWORD error = 0;
+            {
+                const TemporaryHeld held;
+                handle = CreateFileW(wide.c_str(), GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+                if (handle == INVALID_HANDLE_VALUE) {
+                    error = GetLastError();
+                } else {
+                    gTemporary.swap(wide);
+                }
+            }
+            if (handle != INVALID_HANDLE_VALUE) {
+                const int file = DescriptorFor(handle, _O_WRONLY);
+                if (file < 0) {
+                    FileDiscardTemporary(name);
+                    return -1;
+                }
+                temporaryPath.swap(name);
+                return file;
+            }
+            if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+                return -1;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
+    return -1;
+}
+
+bool FileCommitTemporary(const std::string& temporaryPath, const char* outputPath)
+{
+    std::wstring from;
+    std::wstring to;
+    if (!WidePath(temporaryPath.c_str(), from) || !WidePath(outputPath, to)) {
+        return false;
+    }
+    const TemporaryHeld held;
+    if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        return false;
+    }
+    gTemporary.clear();
+    return true;
+}
+
+void FileDiscardTemporary(const std::string& temporaryPath)
+{
+    std::wstring wide;
+    const bool converted = WidePath(temporaryPath.c_str(), wide);
+    const TemporaryHeld held;
+    // The registered name is this one: without the memory to convert it,
+    // that serves.
+    DeleteFileW(converted ? wide.c_str() : gTemporary.c_str());
+    gTemporary.clear();
 }
 
 int64_t FileSize(int file)
@@ -257,8 +555,9 @@ bool FileClose(int file)
     return _close(file) == 0;
 }
 
-bool HostIsLeadByte(unsigned char byte)
+bool HostIsLeadByte(unsigned char)
 {
-    // The active ANSI code page decides, the one file names are encoded in.
-    return IsDBCSLeadByte(byte) != FALSE;
+    // File names are UTF-8 inside the program: no byte of a multibyte
+    // character is ever '.', '/' or '\'.
+    return false;
 }

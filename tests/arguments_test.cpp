@@ -1,7 +1,7 @@
 // The Windows argument list: the raw command line split by the rules of
 // console programs, then wildcard patterns expanded over a fake directory
-// search, in a single-byte and a two-byte (Shift-JIS-like) code page; and
-// running out of memory on the way.
+// search, in a single-byte and a two-byte (Shift-JIS-like) code page, with
+// paths in the code page or in UTF-8; and running out of memory on the way.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -47,7 +47,7 @@ bool First(const char* pattern, void*&, std::string& name)
 }
 
 constexpr DirectorySearch kSearch{First, Next, [](void*) { --gOpen; }};
-constexpr CodePage kSingleByte{false, [](unsigned char) { return false; }, nullptr, nullptr};
+constexpr CodePage kSingleByte{false, [](unsigned char) { return false; }, nullptr, nullptr, nullptr};
 // Like Shift-JIS: lead bytes 0x81-0x9F and 0xE0-0xFC; full-width letters,
 // upper case from 0x8260, lower case from 0x8281; 0x9FFC cannot be mapped.
 constexpr CodePage kTwoByte{
@@ -56,7 +56,33 @@ constexpr CodePage kTwoByte{
     [](uint16_t c, uint16_t& upper) {
         upper = c >= 0x8281 && c < 0x8281 + 26 ? static_cast<uint16_t>(c - 0x8281 + 0x8260) : c;
         return c != 0x9FFC;
-    }};
+    },
+    nullptr};
+
+// Paths in UTF-8 (as on Windows), sorted by a Latin-1 code page that also
+// has the euro sign at 0x80; '?' stands in for any other character.
+bool FromUtf8(const std::string& path, std::string& bytes)
+{
+    bytes.clear();
+    bool spelt = true;
+    for (std::size_t i = 0; i < path.size();) {
+        const unsigned char lead = static_cast<unsigned char>(path[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        if (length == 2 && lead <= 0xC3) {
+            bytes += static_cast<char>((lead & 0x1F) << 6 | (path[i + 1] & 0x3F));
+        } else if (length == 1 || path.compare(i, length, "\xE2\x82\xAC") == 0) {
+            bytes += length == 1 ? static_cast<char>(lead) : '\x80';
+        } else {
+            bytes += '?';
+            spelt = false;
+        }
+        i += length;
+    }
+    return spelt;
+}
+constexpr CodePage kUtf8SingleByte{false, kSingleByte.isLeadByte, nullptr, nullptr, FromUtf8};
+constexpr CodePage kUtf8TwoByte{true, kTwoByte.isLeadByte, kTwoByte.lowerSingleByte, kTwoByte.upperDoubleByte,
+                                FromUtf8};
 
 TEST(SplitCommandLine, FollowsTheConsoleRules)
 {
@@ -133,6 +159,13 @@ TEST(ExpandArguments, ExpandsSortsAndKeepsPlaces)
          {"a", "\x9F\xFC", "b"}},
         {"a difference before a failed mapping counts", &kTwoByte, {"*"},
          {{"*", {"b", "a\x9F\xFC"}}}, {"a\x9F\xFC", "b"}},
+        // UTF-8 paths: walked byte by byte (0x95 is no lead byte there), the
+        // directory part kept as typed, sorted by their code-page bytes.
+        {"UTF-8: no trail bytes", &kUtf8TwoByte, {"\xC3\x95\\*"}, {{"\xC3\x95\\*", {"a"}}}, {"\xC3\x95\\a"}},
+        {"UTF-8: the code page's order, unspelt names last by their bytes", &kUtf8SingleByte, {"d\xC3\xA9\\*"},
+         {{"d\xC3\xA9\\*", {"\xC3\xA9", "\xE6\x9C\xAC", "B", "\xE2\x82\xAC", "?", "\xE6\x97\xA5", "a"}}},
+         {"d\xC3\xA9\\?", "d\xC3\xA9\\\xE6\x97\xA5", "d\xC3\xA9\\\xE6\x9C\xAC", "d\xC3\xA9\\a", "d\xC3\xA9\\B",
+          "d\xC3\xA9\\\xE2\x82\xAC", "d\xC3\xA9\\\xC3\xA9"}},
     };
     for (const ExpandCase& c : cases) {
         gFound = c.found;
@@ -154,10 +187,13 @@ TEST(BuildArgumentList, ExpandsTheProgramNameTooAndOnlyAQuoteAtTheStartProtects)
     EXPECT_EQ(BuildArgumentList("rate*.exe dir\\\\\"*.m2v\" \"my dir\"\\*.m2v \"*.m2v\"", kSearch,
                                 kSingleByte),
               (List{"ratefold.exe", "dir\\a", "dir\\b", "my dir\\*.m2v", "*.m2v"}));
+    // A UTF-8 line: a continuation byte is never a lead byte hiding a quote.
+    EXPECT_EQ(BuildArgumentList("p \xC3\x95\"a b\" c", kSearch, kUtf8TwoByte), (List{"p", "\xC3\x95" "a b", "c"}));
 }
 
 // Every allocation that building a list needs (splitting, a quoted pattern,
-// a plain argument, a pattern with matches, one without) fails in turn. The
+// a plain argument, a pattern with matches and their sort keys from UTF-8,
+// one without) fails in turn. The
 // three pieces end in CR LF, or LF where stderr is read in text mode; an exit
 // handler must not run, or its words would follow.
 TEST(BuildArgumentListDeathTest, EveryFailedAllocationEndsWithR6008AndStatus255)
@@ -165,10 +201,10 @@ TEST(BuildArgumentListDeathTest, EveryFailedAllocationEndsWithR6008AndStatus255)
     const char* const line = "\"C:\\bin\\ratefold.exe\" \"*.m2v\" a.m2v *.m2v *.x";
     gFound = {{"*.m2v", {"c.m2v", ".", "b.m2v"}}};
     gAllocationsMade = 0;
-    ASSERT_EQ(BuildArgumentList(line, kSearch, kSingleByte).size(), 6u);
+    ASSERT_EQ(BuildArgumentList(line, kSearch, kUtf8SingleByte).size(), 6u);
     for (long allowed = 0, all = gAllocationsMade; allowed < all; ++allowed) {
         EXPECT_EXIT((std::atexit([] { std::fputs("exit handler ran\n", stderr); }), gAllocationsLeft = allowed,
-                     BuildArgumentList(line, kSearch, kSingleByte)),
+                     BuildArgumentList(line, kSearch, kUtf8SingleByte)),
                     testing::ExitedWithCode(255),
                     testing::MatchesRegex("\r?\nruntime error R6008\r?\n- not enough space for arguments\r?\n"))
             << "allocation " << allowed + 1 << " of " << all << " failed";

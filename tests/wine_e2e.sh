@@ -3,6 +3,8 @@
 # arguments itself, converts in that order and writes the same bytes as the
 # native build. Its standard error is in text mode, as in every console
 # program there: each line ends in CR LF, the progress line in a bare CR.
+# Names in any script reach it whole, whatever the ANSI code page; a file
+# that fails leaves nothing behind.
 #   tests/wine_e2e.sh win32|win64 <ratefold.exe> <native ratefold> <source dir>
 # The wine prefix comes from scripts/wine-run.sh ($RATEFOLD_WINE_DIR).
 set -uo pipefail
@@ -13,7 +15,11 @@ source=$(realpath "$4")
 . "$source/tests/lib.sh"
 TMPDIR=$(mktemp -d)
 trap 'rm -rf "$TMPDIR"' EXIT
-win() { (cd "$TMPDIR/win" && "$source/scripts/wine-run.sh" "$arch" "$@"); }
+# Wine takes the ANSI code page from the locale: C.UTF-8 gives Western
+# (1252), where a message names 日本 as ?? and é as byte E9, and Unix file
+# names in UTF-8.
+win() { (cd "$TMPDIR/win${dir:+/$dir}" && LC_ALL=C.UTF-8 "$source/scripts/wine-run.sh" "$arch" "$@"); }
+crlf() { perl -pe 's/\n/\r\n/g'; }
 
 # The sorted order: bytes compared after A..Z are mapped to a..z and nothing
 # else, so digits, then '_', then letters; 10 before 9. The search itself
@@ -40,11 +46,54 @@ done
 # No match, a directory, an output that is the input itself (a hard link),
 # and a quoted pattern: a batch file hands cmd's command line over byte for
 # byte, so the argument's first raw byte is a double quote.
-expect "*.x" 1 $'can\'t open *.x\r\n' win "$exe" '*.x'
-expect "a directory" 1 $'can\'t open sub\r\n' win "$exe" sub
+expect "*.x" 1 $'can\'t open *.x\r\nnow working... *.x failed\r\n' win "$exe" '*.x'
+expect "a directory" 1 $'can\'t open sub\r\nnow working... sub failed\r\n' win "$exe" sub
 ln "$TMPDIR/win/A.m2v" "$TMPDIR/win/A_30i.m2v" -f
-expect "output is the input" 1 $'can\'t open output file\r\n' win "$exe" A.m2v
+expect "output is the input" 1 $'can\'t open output file\r\nnow working... A.m2v failed\r\n' win "$exe" A.m2v
 cp "$exe" "$TMPDIR/win/rf.exe"
 printf '@rf.exe "*.m2v"\r\n' >"$TMPDIR/win/quoted.bat"
-expect '"*.m2v" from cmd' 1 $'can\'t open *.m2v\r\n' win cmd /c quoted.bat
+expect '"*.m2v" from cmd' 1 $'can\'t open *.m2v\r\nnow working... *.m2v failed\r\n' win cmd /c quoted.bat
+
+# A refused stream: the reason, then the line naming the file, both in CR
+# LF. An earlier output stays byte for byte; none appears where there was
+# none.
+cp "$source/samples/pal_25.m2v" "$TMPDIR/win/"
+head -c 3000 /dev/urandom >"$TMPDIR/earlier"
+cp "$TMPDIR/earlier" "$TMPDIR/win/pal_25_30i.m2v"
+printf 'hello\n' >"$TMPDIR/win/text.m2v"
+for name in pal_25.m2v text.m2v; do
+  cp "$TMPDIR/win/$name" "$TMPDIR/native/$name"
+  (cd "$TMPDIR/native" && "$native" "$name" 2>../native.err)
+  expect "refused $name" 1 "$(crlf <"$TMPDIR/native.err")"$'\n' win "$exe" "$name"
+done
+cmp -s "$TMPDIR/earlier" "$TMPDIR/win/pal_25_30i.m2v" || fail "the earlier output of a refused stream changed"
+[ ! -e "$TMPDIR/win/text_30i.m2v" ] || fail "an output for a refused stream"
+
+# Names the ANSI code page lacks. Typed, 日本.m2v is that file alone, not a
+# pattern ?? that also matches ab.m2v. As matches of *.m2v they sort by
+# their ANSI bytes, ?? before letters, so by their own bytes among
+# themselves: 中国 (three reads) before 日本. The outputs are the native
+# build's.
+names=(中国.m2v 日本.m2v ab.m2v é.m2v)
+for side in win native; do
+  mkdir "$TMPDIR/$side/names"
+  cp "$TMPDIR/long" "$TMPDIR/$side/names/${names[0]}"
+  cp "$source/samples/film_24.m2v" "$TMPDIR/$side/names/${names[1]}"
+  cp "$source/samples/film_23976.m2v" "$TMPDIR/$side/names/${names[2]}"
+  cp "$source/samples/film_24.m2v" "$TMPDIR/$side/names/${names[3]}"
+done
+(cd "$TMPDIR/native/names" && "$native" "${names[@]}" 2>../names.err)
+dir=names expect "日本.m2v typed" 0 $'now working... 100.00 %\rnow working... ??.m2v end\r\n' win "$exe" 日本.m2v
+cmp -s "$TMPDIR/native/names/日本_30i.m2v" "$TMPDIR/win/names/日本_30i.m2v" || fail "日本_30i.m2v differs"
+[ ! -e "$TMPDIR/win/names/ab_30i.m2v" ] || fail "日本.m2v was taken for a pattern"
+rm -f "$TMPDIR/win/names/"*_30i.m2v
+dir=names expect "*.m2v over names in any script" 0 \
+  "$(perl -pe 's/中国|日本/??/g; s/é/\xE9/g' <"$TMPDIR/native/names.err" | crlf)"$'\n' win "$exe" '*.m2v'
+for name in "${names[@]}"; do
+  out=${name%.*}_30i.m2v
+  cmp -s "$TMPDIR/native/names/$out" "$TMPDIR/win/names/$out" || fail "names/$out differs from the native build's"
+done
+
+left=$(find "$TMPDIR/win" -name '.*')
+[ -z "$left" ] || fail "temporary files left: $left"
 finish
