@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "app/file_access.h"
+#include "app/options.h"
 
 namespace {
 
@@ -264,9 +265,17 @@ std::vector<std::string> ExpandArguments(const std::vector<CommandLineArgument>&
 {
     try {
         std::vector<std::string> list;
+        // Options and their values are never patterns: "-o *.m2v" names
+        // one output. After "--" every argument is a path again.
+        bool optionsEnd = false;
+        bool valueNext = false;
         for (const CommandLineArgument& argument : arguments) {
+            const bool first = list.empty();
+            const bool option = !first && !optionsEnd && (valueNext || argument.text.compare(0, 1, "-") == 0);
+            optionsEnd = optionsEnd || (option && !valueNext && argument.text == "--");
+            valueNext = option && !valueNext && OptionTakesValue(argument.text);
             std::size_t directoryLength = 0;
-            if (argument.mark == kQuote ||
+            if (option || argument.mark == kQuote ||
                 !FindPattern(argument.text, PathLeadByteTest(codePage), directoryLength)) {
                 list.push_back(argument.text);
                 continue;

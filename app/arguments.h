@@ -48,8 +48,9 @@ struct CodePage {
     bool (*fromUtf8)(const std::string& path, std::string& bytes);
 };
 
-// Builds the final argument list, the program name first. Each argument in
-// turn:
+// Builds the final argument list, the program name first. Options (the
+// arguments that start with '-' before a "--") and the values of those that
+// take one are taken as they are. Each other argument in turn:
 // - its mark is a double quote: taken as it is;
 // - it holds '*' or '?' (character by character): a pattern. Its directory
 //   part runs up to and including the last '\', '/' or ':' before the first

@@ -521,13 +521,39 @@ void FileDiscardTemporary(const std::string& temporaryPath)
     gTemporary.clear();
 }
 
+int FileOpenStandardInput(int64_t& size)
+{
+    const int file = _fileno(stdin);
+    size = -1;
+    if (file < 0 || _setmode(file, _O_BINARY) == -1) {
+        return -1;
+    }
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(file));
+    LARGE_INTEGER end;
+    const int64_t here = _lseeki64(file, 0, SEEK_CUR);
+    if (GetFileType(handle) == FILE_TYPE_DISK && GetFileSizeEx(handle, &end) && here >= 0) {
+        size = end.QuadPart - here;
+    }
+    return file;
+}
+
+int FileOpenStandardOutput()
+{
+    const int file = _fileno(stdout);
+    DWORD mode = 0;
+    if (file < 0 || GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(file)), &mode)) {
+        return -1;  // a console
+    }
+    return _setmode(file, _O_BINARY) == -1 ? -1 : file;
+}
+
 int64_t FileSize(int file)
 {
     const int64_t end = _lseeki64(file, 0, SEEK_END);
-    if (_lseeki64(file, 0, SEEK_SET) != 0) {
-        return -2;
+    if (end < 0) {
+        return -1;
     }
-    return end < 0 ? -1 : end;
+    return _lseeki64(file, 0, SEEK_SET) == 0 ? end : -2;
 }
 
 int64_t FileRead(int file, uint8_t* buffer, std::size_t count)
@@ -548,6 +574,16 @@ bool FileWrite(int file, const uint8_t* buffer, std::size_t count)
         count -= static_cast<std::size_t>(put);
     }
     return true;
+}
+
+bool FileWriteAt(int file, int64_t offset, const uint8_t* buffer, std::size_t count)
+{
+    const int64_t here = _lseeki64(file, 0, SEEK_CUR);
+    if (here < 0 || _lseeki64(file, offset, SEEK_SET) != offset) {
+        return false;
+    }
+    const bool written = FileWrite(file, buffer, count);
+    return _lseeki64(file, here, SEEK_SET) == here && written;
 }
 
 bool FileClose(int file)

@@ -132,6 +132,10 @@ TEST(ExpandArguments, ExpandsSortsAndKeepsPlaces)
 {
     const ExpandCase cases[] = {
         {"no wildcard, brackets", &kSingleByte, {"d\\b.m2v", "[x]"}, {{"[x]", {"a"}}}, {"d\\b.m2v", "[x]"}},
+        {"options and their values are no patterns; after -- all is", &kSingleByte,
+         {"--to", "2*", "-o", "*.m2v", "-*", "a*", "--", "-*", "--to"},
+         {{"2*", {"25"}}, {"*.m2v", {"x.m2v"}}, {"-*", {"-y"}}, {"a*", {"ab"}}, {"--to", {"--to"}}},
+         {"--to", "2*", "-o", "*.m2v", "-*", "ab", "--", "-y", "--to"}},
         {"star and question mark", &kSingleByte, {"*.m2v", "c?"}, {{"*.m2v", {"a.m2v"}}, {"c?", {"c1"}}},
          {"a.m2v", "c1"}},
         {"quote mark", &kSingleByte, {"\"*.m2v"}, {{"*.m2v", {"a.m2v"}}}, {"*.m2v"}},

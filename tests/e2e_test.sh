@@ -159,6 +159,39 @@ text.m2v|$not_stream
 EOF_REFUSED
 [ -z "$(find . -name '.*' ! -name . | head -1)" ] || fail "temporary files left: $(find . -name '.*' ! -name .)"
 
+# --info tells what a decoder shows: on every sample and every output made
+# above, its fields are the sum of 2 + repeat_pict over ffprobe's frames, its
+# duration that of the frames, and its text says what its JSON does.
+# info_check INFO_FILE PROBE_FILE prints the disagreements; it must find
+# some between a film and its conversion.
+info_check() {
+  local json text
+  json=$("$ratefold" --info --json "$1") || { echo "status $?"; return; }
+  text=$("$ratefold" --info "$1")
+  grep -q '"stream": null' <<<"$json" && return
+  ffprobe -v error -select_streams v:0 -of compact -show_entries stream=time_base:frame=pkt_duration,repeat_pict \
+    "$2" | awk -F'[|=/]' -v json="$json" -v text="$text" '
+      $1 == "stream" { unit = $3 / $4 }
+      $1 == "frame" { fields += 2 + $5; time += $3 }
+      END {
+        match(json, /"fields": [0-9]+/); got = substr(json, RSTART + 10, RLENGTH - 10)
+        match(json, /"duration": [0-9.]+/); seconds = substr(json, RSTART + 12, RLENGTH - 12)
+        if (got != fields) print "fields: " got ", ffprobe shows " fields
+        if (seconds - time * unit > 0.0015 || time * unit - seconds > 0.0015) print "duration: " seconds " s, ffprobe " time * unit
+        match(text, /shown: [0-9]+ [a-z]+/); split(substr(text, RSTART, RLENGTH), shown, " ")
+        if (shown[2] * (shown[3] == "frames" ? 2 : 1) != got) print "text: " shown[2] " " shown[3] ", json " got " fields"
+      }'
+}
+for file in *.m[12]v; do
+  [ "$file" = field.m2v ] && continue  # a picture made a field by hand: no decoder shows it whole
+  while read -r reason; do fail "--info $file: $reason"; done < <(info_check "$file" "$file")
+done
+[ -n "$(info_check film_23976.m2v film_23976_30i.m2v)" ] || fail "--info: the check passed a film and its conversion"
+"$ratefold" --info --json film_pulldown.m2v | grep -q '"cadence": "3:2", "cadence_breaks": 0' &&
+  "$ratefold" --info film_576_25i.m2v | grep -q '^  cadence: 2:2:2:2:2:2:2:2:2:2:2:3, no breaks$' &&
+  "$ratefold" --info film_720p_60p.m2v | grep -q '^  cadence: frame repetition 3:2, no breaks$' ||
+  fail "--info: a cadence not named"
+
 # From a film in a program stream to a DVD, as the README shows it: video and
 # sound taken out as they are, the video converted, both multiplexed for DVD
 # and authored. dvdauthor must take the converted film without a warning,
@@ -168,6 +201,18 @@ ffmpeg -v error -nostdin -f mpegvideo -i "$samples/film_23976.m2v" -f lavfi \
   ffmpeg -v error -nostdin -i film.mpg -map 0:v:0 -c copy -f mpeg2video film.m2v &&
   ffmpeg -v error -nostdin -i film.mpg -map 0:a:0 -c copy -f ac3 film.ac3 &&
   "$ratefold" film.m2v 2>/dev/null || fail "dvd: could not make, take apart or convert film.mpg"
+# The README's second form of the chain: through pipes, no elementary stream
+# file as large as the film. ratefold writes the same bytes as from the file,
+# and the DVD program stream is the same as from the file chain.
+ffmpeg -v error -nostdin -i film_30i.m2v -i film.ac3 -map 0:v -map 1:a -c copy -f dvd film_file.vob &&
+  ffmpeg -v error -nostdin -i film.mpg -map 0:v:0 -c copy -f mpeg2video - | "$ratefold" -o - - 2>/dev/null |
+  tee film_piped.m2v | ffmpeg -v error -nostdin -f mpegvideo -i - -i film.ac3 -map 0:v -map 1:a -c copy -f dvd \
+    film_pipe.vob || fail "dvd: the pipe chain failed"
+cmp -s film_piped.m2v film_30i.m2v && cmp -s film_pipe.vob film_file.vob || fail "dvd: the pipe chain's bytes differ"
+(VIDEO_FORMAT=NTSC dvdauthor -o dvd_pipe -t film_pipe.vob && VIDEO_FORMAT=NTSC dvdauthor -o dvd_pipe -T) \
+  >film_pipe.log 2>&1 || fail "dvd pipe: $(tail -3 film_pipe.log)"
+! grep -E '^(WARN|ERR)' film_pipe.log || fail "dvd: dvdauthor warned of the piped film"
+
 # author VIDEO MUXER FORMAT: multiplexes VIDEO.m2v with the sound for DVD
 # (mplex -f 8, or ffmpeg's dvd muxer) and authors it for a FORMAT (NTSC,
 # PAL) disc; dvdauthor's words go to VIDEO.log.
