@@ -1,5 +1,9 @@
 #include "app/convert.h"
 
+#include <algorithm>
+#include <bitset>
+#include <climits>
+#include <vector>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +14,7 @@
 #include "app/file_access.h"
 #include "app/progress.h"
 #include "naming/output_name.h"
+#include "stream/display_order.h"
 #include "stream/scanner.h"
 #include "stream/start_codes.h"
 
@@ -51,6 +56,36 @@ std::string Format(const char* format, ...)
     return text;
 }
 
+// Where the output starts as a clone of the input, sharing its blocks, only
+// the blocks that an edit changes are written: whole, aligned, from the
+// bytes already read, since a write of a few bytes into a shared block
+// makes the filesystem read the block back first.
+constexpr int64_t kBlockBytes = 4096;
+// The most blocks one write can touch: a chunk and the block begun before.
+constexpr int64_t kMostBlocks = kWorkBufferSize / kBlockBytes + 2;
+
+struct BlockWriter {
+    bool cloned = false;
+    int64_t clonedLength = 0;  // bytes the clone holds; past them all is written
+    int64_t handed = 0;        // stream bytes handed to the writer so far
+    // The block being filled, from its first byte up to `handed`: written
+    // once it is whole (or the stream ends) if anything in it changed.
+    uint8_t carry[kBlockBytes];
+    int32_t carryLength = 0;
+    bool carryChanged = false;
+};
+
+// Standard output cannot go back to a byte once written, so the bytes from
+// the current GOP's first picture on wait until the GOP has ended and its
+// flags are final; a GOP longer than this is let go as it stands, and a
+// mend of it later fails.
+constexpr std::size_t kMostWaitingBytes = std::size_t{64} << 20;
+
+struct WaitingBytes {
+    std::vector<uint8_t> bytes;
+    int64_t start = 0;  // stream offset of bytes[0]
+};
+
 // One file's conversion: what each step opens, and what the one place that
 // reports a failure must close and remove.
 struct FileJob {
@@ -62,6 +97,8 @@ struct FileJob {
     std::string outputName;
     std::string temporaryPath;
     StreamCounters counters;
+    BlockWriter blocks;
+    WaitingBytes waiting;
 };
 
 // The classic job's tag, and one for each rate shown.
@@ -87,25 +124,122 @@ std::string OpenDestination(FileJob& job)
     if (!FileOutputNameUsable(job.outputName.c_str(), job.source.file)) {
         return "can't open output file\n";
     }
-    // The output is as long as the input.
-    job.output = FileCreateTemporary(job.outputName.c_str(), job.source.size, job.temporaryPath);
+    job.output = FileCreateTemporary(job.outputName.c_str(), job.temporaryPath);
     if (job.output < 0) {
         return "can't open output file\n";
+    }
+    // Standard input is read from where it stands, which a clone would not
+    // know.
+    job.blocks.clonedLength = IsStandardStream(job.path) ? -1 : FileClone(job.output, job.source.file);
+    job.blocks.cloned = job.blocks.clonedLength >= 0;
+    job.counters.trackEdits = job.blocks.cloned;
+    if (!job.blocks.cloned) {
+        FileReserveRoom(job.output, job.source.size);  // the output is as long as the input
     }
     return std::string();
 }
 
-bool WriteToOutput(void* context, const uint8_t* bytes, int32_t count)
+// The bytes [handed, handed + count) of the stream, into a clone: each
+// whole block that an edit of this chunk changed, or that lies past what the
+// clone holds, is written; the block left unfinished waits in the carry.
+bool WriteChangedBlocks(FileJob& job, const uint8_t* bytes, int32_t count)
 {
-    const FileJob& job = *static_cast<const FileJob*>(context);
-    return FileWrite(job.output, bytes, static_cast<std::size_t>(count));
+    BlockWriter& w = job.blocks;
+    const int64_t start = w.handed - w.carryLength;  // a block's first byte
+    const int64_t end = w.handed + count;
+    std::bitset<kMostBlocks> changed;
+    changed[0] = w.carryChanged;
+    for (const EditedBytes& edit : job.counters.edits) {
+        for (int64_t k = (edit.offset - start) / kBlockBytes; k <= (edit.offset + edit.length - 1 - start) / kBlockBytes;
+             ++k) {
+            changed[static_cast<std::size_t>(k)] = true;
+        }
+    }
+    job.counters.edits.clear();
+    const int64_t blocks = (end - start + kBlockBytes - 1) / kBlockBytes;
+    for (int64_t k = std::max<int64_t>(0, (w.clonedLength - start) / kBlockBytes); k < blocks; ++k) {
+        changed[static_cast<std::size_t>(k)] = true;  // past the clone: new bytes
+    }
+    const int64_t whole = (end - start) / kBlockBytes;
+    for (int64_t k = 0; k < whole; ++k) {
+        if (!changed[static_cast<std::size_t>(k)]) {
+            continue;
+        }
+        const uint8_t* block = bytes + (k * kBlockBytes - w.carryLength);
+        if (k == 0 && w.carryLength > 0) {
+            std::memcpy(w.carry + w.carryLength, bytes, static_cast<std::size_t>(kBlockBytes - w.carryLength));
+            block = w.carry;
+        }
+        if (!FileWriteAt(job.output, start + k * kBlockBytes, block, kBlockBytes)) {
+            return false;
+        }
+    }
+    const int64_t restStart = start + whole * kBlockBytes;
+    const auto restLength = static_cast<int32_t>(end - restStart);
+    if (whole == 0) {
+        std::memcpy(w.carry + w.carryLength, bytes, static_cast<std::size_t>(count));
+    } else {
+        std::memcpy(w.carry, bytes + (restStart - w.handed), static_cast<std::size_t>(restLength));
+    }
+    w.carryLength = restLength;
+    w.carryChanged = restLength > 0 && changed[static_cast<std::size_t>(whole)];
+    w.handed = end;
+    return true;
 }
 
-// Standard output cannot go back to a byte once written.
+// Lets go the waiting bytes before `until` (a stream offset).
+bool LetGo(FileJob& job, int64_t until)
+{
+    WaitingBytes& w = job.waiting;
+    const auto count = static_cast<std::size_t>(std::min<int64_t>(until - w.start, static_cast<int64_t>(w.bytes.size())));
+    if (count == 0) {
+        return true;
+    }
+    if (!FileWrite(job.output, w.bytes.data(), count)) {
+        return false;
+    }
+    w.bytes.erase(w.bytes.begin(), w.bytes.begin() + static_cast<std::ptrdiff_t>(count));
+    w.start += static_cast<int64_t>(count);
+    return true;
+}
+
+bool WriteToOutput(void* context, const uint8_t* bytes, int32_t count)
+{
+    FileJob& job = *static_cast<FileJob*>(context);
+    if (job.blocks.cloned) {
+        return WriteChangedBlocks(job, bytes, count);
+    }
+    if (!job.standardOutput) {
+        return FileWrite(job.output, bytes, static_cast<std::size_t>(count));
+    }
+    WaitingBytes& w = job.waiting;
+    w.bytes.insert(w.bytes.end(), bytes, bytes + count);
+    const int64_t end = w.start + static_cast<int64_t>(w.bytes.size());
+    return LetGo(job, w.bytes.size() > kMostWaitingBytes ? end : MendableFrom(job.counters));
+}
+
+// A byte not yet written is mended where it waits: in a clone's unfinished
+// block, or among the bytes kept back from standard output, which cannot
+// go back to one written.
 bool PatchOutput(void* context, int64_t offset, uint8_t value)
 {
-    const FileJob& job = *static_cast<const FileJob*>(context);
-    return !job.standardOutput && FileWriteAt(job.output, offset, &value, 1);
+    FileJob& job = *static_cast<FileJob*>(context);
+    BlockWriter& w = job.blocks;
+    const int64_t carryStart = w.handed - w.carryLength;
+    if (w.cloned && offset >= carryStart) {
+        w.carry[offset - carryStart] = value;
+        w.carryChanged = true;
+        return true;
+    }
+    if (job.standardOutput) {
+        WaitingBytes& waiting = job.waiting;
+        const bool kept = offset >= waiting.start;
+        if (kept) {
+            waiting.bytes[static_cast<std::size_t>(offset - waiting.start)] = value;
+        }
+        return kept;
+    }
+    return FileWriteAt(job.output, offset, &value, 1);
 }
 
 void ShowProgress(void* context, int64_t bytesDone)
@@ -140,9 +274,17 @@ std::string TransferStream(FileJob& job)
 
 // A failed close means the output may be incomplete: the run must not look
 // successful then, so both files are closed before the output takes its
-// name.
+// name. A clone's last block, if it changed, is written first.
 std::string CloseFiles(FileJob& job)
 {
+    if (job.standardOutput && !LetGo(job, INT64_MAX)) {
+        return "can't write output file\n";
+    }
+    const BlockWriter& w = job.blocks;
+    if (w.cloned && w.carryChanged &&
+        !FileWriteAt(job.output, w.handed - w.carryLength, w.carry, static_cast<std::size_t>(w.carryLength))) {
+        return "can't write output file\n";
+    }
     const bool outputClosed = FileClose(job.output);
     job.output = -1;
     const bool inputClosed = FileClose(job.source.file);
@@ -225,7 +367,7 @@ std::string OpenInputStream(InputStream& input)
 // full, so that chunks, writes and progress lines come as from a file.
 int32_t ReadInputStream(void* context, uint8_t* into, int32_t capacity)
 {
-    const InputStream& input = *static_cast<const InputStream*>(context);
+    InputStream& input = *static_cast<InputStream*>(context);
     int32_t got = 0;
     do {
         const int64_t read = FileRead(input.file, into + got, static_cast<std::size_t>(capacity - got));
@@ -237,7 +379,8 @@ int32_t ReadInputStream(void* context, uint8_t* into, int32_t capacity)
         }
         got += static_cast<int32_t>(read);
     } while (input.piped && got < capacity);
-    return got;
+    input.bytesRead += got;
+    return got == 0 && input.bytesRead < input.size ? -1 : got;
 }
 
 const char* OutputTag(const Job& job)
@@ -301,11 +444,13 @@ StreamEnd ConvertStream(const StreamEnds& ends, StreamCounters& counters)
             return StreamEnd::kRefused;
         }
         bytesDone += done;
-        if (done > 0 && !ends.write(ends.context, chunk, done)) {
-            return StreamEnd::kWriteFailed;
-        }
+        // Mends of earlier bytes first: a sink that holds bytes back may
+        // let them go with this chunk.
         if (!ApplyPatches(ends, counters)) {
             return StreamEnd::kPatchFailed;
+        }
+        if (done > 0 && !ends.write(ends.context, chunk, done)) {
+            return StreamEnd::kWriteFailed;
         }
         held = length - done;
         // The held bytes lie above their new place: a forward copy is safe,
@@ -319,10 +464,13 @@ StreamEnd ConvertStream(const StreamEnds& ends, StreamCounters& counters)
     if (counters.refusal != Refusal::kNone) {
         return StreamEnd::kRefused;
     }
+    if (!ApplyPatches(ends, counters)) {
+        return StreamEnd::kPatchFailed;
+    }
     if (held > 0 && !ends.write(ends.context, mid - held, held)) {
         return StreamEnd::kWriteFailed;
     }
-    return ApplyPatches(ends, counters) ? StreamEnd::kFinished : StreamEnd::kPatchFailed;
+    return StreamEnd::kFinished;
 }
 
 int ConvertFile(const char* path, const Job& streamJob, const char* outputPath)

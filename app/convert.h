@@ -31,12 +31,15 @@ struct InputStream {
     int file = -1;
     int64_t size = -1;    // -1: unknown (a pipe)
     bool piped = false;   // standard input that is no regular file
+    int64_t bytesRead = 0;
 };
 
 // Opens the input: the message line that says why it cannot be, or nothing.
 std::string OpenInputStream(InputStream& input);
 
-// A ReadFunction on an InputStream (the context).
+// A ReadFunction on an InputStream (the context). An input that ends before
+// the size it had when it was opened (it shrank while it was read) is a
+// failed read; one that grew is read to its end.
 int32_t ReadInputStream(void* context, uint8_t* into, int32_t capacity);
 
 // The tag the output's name gets in front of the extension: "_30i" for the

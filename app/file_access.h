@@ -60,9 +60,20 @@ bool FileOutputNameUsable(const char* path, int input);
 // Creates a new, empty temporary file in the folder of `outputPath`, for
 // writing in binary mode, and sets `temporaryPath` to its name. Until
 // FileCommitTemporary or FileDiscardTemporary, an interrupt removes it.
-// Where the host can, it reserves disk room for `room` bytes without
-// changing the file's size. Returns -1 on failure.
-int FileCreateTemporary(const char* outputPath, int64_t room, std::string& temporaryPath);
+// Returns -1 on failure.
+int FileCreateTemporary(const char* outputPath, std::string& temporaryPath);
+
+// Where the filesystem can share blocks between files (XFS, btrfs), makes
+// the empty `output` a copy of `input` that shares all its blocks, and
+// returns its length: then only the blocks written afterwards take room of
+// their own. Returns -1 where that cannot be done (another filesystem, the
+// two on different ones, a host without the call), leaving `output` empty.
+int64_t FileClone(int output, int input);
+
+// Asks for disk room for `size` bytes of the empty output at once, without
+// changing its size: the writes then fill blocks already allocated. A hint
+// only, where the host has it.
+void FileReserveRoom(int file, int64_t size);
 
 // Renames the closed temporary file to `outputPath`, replacing what is
 // there, in one step: an interrupt leaves either the earlier file or the

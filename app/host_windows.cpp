@@ -456,7 +456,7 @@ bool FileOutputNameUsable(const char* path, int input)
     return !IsSameFile(wide, input);
 }
 
-int FileCreateTemporary(const char* outputPath, int64_t, std::string& temporaryPath)
+int FileCreateTemporary(const char* outputPath, std::string& temporaryPath)
 {
     constexpr unsigned kAttempts = 100;
     try {
@@ -545,6 +545,16 @@ int FileOpenStandardOutput()
         return -1;  // a console
     }
     return _setmode(file, _O_BINARY) == -1 ? -1 : file;
+}
+
+int64_t FileClone(int, int)
+{
+    return -1;  // ReFS can share blocks, but not through these descriptors
+}
+
+void FileReserveRoom(int, int64_t)
+{
+    // The writes allocate as they come.
 }
 
 int64_t FileSize(int file)

@@ -1,22 +1,37 @@
 #!/usr/bin/env bash
-# What converting costs next to copying: ratefold on a page-cached 1 GiB
-# stream against `dd bs=512K` copying the same file, in alternating pairs of
-# runs (each output deleted before its run), and ratefold's peak resident
-# memory for a 1 MiB and a 1 GiB input.
+# What converting costs next to copying, in alternating pairs of runs (each
+# output deleted before its run), every input page-cached:
+#  1. ratefold on a 1 GiB stream against `dd bs=512K` copying the same file,
+#     where the output cannot share the input's blocks (ext4, tmpfs: the
+#     loop that writes every byte), and ratefold's peak resident memory for
+#     a 1 MiB and a 1 GiB input;
+#  2. --to 25 and --undo against the default job on the same kind of input;
+#  3. reading standard input: `cat FILE | ratefold -o - -` against `cat FILE |
+#     cat`, both into /dev/null;
+#  4. where this machine can mount them (root, xfsprogs, btrfs-progs), on an
+#     XFS and a btrfs image: ratefold against dd on an 8 Mb/s film (about one
+#     4 KiB block in ten holds an edit), and the new room the output takes.
 #
 #   scripts/bench.sh [ratefold] [sample.m2v]
 #
 #   ratefold     the program to measure (default build/ratefold; build it as
 #                Release: cmake -S . -B build -DCMAKE_BUILD_TYPE=Release)
-#   sample.m2v   the stream tiled to 1 GiB (default samples/film_24.m2v)
+#   sample.m2v   the stream tiled to 1 GiB in 1 to 3 (default
+#                samples/film_24.m2v)
 #   PAIRS=N      pairs of runs measured, after one pair to warm up (default 11)
-#   BENCH_DIR=D  where the 1 GiB input and the outputs go (default a new
-#                folder under ${TMPDIR:-/tmp}, removed at the end); needs 2 GiB
+#   BENCH_DIR=D  where the 1 GiB inputs and the outputs go (default a new
+#                folder under ${TMPDIR:-/tmp}, removed at the end); needs 4 GiB
 #
 # Prints the medians and their ratios, and exits with status 1 if a target
-# is missed: CPU time (user + system) at most 1.4 times dd's, wall time at
-# most 1.2 times, ratefold's user time under 0.15 s per GiB, peak resident
-# memory at most 5 MiB. Run it on a quiet machine: other work skews both.
+# is missed:
+#  1. CPU time (user + system) at most 1.4 times dd's, wall time at most 1.2
+#     times, ratefold's user time under 0.15 s per GiB, peak resident memory
+#     at most 5 MiB;
+#  2. --to 25 and --undo wall time at most 1.1 times the default job's;
+#  3. the pipe's wall time at most 1.2 times cat's;
+#  4. wall time at most half of dd's, new room at most the share of blocks
+#     that hold an edit plus 5 points.
+# Run it on a quiet machine: other work skews every figure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -32,91 +47,185 @@ if [ -n "${BENCH_DIR:-}" ]; then
   mkdir -p "$dir"
 else
   dir=$(mktemp -d "${TMPDIR:-/tmp}/ratefold-bench.XXXXXX")
-  trap 'rm -rf "$dir"' EXIT
 fi
+mounted=()
+cleanup() {
+  for mount in "${mounted[@]}"; do umount "$mount" || true; done
+  [ -n "${BENCH_DIR:-}" ] || rm -rf "$dir"
+}
+trap cleanup EXIT
 
 readonly GiB=1073741824 MiB=1048576
-big=$dir/stream.m2v
-small=$dir/small.m2v
-out=$dir/stream_30i.m2v  # ratefold's output name; dd writes the same file
+missed=0
 
-# The sample over and over, cut to exactly 1 GiB (a header cut at the end is
-# dropped by ratefold, which makes no measurable difference).
-tile=$dir/tile.m2v
-: >"$tile"
-while [ "$(stat -c %s "$tile")" -lt $((16 * MiB)) ]; do cat "$sample" >>"$tile"; done
-: >"$big"
-while [ "$(stat -c %s "$big")" -lt $GiB ]; do cat "$tile" >>"$big"; done
-truncate -s $GiB "$big"
-head -c $MiB "$big" >"$small"
-rm -f "$tile"
-cat "$big" >/dev/null  # into the page cache
-"$ratefold" "$small" 2>/dev/null || { echo "$ratefold fails on the sample" >&2; exit 2; }
-
-# Runs one command with its output deleted first; prints "wall user sys" in
-# seconds (bash's own timer, to the millisecond).
-timed() {
-  rm -f "$out"
-  local TIMEFORMAT='%3R %3U %3S'
-  { time "$@" >/dev/null 2>&1; } 2>&1
+# tile SAMPLE OUT: the sample over and over, cut to exactly 1 GiB (a header
+# cut at the end is kept as it is), into the page cache.
+tile() {
+  local piece=$2.tile
+  : >"$piece"
+  while [ "$(stat -c %s "$piece")" -lt $((16 * MiB)) ]; do cat "$1" >>"$piece"; done
+  : >"$2"
+  while [ "$(stat -c %s "$2")" -lt $GiB ]; do cat "$piece" >>"$2"; done
+  truncate -s $GiB "$2"
+  rm -f "$piece"
+  cat "$2" >/dev/null
 }
+
+# Runs one command (a shell command line) with the files named in $remove
+# deleted first; prints "wall user sys" in seconds, children included (bash's
+# own timer, to the millisecond).
+timed() {
+  rm -f $remove
+  local TIMEFORMAT='%3R %3U %3S'
+  { time bash -c "$1" >/dev/null 2>&1; } 2>&1
+}
+
+# pairs NAME_A COMMAND_A NAME_B COMMAND_B: alternating pairs, the first to
+# warm up, the order within a pair alternating; the times go to NAME.times.
+measure() {
+  : >"$dir/$1.times"
+  : >"$dir/$3.times"
+  local pair a b
+  for pair in $(seq 0 "$pairs"); do
+    if [ $((pair % 2)) -eq 0 ]; then
+      a=$(timed "$2"); b=$(timed "$4")
+    else
+      b=$(timed "$4"); a=$(timed "$2")
+    fi
+    if [ "$pair" -gt 0 ]; then
+      echo "$a" >>"$dir/$1.times"
+      echo "$b" >>"$dir/$3.times"
+    fi
+  done
+  rm -f $remove
+}
+
+# Median of one column (1 wall, 2 user, 3 sys, 4 user + sys) of NAME.times.
+median() {
+  awk -v c="$1" '{ print (c == 4 ? $2 + $3 : $c) }' "$dir/$2.times" | sort -g |
+    awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'
+}
+
+# verdict WHAT VALUE TARGET OK: prints one line and notes a miss.
+verdict() {
+  local state=ok
+  [ "$4" = 1 ] || { state=MISSED; missed=1; }
+  printf '%-34s %8s   target %-10s %s\n' "$1" "$2" "$3" "$state"
+}
+
+row() {  # NAME LABEL
+  printf '%-20s %8.3f %8.3f %8.3f %10.3f\n' "$2" "$(median 1 "$1")" "$(median 2 "$1")" "$(median 3 "$1")" "$(median 4 "$1")"
+}
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+within() { awk -v v="$1" -v t="$2" 'BEGIN { exit !(v <= t) }' && echo 1 || echo 0; }
 
 # Peak resident set size in KiB of one run.
 peak_kib() {
-  rm -f "${out}" "$dir/small_30i.m2v"
+  rm -f $remove
   /usr/bin/time -f '%M' -o "$dir/rss" "$@" >/dev/null 2>&1
   cat "$dir/rss"
 }
 
-run_ratefold() { timed "$ratefold" "$big"; }
-run_dd() { timed dd if="$big" of="$out" bs=512K; }
-
-: >"$dir/ratefold.times"
-: >"$dir/dd.times"
-for pair in $(seq 0 "$pairs"); do
-  # The first pair only warms up; the order within a pair alternates.
-  if [ $((pair % 2)) -eq 0 ]; then
-    r=$(run_ratefold); d=$(run_dd)
-  else
-    d=$(run_dd); r=$(run_ratefold)
-  fi
-  if [ "$pair" -gt 0 ]; then
-    echo "$r" >>"$dir/ratefold.times"
-    echo "$d" >>"$dir/dd.times"
-  fi
-done
-rm -f "$out"
-
-# Median of one column ($1: 1 wall, 2 user, 3 sys, 4 user + sys) of a file.
-median() {
-  awk -v c="$1" '{ print (c == 4 ? $2 + $3 : $c) }' "$2" | sort -g |
-    awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'
+header() {
+  printf '\n%s; medians of %d alternating pairs\n' "$1" "$pairs"
+  printf '%-20s %8s %8s %8s %10s\n' "" "wall s" "user s" "sys s" "user+sys s"
 }
 
-rf_wall=$(median 1 "$dir/ratefold.times"); dd_wall=$(median 1 "$dir/dd.times")
-rf_user=$(median 2 "$dir/ratefold.times"); dd_user=$(median 2 "$dir/dd.times")
-rf_sys=$(median 3 "$dir/ratefold.times"); dd_sys=$(median 3 "$dir/dd.times")
-rf_cpu=$(median 4 "$dir/ratefold.times"); dd_cpu=$(median 4 "$dir/dd.times")
+# --- 1. the loop that writes every byte, against dd ----------------------------
+big=$dir/stream.m2v
+small=$dir/small.m2v
+tile "$sample" "$big"
+head -c $MiB "$big" >"$small"
+"$ratefold" "$small" 2>/dev/null || { echo "$ratefold fails on the sample" >&2; exit 2; }
+out=$dir/stream_30i.m2v
+remove="$out $dir/small_30i.m2v"
+measure ratefold "'$ratefold' '$big'" dd "dd if='$big' of='$out' bs=512K"
+header "1 GiB stream tiled from $sample in $dir ($(df --output=fstype "$dir" | tail -1))"
+row ratefold ratefold
+row dd "dd bs=512K"
+cpu=$(ratio "$(median 4 ratefold)" "$(median 4 dd)")
+wall=$(ratio "$(median 1 ratefold)" "$(median 1 dd)")
+verdict "CPU time ratio (user+sys)" "$cpu" "<= 1.4" "$(within "$cpu" 1.4)"
+verdict "wall time ratio" "$wall" "<= 1.2" "$(within "$wall" 1.2)"
+verdict "ratefold user time, s/GiB" "$(median 2 ratefold)" "< 0.15" "$(within "$(median 2 ratefold)" 0.1499)"
 rss_small=$(peak_kib "$ratefold" "$small")
 rss_big=$(peak_kib "$ratefold" "$big")
 rss_dd=$(peak_kib dd if="$big" of="$out" bs=512K)
-rm -f "$out" "$dir/small_30i.m2v"
+verdict "ratefold peak RSS, 1 MiB, MiB" "$(ratio "$rss_small" 1024)" "<= 5" "$(within "$rss_small" 5120)"
+verdict "ratefold peak RSS, 1 GiB, MiB" "$(ratio "$rss_big" 1024)" "<= 5" "$(within "$rss_big" 5120)"
+printf '%-34s %8s\n' "dd peak RSS, 1 GiB, MiB" "$(ratio "$rss_dd" 1024)"
 
-awk -v pairs="$pairs" -v sample="$sample" \
-    -v rw="$rf_wall" -v ru="$rf_user" -v rs="$rf_sys" -v rc="$rf_cpu" \
-    -v dw="$dd_wall" -v du="$dd_user" -v ds="$dd_sys" -v dc="$dd_cpu" \
-    -v rss1="$rss_small" -v rss2="$rss_big" -v rssd="$rss_dd" '
-function verdict(ok) { if (!ok) missed = 1; return ok ? "ok" : "MISSED" }
-BEGIN {
-  printf "1 GiB stream tiled from %s, page-cached; medians of %d alternating pairs\n", sample, pairs
-  printf "%-14s %8s %8s %8s %10s\n", "", "wall s", "user s", "sys s", "user+sys s"
-  printf "%-14s %8.3f %8.3f %8.3f %10.3f\n", "ratefold", rw, ru, rs, rc
-  printf "%-14s %8.3f %8.3f %8.3f %10.3f\n", "dd bs=512K", dw, du, ds, dc
-  printf "CPU time ratio (user+sys)  %5.2f   target <= 1.4   %s\n", rc / dc, verdict(rc / dc <= 1.4)
-  printf "wall time ratio            %5.2f   target <= 1.2   %s\n", rw / dw, verdict(rw / dw <= 1.2)
-  printf "ratefold user time         %5.3f s/GiB   target < 0.15   %s\n", ru, verdict(ru < 0.15)
-  printf "ratefold peak RSS, 1 MiB   %5.2f MiB   target <= 5   %s\n", rss1 / 1024, verdict(rss1 <= 5120)
-  printf "ratefold peak RSS, 1 GiB   %5.2f MiB   target <= 5   %s\n", rss2 / 1024, verdict(rss2 <= 5120)
-  printf "dd peak RSS, 1 GiB         %5.2f MiB\n", rssd / 1024
-  exit missed
-}'
+# --- 2. the other jobs -----------------------------------------------------------
+remove="$out $dir/stream_25i.m2v"
+measure to25 "'$ratefold' --to 25 '$big'" default "'$ratefold' '$big'"
+pulled=$dir/pulled.m2v
+tile samples/film_pulldown.m2v "$pulled"
+remove="$dir/pulled_24p.m2v $out"
+measure undo "'$ratefold' --undo '$pulled'" default2 "'$ratefold' '$big'"
+header "the other jobs (--undo on samples/film_pulldown.m2v tiled to 1 GiB)"
+row default "default job"
+row to25 "--to 25"
+row undo "--undo"
+to25=$(ratio "$(median 1 to25)" "$(median 1 default)")
+undo=$(ratio "$(median 1 undo)" "$(median 1 default2)")
+verdict "--to 25 wall over the default's" "$to25" "<= 1.1" "$(within "$to25" 1.1)"
+verdict "--undo wall over the default's" "$undo" "<= 1.1" "$(within "$undo" 1.1)"
+rm -f "$pulled"
+
+# --- 3. standard input --------------------------------------------------------------
+remove=""
+measure pipe "cat '$big' | '$ratefold' -o - - >/dev/null" cat "cat '$big' | cat >/dev/null"
+header "1 GiB through a pipe into /dev/null"
+row pipe "cat | ratefold -o - -"
+row cat "cat | cat"
+pipe=$(ratio "$(median 1 pipe)" "$(median 1 cat)")
+verdict "pipe wall time ratio" "$pipe" "<= 1.2" "$(within "$pipe" 1.2)"
+rm -f "$big" "$small"
+
+# --- 4. filesystems that share blocks ----------------------------------------------
+film8=$dir/film8.m2v
+if [ "$(id -u)" -ne 0 ] || ! command -v ffmpeg >/dev/null; then
+  printf '\nno clone-capable filesystem measured: needs root (to mount) and ffmpeg (to make the 8 Mb/s film)\n'
+else
+  ffmpeg -v error -nostdin -f lavfi -i testsrc2=size=720x480:rate=24000/1001 -frames:v 96 -c:v mpeg2video -g 12 \
+    -bf 2 -b:v 8M -minrate 8M -maxrate 8M -bufsize 1835k -f mpeg2video "$film8"
+  # The share of 4 KiB blocks that hold a header ratefold edits, from one
+  # piece of the film (the tiles repeat it).
+  share=$(scripts/headers.sh "$film8" | awk -v size="$(stat -c %s "$film8")" '
+    $2 == "seq" { n = 8 } $2 == "seqext" { n = 10 } $2 == "pic" { n = 9 } $2 == "gop" { n = 8 }
+    { blocks[int($1 / 4096)]; blocks[int(($1 + n - 1) / 4096)] }
+    END { printf "%.1f", 100 * length(blocks) / (size / 4096) }')
+  for fs in xfs btrfs; do
+    if ! command -v "mkfs.$fs" >/dev/null; then
+      printf '\n%s not measured: mkfs.%s missing\n' "$fs" "$fs"
+      continue
+    fi
+    image=$dir/$fs.img
+    mnt=$dir/$fs
+    truncate -s 4G "$image" && "mkfs.$fs" -q "$image" >/dev/null 2>&1 && mkdir -p "$mnt" &&
+      mount -o loop "$image" "$mnt" 2>/dev/null || { printf '\n%s not measured: cannot mount an image here\n' "$fs"; continue; }
+    mounted+=("$mnt")
+    tile "$film8" "$mnt/film.m2v"
+    remove="$mnt/film_30i.m2v"
+    measure "clone_$fs" "'$ratefold' '$mnt/film.m2v'" "dd_$fs" "dd if='$mnt/film.m2v' of='$mnt/film_30i.m2v' bs=512K"
+    sync -f "$mnt/."
+    before=$(df -k --output=used "$mnt" | tail -1)
+    "$ratefold" "$mnt/film.m2v" 2>/dev/null
+    sync -f "$mnt/."
+    grew=$(($(df -k --output=used "$mnt" | tail -1) - before))
+    rm -f "$mnt/film_30i.m2v"
+    header "$fs image: an 8 Mb/s film tiled to 1 GiB, ${share}% of its 4 KiB blocks hold an edit"
+    row "clone_$fs" ratefold
+    row "dd_$fs" "dd bs=512K"
+    wall=$(ratio "$(median 1 "clone_$fs")" "$(median 1 "dd_$fs")")
+    room=$(awk -v k="$grew" 'BEGIN { printf "%.1f", 100 * k / (1024 * 1024) }')
+    verdict "wall time ratio" "$wall" "<= 0.5" "$(within "$wall" 0.5)"
+    verdict "new room, % of the output" "$room" "<= $(awk -v s="$share" 'BEGIN { print s + 5 }')" \
+      "$(within "$room" "$(awk -v s="$share" 'BEGIN { print s + 5 }')")"
+    umount "$mnt"
+    mounted=("${mounted[@]/$mnt/}")
+    rm -f "$image"
+  done
+fi
+exit "$missed"

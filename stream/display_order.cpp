@@ -1,6 +1,7 @@
 #include "stream/display_order.h"
 
 #include <algorithm>
+#include <climits>
 #include <numeric>
 
 #include "stream/rewriters.h"
@@ -67,6 +68,18 @@ void CountShownPicture(DisplayStats& stats, int units, bool topFieldFirst, bool 
     ++stats.pictures;
 }
 
+int64_t MendableFrom(const StreamCounters& counters)
+{
+    if (counters.job.kind != JobKind::kDescribe && counters.groupHasHeader) {
+        for (const PictureRecord& picture : counters.group) {
+            if (picture.flagsOffset >= 0) {
+                return picture.flagsOffset;
+            }
+        }
+    }
+    return INT64_MAX;
+}
+
 void FinishGroup(StreamCounters& counters, uint8_t* chunk, int32_t chunkLength)
 {
     std::vector<PictureRecord>& group = counters.group;
@@ -86,6 +99,9 @@ void FinishGroup(StreamCounters& counters, uint8_t* chunk, int32_t chunkLength)
             const int64_t at = picture.flagsOffset - counters.streamOffset;
             if (value != picture.writtenFlags && chunk != nullptr && at >= 0 && at < chunkLength) {
                 chunk[at] = value;
+                if (counters.trackEdits) {
+                    counters.edits.push_back(EditedBytes{picture.flagsOffset, 1});
+                }
             } else if (value != picture.writtenFlags) {
                 counters.patches.push_back(Patch{picture.flagsOffset, value});
             }

@@ -17,6 +17,11 @@
 // taking pulldown off refuses a picture coded as interlaced.
 void FinishGroup(StreamCounters& counters, uint8_t* chunk, int32_t chunkLength);
 
+// The stream offset of the first byte that a mend may still change: the
+// flags of the first picture of the GOP being read, where a GOP header began
+// it; INT64_MAX where none can change.
+int64_t MendableFrom(const StreamCounters& counters);
+
 // Counts one picture as a decoder shows it: units (fields, or frames in a
 // progressive sequence) and the field it starts on.
 void CountShownPicture(DisplayStats& stats, int units, bool topFieldFirst, bool progressiveSequence);

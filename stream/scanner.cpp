@@ -1,5 +1,7 @@
 #include "stream/scanner.h"
 
+#include <cstring>
+
 #include "stream/display_order.h"
 #include "stream/rewriters.h"
 #include "stream/start_code_search.h"
@@ -175,6 +177,23 @@ void HandlePictureHeader(const uint8_t* p, StreamCounters& counters, uint8_t* ch
     counters.group.push_back(picture);
 }
 
+// Runs a header's edit and, where the driver writes only the bytes that
+// change, notes whether these did.
+template <typename Edit>
+Refusal Edited(StreamCounters& counters, uint8_t* p, int64_t offset, int32_t size, Edit edit)
+{
+    if (!counters.trackEdits) {
+        return edit();
+    }
+    uint8_t before[kSequenceExtensionBytes];
+    std::memcpy(before, p, static_cast<std::size_t>(size));
+    const Refusal refusal = edit();
+    if (std::memcmp(before, p, static_cast<std::size_t>(size)) != 0) {
+        counters.edits.push_back(EditedBytes{offset, size});
+    }
+    return refusal;
+}
+
 template <typename Search>
 int32_t Walk(Search find, uint8_t* chunk, int32_t length, StreamCounters& counters)
 {
@@ -212,7 +231,8 @@ int32_t Walk(Search find, uint8_t* chunk, int32_t length, StreamCounters& counte
             if (left < kSequenceHeaderBytes) {
                 return i;
             }
-            refusal = HandleSequenceHeader(p, counters);
+            refusal = Edited(counters, p, counters.streamOffset + i, kSequenceHeaderBytes,
+                             [&] { return HandleSequenceHeader(p, counters); });
             i += kSequenceHeaderBytes;
             break;
         case kExtensionStartCode: {
@@ -226,20 +246,26 @@ int32_t Walk(Search find, uint8_t* chunk, int32_t length, StreamCounters& counte
                 if (left < kSequenceExtensionBytes) {
                     return i;
                 }
-                refusal = HandleSequenceExtension(p, counters);
+                refusal = Edited(counters, p, counters.streamOffset + i, kSequenceExtensionBytes,
+                                 [&] { return HandleSequenceExtension(p, counters); });
                 i += kSequenceExtensionBytes;
             } else if (identifier == kPictureCodingExtensionId) {
                 if (left < kPictureCodingExtensionBytes) {
                     return i;
                 }
-                refusal = HandlePictureCodingExtension(p, counters.streamOffset + i, counters);
+                const int64_t offset = counters.streamOffset + i;
+                refusal = Edited(counters, p, offset, kPictureCodingExtensionBytes,
+                                 [&] { return HandlePictureCodingExtension(p, offset, counters); });
                 i += kPictureCodingExtensionBytes;
             } else if (identifier == kPictureDisplayExtensionId && Converting(counters)) {
                 // Its number of frame_centre_offsets follows
                 // top_field_first and repeat_first_field (6.3.12), which
                 // change, and it cannot grow in place: as user data of the
                 // same length decoders skip it (6.2.2.2.2).
-                p[3] = kUserDataStartCode;
+                Edited(counters, p, counters.streamOffset + i, kStartCodeLength, [p] {
+                    p[3] = kUserDataStartCode;
+                    return Refusal::kNone;
+                });
                 i += kPictureDisplayExtensionBytes;
             } else {
                 ++i;  // quant matrix, sequence display and the others pass
@@ -274,7 +300,8 @@ int32_t Walk(Search find, uint8_t* chunk, int32_t length, StreamCounters& counte
             counters.gopPictureBase = counters.pictureCount;
             counters.groupHasHeader = true;
             if (Converting(counters)) {
-                refusal = RewriteGopHeader(p, counters);
+                refusal = Edited(counters, p, counters.streamOffset + i, kGroupHeaderBytes,
+                                 [&] { return RewriteGopHeader(p, counters); });
             }
             i += kGroupHeaderBytes;
             break;

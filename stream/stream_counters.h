@@ -78,6 +78,12 @@ struct Patch {
     uint8_t value;
 };
 
+// Bytes of the chunk that an edit changed, by their stream offset.
+struct EditedBytes {
+    int64_t offset;
+    int32_t length;
+};
+
 // The input as a decoder shows it, picture by picture in display order.
 struct DisplayStats {
     uint64_t pictures = 0;        // frames shown: frame pictures and pairs of fields
@@ -158,6 +164,11 @@ struct StreamCounters {
     bool groupHasHeader = false;
     // Bytes handed out in earlier chunks that must be mended.
     std::vector<Patch> patches;
+    // Where the output already holds the input's bytes and only what
+    // changes is written: the bytes each chunk's edits changed, for the
+    // driver to take and clear.
+    bool trackEdits = false;
+    std::vector<EditedBytes> edits;
 
     DisplayStats display;
 

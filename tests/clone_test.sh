@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Where the filesystem can share blocks (XFS and btrfs, each in an image
+# mounted here; needs root and xfsprogs or btrfs-progs): the output starts
+# as a clone of the input and only the blocks that change are written. It
+# must hold the very bytes ratefold writes whole where no clone can be made
+# (-o onto another filesystem), share the rest of its blocks with the input,
+# take little room of its own, and leave nothing behind after a refusal.
+# Status 77 (skipped), saying why, where no such filesystem can be mounted.
+#   clone_test.sh path/to/ratefold <source dir>
+set -u
+ratefold=$(realpath "$1")
+samples=$(realpath "$2")/samples
+. "$(dirname "$0")/lib.sh"
+TMPDIR=$(mktemp -d)
+mounted=()
+cleanup() {
+  for dir in "${mounted[@]}"; do umount "$dir"; done
+  rm -rf "$TMPDIR"
+}
+trap cleanup EXIT
+cd "$TMPDIR" || exit 1
+fallback=$TMPDIR/fallback
+mkdir "$fallback"
+
+# A film at 8 Mb/s, a picture every 40 KiB or so, as the filesystems meet it;
+# ffmpeg's encoder fills each picture to the rate.
+ffmpeg -v error -nostdin -f lavfi -i testsrc2=size=720x480:rate=24000/1001 -frames:v 96 -c:v mpeg2video -g 12 \
+  -bf 2 -b:v 8M -minrate 8M -maxrate 8M -bufsize 1835k -f mpeg2video film8.m2v || { echo "no ffmpeg" >&2; exit 77; }
+
+# space_used DIR: KiB in use on its filesystem, once the writes are on disk.
+space_used() { sync -f "$1/."; df -k --output=used "$1" | tail -1; }
+
+tried=0
+for fs in xfs btrfs; do
+  mkfs=mkfs.$fs
+  command -v "$mkfs" >/dev/null || { echo "clone_test: $mkfs missing: $fs not tried" >&2; continue; }
+  truncate -s 400M "$fs.img" && "$mkfs" -q "$fs.img" >/dev/null 2>&1 && mkdir "$fs" &&
+    mount -o loop "$fs.img" "$fs" 2>/dev/null || { echo "clone_test: can't mount $fs here" >&2; continue; }
+  mounted+=("$TMPDIR/$fs")
+  tried=$((tried + 1))
+  cd "$fs" || exit 1
+  cp film8.m2v "$samples/film_24.m2v" "$samples/film_pulldown.m2v" "$samples/ffmpeg_skipped.m2v" . 2>/dev/null ||
+    cp ../film8.m2v "$samples/film_24.m2v" "$samples/film_pulldown.m2v" "$samples/ffmpeg_skipped.m2v" .
+  before=$(space_used .)
+  while read -r option name out; do
+    options=("$option") && [ "$option" != - ] || options=()
+    "$ratefold" "${options[@]}" "$name" 2>/dev/null || fail "$fs $option $name: refused"
+    "$ratefold" "${options[@]}" -o "$fallback/$out" "$name" 2>/dev/null || fail "$fs $option $name: refused by the fallback"
+    cmp -s "$out" "$fallback/$out" || fail "$fs $option $name: not the bytes written whole"
+    filefrag -v "$out" | grep -q shared || fail "$fs $option $name: no block shared with the input"
+  done <<'EOF_JOBS'
+- film8.m2v film8_30i.m2v
+--to=25 film8.m2v film8_25i.m2v
+- film_24.m2v film_24_30i.m2v
+--undo film_pulldown.m2v film_pulldown_24p.m2v
+- ffmpeg_skipped.m2v ffmpeg_skipped_30i.m2v
+EOF_JOBS
+  # Two outputs of the 8 Mb/s film: about one block in ten holds an edit.
+  size=$(stat -c %s film8.m2v)
+  grew=$(($(space_used .) - before))
+  [ $((grew * 1024 * 100)) -le $((size * 2 * 20)) ] || fail "$fs: the outputs took $grew KiB for a film of $size bytes"
+  # A refusal found after the clone was made: nothing left, the earlier
+  # output as it was.
+  { cat film_24.m2v; printf '\x00\x00\x01\x00\x00\x0f\xff\xf8\x00\x00\x01\xb5\x8f\xff\xf1\x81\x80'; } >late.m2v
+  printf 'earlier output' >late_30i.m2v
+  "$ratefold" late.m2v 2>/dev/null && fail "$fs: a field picture was not refused"
+  [ "$(cat late_30i.m2v)" = "earlier output" ] && [ -z "$(find . -name '.*' ! -name . ! -name '.snapshots')" ] ||
+    fail "$fs: a refusal left something behind"
+  cd .. || exit 1
+done
+[ "$tried" -gt 0 ] || { echo "clone_test: SKIPPED: no filesystem that shares blocks could be mounted here" >&2; exit 77; }
+finish
