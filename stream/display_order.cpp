@@ -106,6 +106,9 @@ void FinishGroup(StreamCounters& counters, uint8_t* chunk, int32_t chunkLength)
                 counters.patches.push_back(Patch{picture.flagsOffset, value});
             }
         }
+        if (counters.job.kind == JobKind::kPulldown) {
+            continue;  // nobody counts the pictures shown
+        }
         if (picture.pictureStructure != kFramePicture) {
             // Two field pictures make one frame: counted when the second
             // comes, starting on the first one's field.

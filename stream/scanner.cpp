@@ -14,8 +14,8 @@ namespace {
 constexpr int32_t kPrefixZeroBytes = 2;
 constexpr uint8_t kPrefixLastByte = 0x01;
 
-// temporal_reference counts modulo 1024 (6.3.9): two pictures in a row are
-// never half of that apart.
+// temporal_reference counts modulo 1024 (6.3.9), a power of two: two
+// pictures in a row are never half of that apart.
 constexpr int64_t kReferenceModulus = 1024;
 
 // The most pictures kept for one GOP; a stream that goes on longer without
@@ -159,9 +159,9 @@ void HandlePictureHeader(const uint8_t* p, StreamCounters& counters, uint8_t* ch
     const int64_t temporal_reference = (int64_t{p[4]} << 2) | (p[5] >> 6);
     // Counted on over the wraps: a step back of up to half the modulus is a
     // picture shown before the last one, anything more a wrap.
-    const int64_t step = (temporal_reference - counters.temporalReference + kReferenceModulus / 2) %
-                             kReferenceModulus -
-                         kReferenceModulus / 2;
+    const int64_t step =
+        ((temporal_reference - counters.temporalReference + kReferenceModulus / 2) & (kReferenceModulus - 1)) -
+        kReferenceModulus / 2;
     counters.unwrappedReference = counters.pictureCount == 0 ? temporal_reference
                                                              : counters.unwrappedReference + step;
     ++counters.pictureCount;
@@ -169,6 +169,12 @@ void HandlePictureHeader(const uint8_t* p, StreamCounters& counters, uint8_t* ch
     if (counters.group.size() == kMostGroupPictures) {
         FinishGroup(counters, chunk, length);
         counters.groupHasHeader = false;
+    }
+    // Repeating fields or frames needs the pictures only to mend what a GOP
+    // header's temporal_reference numbering got wrong; with no GOP header
+    // there is nothing to mend, and nobody counts them.
+    if (counters.job.kind == JobKind::kPulldown && !counters.groupHasHeader) {
+        return;
     }
     PictureRecord picture;
     picture.temporalReference =
