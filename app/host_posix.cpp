@@ -14,6 +14,7 @@
 #include <string>
 
 #include "app/file_access.h"
+#include "naming/output_name.h"
 
 #if defined(__linux__)
 #include <linux/fs.h>
@@ -79,29 +80,15 @@ void ForgetTemporary()
     gTemporary = nullptr;
 }
 
-// A name no other file has yet, hidden (a leading dot keeps it out of the
-// shell's patterns) and beside the output: ".NAME.XXXXXX". A very long name
-// is cut so that the whole stays within the host's limit on a name.
+// A name no other file has yet, beside the output: the clock, the process
+// and the attempt make the letters.
 std::string TemporaryName(const char* outputPath, unsigned attempt)
 {
-    constexpr std::size_t kLongestNamePart = 200;
-    constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    constexpr unsigned kSuffixLength = 6;
-    const char* slash = std::strrchr(outputPath, '/');
-    const std::size_t nameStart = slash == nullptr ? 0 : static_cast<std::size_t>(slash - outputPath) + 1;
-    std::string name(outputPath, nameStart);
-    name += '.';
-    name.append(outputPath + nameStart, std::min(std::strlen(outputPath + nameStart), kLongestNamePart));
-    name += '.';
     struct timespec now = {};
     clock_gettime(CLOCK_REALTIME, &now);
-    uint64_t seed = static_cast<uint64_t>(now.tv_nsec) ^ static_cast<uint64_t>(getpid()) << 20 ^
-                    static_cast<uint64_t>(attempt) * 0x9E3779B97F4A7C15u;
-    for (unsigned k = 0; k < kSuffixLength; ++k) {
-        name += kLetters[seed % (sizeof kLetters - 1)];
-        seed /= sizeof kLetters - 1;
-    }
-    return name;
+    return TemporaryOutputName(outputPath, static_cast<uint64_t>(now.tv_nsec) ^
+                                               static_cast<uint64_t>(getpid()) << 20 ^
+                                               static_cast<uint64_t>(attempt) * 0x9E3779B97F4A7C15u);
 }
 
 bool SameFile(const struct stat& a, const struct stat& b)

@@ -19,6 +19,7 @@
 
 #include "app/arguments.h"
 #include "app/file_access.h"
+#include "naming/output_name.h"
 
 // The C runtime's start-up code must not expand wildcards itself: the
 // program expands them with its own rules and order (ExpandArguments), from
@@ -211,37 +212,15 @@ public:
 // clears it: neither allocates.
 std::wstring gTemporary;
 
-// A name no other file has yet, beside the output: ".NAME.XXXXXX". A very
-// long name is cut, at a character's start, so that the whole stays within
-// the limit on a name.
+// A name no other file has yet, beside the output: the clock, the process
+// and the attempt make the letters.
 std::string TemporaryName(const char* outputPath, unsigned attempt)
 {
-    constexpr std::size_t kLongestNamePart = 200;
-    constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    constexpr unsigned kSuffixLength = 6;
-    const std::string output(outputPath);
-    const std::size_t separator = output.find_last_of("\\/:");
-    const std::size_t nameStart = separator == std::string::npos ? 0 : separator + 1;
-    std::size_t nameLength = output.size() - nameStart;
-    if (nameLength > kLongestNamePart) {
-        nameLength = kLongestNamePart;
-        while (nameLength > 0 && (static_cast<unsigned char>(output[nameStart + nameLength]) & 0xC0) == 0x80) {
-            --nameLength;  // a UTF-8 continuation byte
-        }
-    }
-    std::string name = output.substr(0, nameStart);
-    name += '.';
-    name.append(output, nameStart, nameLength);
-    name += '.';
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
-    uint64_t seed = static_cast<uint64_t>(now.QuadPart) ^ static_cast<uint64_t>(GetCurrentProcessId()) << 20 ^
-                    static_cast<uint64_t>(attempt) * 0x9E3779B97F4A7C15u;
-    for (unsigned k = 0; k < kSuffixLength; ++k) {
-        name += kLetters[seed % (sizeof kLetters - 1)];
-        seed /= sizeof kLetters - 1;
-    }
-    return name;
+    return TemporaryOutputName(outputPath, static_cast<uint64_t>(now.QuadPart) ^
+                                               static_cast<uint64_t>(GetCurrentProcessId()) << 20 ^
+                                               static_cast<uint64_t>(attempt) * 0x9E3779B97F4A7C15u);
 }
 
 // --- files -------------------------------------------------------------------

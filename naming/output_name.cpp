@@ -23,3 +23,32 @@ void MakeOutputName(std::string& name, const char* tag, LeadByteTest isLeadByte)
         name.insert(dot, tag);
     }
 }
+
+std::string TemporaryOutputName(const std::string& outputPath, uint64_t seed)
+{
+    constexpr std::size_t kLongestNamePart = 200;
+    constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    constexpr std::size_t kLetterCount = sizeof kLetters - 1;
+    constexpr unsigned kSuffixLength = 6;
+    constexpr unsigned char kContinuationMask = 0xC0;
+    constexpr unsigned char kContinuationByte = 0x80;
+    const std::size_t separator = outputPath.find_last_of("\\/:");
+    const std::size_t nameStart = separator == std::string::npos ? 0 : separator + 1;
+    std::size_t nameLength = outputPath.size() - nameStart;
+    if (nameLength > kLongestNamePart) {
+        nameLength = kLongestNamePart;
+        while (nameLength > 0 &&
+               (static_cast<unsigned char>(outputPath[nameStart + nameLength]) & kContinuationMask) == kContinuationByte) {
+            --nameLength;
+        }
+    }
+    std::string name = outputPath.substr(0, nameStart);
+    name += '.';
+    name.append(outputPath, nameStart, nameLength);
+    name += '.';
+    for (unsigned k = 0; k < kSuffixLength; ++k) {
+        name += kLetters[seed % kLetterCount];
+        seed /= kLetterCount;
+    }
+    return name;
+}

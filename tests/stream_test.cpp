@@ -325,6 +325,17 @@ TEST(MakeOutputName, InsertsTheTagBeforeTheExtension)
         MakeOutputName(input, "_30i", isLeadByte);
         EXPECT_EQ(input, output);
     }
+    // Temporary files: hidden beside the output, a long name cut before a
+    // UTF-8 character rather than inside one; the seed's digits in base 62.
+    const std::string longName = std::string(199, 'n') + "\xC3\xA9.m2v";
+    const std::pair<std::string, std::string> temporaries[] = {
+        {"clip_30i.m2v", ".clip_30i.m2v.BAAAAA"}, {"d/e\\f:clip", "d/e\\f:.clip.BAAAAA"},
+        {"d/" + longName, "d/." + std::string(199, 'n') + ".BAAAAA"},
+    };
+    for (const auto& [output, temporary] : temporaries) {
+        EXPECT_EQ(TemporaryOutputName(output, 1), temporary);
+    }
+    EXPECT_EQ(TemporaryOutputName("a", 62 + 61), ".a.9BAAAA");
 }
 
 // An input that ends before the size it had when it was opened shrank while
