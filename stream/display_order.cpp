@@ -83,10 +83,13 @@ int64_t MendableFrom(const StreamCounters& counters)
 void FinishGroup(StreamCounters& counters, uint8_t* chunk, int32_t chunkLength)
 {
     std::vector<PictureRecord>& group = counters.group;
+    // By temporal_reference, and in coded order where two share one (the
+    // two fields of a frame).
     std::vector<uint32_t> order(group.size());
     std::iota(order.begin(), order.end(), 0u);
-    std::stable_sort(order.begin(), order.end(), [&group](uint32_t a, uint32_t b) {
-        return group[a].temporalReference < group[b].temporalReference;
+    std::sort(order.begin(), order.end(), [&group](uint32_t a, uint32_t b) {
+        return group[a].temporalReference < group[b].temporalReference ||
+               (group[a].temporalReference == group[b].temporalReference && a < b);
     });
     const bool mend = counters.job.kind != JobKind::kDescribe && counters.groupHasHeader;
     DisplayStats& stats = counters.display;

@@ -21,3 +21,16 @@ void* operator new(std::size_t size)
 
 void operator delete(void* memory) noexcept { std::free(memory); }
 void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+
+// The library's own nothrow allocations (a temporary buffer, say) come here
+// too, so that every block is freed as it was allocated.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    try {
+        return ::operator new(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void operator delete(void* memory, const std::nothrow_t&) noexcept { std::free(memory); }

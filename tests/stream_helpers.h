@@ -78,10 +78,14 @@ inline void PrintTo(const Scanned& scanned, std::ostream* out)
     *out << " " << testing::PrintToString(scanned.refusal);
 }
 
+// The middle of a 24 fps stream that the classic job converts.
 inline StreamCounters MidStream()
 {
     StreamCounters counters;
     counters.sequenceSeen = true;
+    counters.frameRateCode = kRate24;
+    counters.cadenceSet = true;
+    counters.targetCode = kRate30;
     return counters;
 }
 
