@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <bitset>
 #include <climits>
-#include <vector>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "app/file_access.h"
 #include "app/progress.h"
@@ -89,8 +89,7 @@ struct WaitingBytes {
 // One file's conversion: what each step opens, and what the one place that
 // reports a failure must close and remove.
 struct FileJob {
-    InputStream source;
-    const char* path = nullptr;
+    InputStream source;  // its path is the file's name in every message
     const char* outputPath = nullptr;  // null: beside the input, under its tag
     int output = -1;
     bool standardOutput = false;
@@ -104,8 +103,10 @@ struct FileJob {
 // The classic job's tag, and one for each rate shown.
 const char* const kClassicTag = "_30i";
 
-// Each step of a file's life returns what went wrong, as the message line
-// to print, or nothing.
+// Each step of a file's life (OpenInputStream, OpenDestination,
+// TransferStream, CloseFiles, CommitDestination) returns what went wrong, as
+// the message line to print, or nothing.
+
 // The output goes to a new temporary file beside it, renamed once complete;
 // standard output is written as the stream goes.
 std::string OpenDestination(FileJob& job)
@@ -115,7 +116,7 @@ std::string OpenDestination(FileJob& job)
         job.output = FileOpenStandardOutput();
         return job.output < 0 ? "can't write a stream to a terminal\n" : std::string();
     }
-    job.outputName = job.path;
+    job.outputName = job.source.path;
     if (job.outputPath != nullptr) {
         job.outputName = job.outputPath;
     } else {
@@ -130,7 +131,7 @@ std::string OpenDestination(FileJob& job)
     }
     // Standard input is read from where it stands, which a clone would not
     // know.
-    job.blocks.clonedLength = IsStandardStream(job.path) ? -1 : FileClone(job.output, job.source.file);
+    job.blocks.clonedLength = IsStandardStream(job.source.path) ? -1 : FileClone(job.output, job.source.file);
     job.blocks.cloned = job.blocks.clonedLength >= 0;
     job.counters.trackEdits = job.blocks.cloned;
     if (!job.blocks.cloned) {
@@ -259,7 +260,7 @@ std::string TransferStream(FileJob& job)
     case StreamEnd::kRefused:
         return DescribeRefusal(job.counters);
     case StreamEnd::kReadFailed:
-        return Format("can't read %s\n", job.path);
+        return Format("can't read %s\n", job.source.path);
     case StreamEnd::kWriteFailed:
         return "can't write output file\n";
     case StreamEnd::kPatchFailed:
@@ -293,7 +294,7 @@ std::string CloseFiles(FileJob& job)
         return "can't close output file\n";
     }
     if (!inputClosed) {
-        return Format("can't close %s\n", job.path);
+        return Format("can't close %s\n", job.source.path);
     }
     return std::string();
 }
@@ -322,7 +323,7 @@ int FinishFile(FileJob& job, const std::string& failure)
             job.counters.job.kind == JobKind::kUndo
                 ? Format("cadence breaks: %llu\n", static_cast<unsigned long long>(job.counters.display.breaks32))
                 : std::string();
-        HostPrintMessage(breaks + Format("now working... %s end\n", job.path));
+        HostPrintMessage(breaks + Format("now working... %s end\n", job.source.path));
         return 0;
     }
     if (job.output >= 0) {
@@ -334,7 +335,7 @@ int FinishFile(FileJob& job, const std::string& failure)
     if (!job.temporaryPath.empty()) {
         FileDiscardTemporary(job.temporaryPath);
     }
-    HostPrintMessage(failure + Format("now working... %s failed\n", job.path));
+    HostPrintMessage(failure + Format("now working... %s failed\n", job.source.path));
     return 1;
 }
 
@@ -477,7 +478,6 @@ int ConvertFile(const char* path, const Job& streamJob, const char* outputPath)
 {
     FileJob job;
     job.source.path = path;
-    job.path = path;
     job.outputPath = outputPath;
     job.counters.job = streamJob;
     std::string failure = OpenInputStream(job.source);

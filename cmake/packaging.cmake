@@ -35,14 +35,17 @@ set(CPACK_PACKAGE_NAME ratefold)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT ${RATEFOLD_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "turn 24 fps MPEG-2 video streams into 30 fps ones by 3:2 pulldown")
+    "show MPEG-2 video streams at another rate by soft pulldown, or take it off")
 set(CPACK_PACKAGE_DESCRIPTION
     "ratefold rewrites MPEG-2 video elementary streams coded at 23.976 or 24 frames\n\
 per second so that decoders display them at 29.97 or 30 frames per second,\n\
 interlaced, by 3:2 pulldown. Only header bits are changed in place: the\n\
 sequence header's frame rate, each frame picture's top_field_first and\n\
 repeat_first_field flags, and the GOP time codes. No picture is coded again\n\
-and the output has the same length as the input.")
+and the output has the same length as the input. It also makes other\n\
+cadences (film on a PAL disc at 25 fps, a 25 fps programme at 29.97, 720p\n\
+film at 59.94 by repeated frames), takes soft pulldown off again, describes\n\
+a stream as a decoder will show it, and works in a pipeline.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
