@@ -441,15 +441,17 @@ StreamEnd ConvertStream(const StreamEnds& ends, StreamCounters& counters)
         uint8_t* const chunk = mid - held;
         const int32_t length = held + got;
         const int32_t done = ScanChunk(chunk, length, counters);
+        // Mends of earlier bytes first, also before a refusal (what was
+        // written stays right as far as it goes), and before this chunk: a
+        // sink that holds bytes back may let them go with it.
+        const bool mended = ApplyPatches(ends, counters);
         if (counters.refusal != Refusal::kNone) {
             return StreamEnd::kRefused;
         }
-        bytesDone += done;
-        // Mends of earlier bytes first: a sink that holds bytes back may
-        // let them go with this chunk.
-        if (!ApplyPatches(ends, counters)) {
+        if (!mended) {
             return StreamEnd::kPatchFailed;
         }
+        bytesDone += done;
         if (done > 0 && !ends.write(ends.context, chunk, done)) {
             return StreamEnd::kWriteFailed;
         }

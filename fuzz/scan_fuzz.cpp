@@ -1,8 +1,8 @@
 // libFuzzer target: any bytes through the program's own conversion loop, in
 // reads of random sizes, against one walk of the scanner over the whole
 // stream with the plainest search (bench/reference_walk.h). Input: two bytes
-// that choose the reads, then the stream. Both must write the same bytes or
-// refuse for the same reason. The walk's stream sits in a block of exactly
+// that choose the job and the reads, then the stream. Both must write the
+// same bytes, mends and all, or refuse for the same reason. The walk's stream sits in a block of exactly
 // its size, and the bytes after each read in the loop's buffer are poisoned,
 // so the address sanitizer stops any read outside a chunk.
 #include <sanitizer/asan_interface.h>
@@ -55,6 +55,17 @@ bool Keep(void* context, const uint8_t* bytes, int32_t count)
     return true;
 }
 
+// Mends only what has been written.
+bool Mend(void* context, int64_t offset, uint8_t value)
+{
+    std::vector<uint8_t>& written = static_cast<Reads*>(context)->written;
+    if (offset < 0 || offset >= static_cast<int64_t>(written.size())) {
+        return false;
+    }
+    written[static_cast<std::size_t>(offset)] = value;
+    return true;
+}
+
 void Check(bool holds, const char* what)
 {
     if (!holds) {
@@ -71,19 +82,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         return 0;
     }
     static const uint64_t kLongestRead[] = {1, 2, 5, 9, 64, 300, 4096, 70000};
+    static const Job kJobs[] = {{}, {JobKind::kPulldown, 3}, {JobKind::kPulldown, 7}, {JobKind::kUndo, 0}};
     Reads reads = {data + 2, size - 2, 0, data[1], kLongestRead[data[0] % 8], {}, nullptr, 0};
+    const Job job = kJobs[data[0] / 8 % 4];
 
     std::vector<uint8_t> walked(reads.data, reads.data + reads.size);
     walked.shrink_to_fit();
     StreamCounters walk;
+    walk.job = job;
     const auto length = static_cast<int32_t>(walked.size());
     const int32_t stop = WalkChunk<FindPrefixByteByByte>(walked.data(), length, walk);
     if (walk.refusal == Refusal::kNone) {
         FinishStream(walk);
     }
+    for (const Patch& patch : walk.patches) {
+        walked[static_cast<std::size_t>(patch.offset)] = patch.value;
+    }
 
     StreamCounters loop;
-    const StreamEnd end = ConvertStream(ReadSome, Keep, [](void*, int64_t) {}, &reads, loop);
+    loop.job = job;
+    const StreamEnd end = ConvertStream({ReadSome, Keep, Mend, [](void*, int64_t) {}, &reads}, loop);
     const std::vector<uint8_t>& w = reads.written;
     Check(loop.refusal == walk.refusal, "the loop and the walk differ on refusing the stream");
     Check((end == StreamEnd::kRefused) == (walk.refusal != Refusal::kNone), "the loop ended otherwise");
