@@ -40,8 +40,18 @@ for fs in xfs btrfs; do
   mounted+=("$TMPDIR/$fs")
   tried=$((tried + 1))
   cd "$fs" || exit 1
-  cp film8.m2v "$samples/film_24.m2v" "$samples/film_pulldown.m2v" "$samples/ffmpeg_skipped.m2v" . 2>/dev/null ||
-    cp ../film8.m2v "$samples/film_24.m2v" "$samples/film_pulldown.m2v" "$samples/ffmpeg_skipped.m2v" .
+  cp ../film8.m2v "$samples/film_24.m2v" "$samples/film_pulldown.m2v" "$samples/ffmpeg_skipped.m2v" .
+  # A picture coding extension in the last block of the first read, then a
+  # header cut by the end of the read: that block is written only once the
+  # next read has made it whole, and nothing else in it changes.
+  ff() { head -c "$1" /dev/zero | tr '\0' '\377'; }
+  { printf '\x00\x00\x01\xb3\x2d\x01\xe0\x22\x03\x0d\x48\x20\x00\x00\x01\xb5\x14\x82\x00\x01\x00\x00'
+    printf '\x00\x00\x01\xb8\x00\x08\x00\x40'
+    ff $((522000 - 30))
+    printf '\x00\x00\x01\x00\x00\x0f\xff\xf8\x00\x00\x01\xb5\x8f\xff\xf3\x81\x80'
+    ff $((524285 - 522000 - 17))
+    printf '\x00\x00\x01\x00\x00\x4f\xff\xf8\x00\x00\x01\xb5\x8f\xff\xf3\x81\x80'
+    ff 10000; } >small.m2v
   while read -r option name out; do
     options=("$option") && [ "$option" != - ] || options=()
     "$ratefold" "${options[@]}" "$name" 2>/dev/null || fail "$fs $option $name: refused"
@@ -54,6 +64,7 @@ for fs in xfs btrfs; do
 - film_24.m2v film_24_30i.m2v
 --undo film_pulldown.m2v film_pulldown_24p.m2v
 - ffmpeg_skipped.m2v ffmpeg_skipped_30i.m2v
+- small.m2v small_30i.m2v
 EOF_JOBS
   # The 8 Mb/s film: about one block in ten holds an edit.
   for out in film8_30i.m2v film8_25i.m2v; do
