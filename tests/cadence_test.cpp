@@ -245,6 +245,33 @@ TEST(CountShownPicture, CountsCadenceBreaks)
     EXPECT_EQ(stats.breaksOneInTwelve, 1u);
 }
 
+// Describing counts what a decoder shows: a frame, a pair of fields (one
+// frame of two fields, starting on the first one's), a frame with a repeat;
+// and an MPEG-1 stream's pictures, two fields each.
+TEST(Describe, CountsPicturesAsADecoderShowsThem)
+{
+    const auto describe = [](const std::string& stream) {
+        StreamCounters counters;
+        counters.job.kind = JobKind::kDescribe;
+        Bytes bytes = Hex(stream);
+        ScanChunk(bytes.data(), static_cast<int32_t>(bytes.size()), counters);
+        FinishStream(counters);
+        return counters;
+    };
+    const std::string fields = Picture(1) + "000001b5 8fff f1 c1 80 " + Picture(1) + "000001b5 8fff f2 41 80 ";
+    const StreamCounters counters = describe(Sequence(kRate23976) + kSequenceExtension + kGop + Picture(0) +
+                                             Extension("c1") + fields + Picture(2) + Extension("c3") + Picture(3) +
+                                             Extension("01", "00"));
+    const DisplayStats& d = counters.display;
+    EXPECT_EQ(std::make_tuple(d.pictures, d.framePictures, d.fieldPictures, d.units, d.repeated, d.interlacedCoded,
+                              d.firstInterlacedCoded),
+              std::make_tuple(4ull, 3ull, 2ull, 9ull, 1ull, 1ull, 3ll));
+    EXPECT_EQ(counters.refusal, Refusal::kNone);
+    const StreamCounters mpeg1 = describe(Sequence(kRate24) + kGop + Picture(0) + Picture(1));
+    EXPECT_TRUE(mpeg1.mpeg1);
+    EXPECT_EQ(std::make_tuple(mpeg1.display.pictures, mpeg1.display.units), std::make_tuple(2ull, 4ull));
+}
+
 TEST(ParseOptions, ReadsTheJobAndThePaths)
 {
     struct Case {

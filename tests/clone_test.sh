@@ -72,6 +72,27 @@ EOF_JOBS
     [ $((own * 4096 * 100)) -le $(($(stat -c %s "$out") * 20)) ] ||
       fail "$fs $out: $own blocks of its own for $(stat -c %s "$out") bytes"
   done
+  # An input that grows while it is read (stopped after its first read, and
+  # given a film more): the bytes past what the clone holds are written as
+  # they come. 200 MiB of zero bytes keep the run going long enough.
+  { head -c 12 film_24.m2v; } >grow.m2v && truncate -s 200M grow.m2v
+  mkfifo progress
+  "$ratefold" grow.m2v 2>progress &
+  exec 3<progress
+  IFS= read -r -d $'\r' -u 3 _
+  if kill -STOP $! 2>/dev/null; then
+    cat film_24.m2v >>grow.m2v
+    kill -CONT $!
+  else
+    echo "clone_test: $fs: the run ended before the input could grow" >&2
+  fi
+  cat <&3 >/dev/null
+  wait $! || fail "$fs: refused the growing input"
+  exec 3<&-
+  "$ratefold" -o "$fallback/grow_30i.m2v" grow.m2v 2>/dev/null
+  [ "$(stat -c %s grow_30i.m2v)" -gt $((200 << 20)) ] && cmp -s grow_30i.m2v "$fallback/grow_30i.m2v" ||
+    fail "$fs: the grown input's bytes"
+  rm -f grow.m2v grow_30i.m2v progress
   # A refusal found after the clone was made: nothing left, the earlier
   # output as it was.
   { cat film_24.m2v; printf '\x00\x00\x01\x00\x00\x0f\xff\xf8\x00\x00\x01\xb5\x8f\xff\xf1\x81\x80'; } >late.m2v

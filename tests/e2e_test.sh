@@ -180,6 +180,8 @@ info_check() {
         if (seconds - time * unit > 0.0015 || time * unit - seconds > 0.0015) print "duration: " seconds " s, ffprobe " time * unit
         match(text, /shown: [0-9]+ [a-z]+/); split(substr(text, RSTART, RLENGTH), shown, " ")
         if (shown[2] * (shown[3] == "frames" ? 2 : 1) != got) print "text: " shown[2] " " shown[3] ", json " got " fields"
+        match(json, /"frame_pictures": [0-9]+/); frames = substr(json, RSTART + 18, RLENGTH - 18)
+        if (json !~ /"MPEG-1"/ && text !~ ("progressive_sequence [01], " frames " frame pictures")) print "text: frame pictures"
       }'
 }
 for file in *.m[12]v; do
@@ -189,7 +191,9 @@ done
 [ -n "$(info_check film_23976.m2v film_23976_30i.m2v)" ] || fail "--info: the check passed a film and its conversion"
 "$ratefold" --info --json film_pulldown.m2v | grep -q '"cadence": "3:2", "cadence_breaks": 0' &&
   "$ratefold" --info film_576_25i.m2v | grep -q '^  cadence: 2:2:2:2:2:2:2:2:2:2:2:3, no breaks$' &&
-  "$ratefold" --info film_720p_60p.m2v | grep -q '^  cadence: frame repetition 3:2, no breaks$' ||
+  "$ratefold" --info film_720p_60p.m2v | grep -q '^  cadence: frame repetition 3:2, no breaks$' &&
+  "$ratefold" --info pal_25_480_30i.m2v | grep -q '^  cadence: irregular$' &&
+  "$ratefold" --info --json pal_25_480_30i.m2v | grep -q '"cadence": "irregular", "cadence_breaks": null' ||
   fail "--info: a cadence not named"
 
 # From a film in a program stream to a DVD, as the README shows it: video and
