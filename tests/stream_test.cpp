@@ -83,6 +83,7 @@ TEST(ScanChunk, HoldsBackUnfinishedHeaders)
         StreamCounters counters = MidStream();
         const int32_t done = ScanChunk(chunk.data(), static_cast<int32_t>(chunk.size()), counters);
         EXPECT_EQ(static_cast<int>(chunk.size()) - done, held) << tail;
+        EXPECT_LE(held, kMaxHeldBackBytes) << tail;
         EXPECT_TRUE(held == 0 || chunk == before) << tail;
         EXPECT_EQ(ScanWhole(before).bytes.size(), before.size()) << tail;
     }
@@ -205,17 +206,19 @@ TEST(RewriteGopHeader, TimeCodeCountsThirtyFramesPerSecondFromTheOrigin)
 }
 
 // The first GOP header's own time code is the origin; a stream that starts
-// at ten hours keeps them.
+// past ten hours keeps them.
 TEST(ScanChunk, TimeCodesCountFromTheFirstGop)
 {
-    const std::string origin = "000001b8 28080040 ";  // 10:00:00:00, closed
-    std::string in = kSequence + kSequenceExtension + origin, out = "000001b3 2d01e0 25 030d4820" + kSequenceExtension + origin;
+    // 10:01:02:03, closed: the picture count is converted (3 film pictures
+    // start in frame 4), the rest kept.
+    std::string in = kSequence + kSequenceExtension + "000001b8 281841c0",
+                out = "000001b3 2d01e0 25 030d4820" + kSequenceExtension + "000001b8 28184240";
     for (int tref = 0; tref < 3; ++tref) {
         in += Picture(tref) + Extension();
         out += Picture(tref) + Extension(tref == 0 ? "c3" : tref == 1 ? "41" : "43");
     }
     in += kGop;
-    out += "000001b8 28080240";  // 3 pictures on: frame 4 (3.75 rounded up by the cadence)
+    out += "000001b8 28184440";  // 3 pictures on: 4 frames (3.75 rounded up by the cadence)
     EXPECT_EQ(ScanWhole(Hex(in), {}), (Scanned{Hex(out), ""}));
 }
 
