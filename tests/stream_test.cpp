@@ -167,14 +167,21 @@ TEST(ScanChunk, RefusesWhatItCannotConvert)
 // time_code (Table 6-11) as drop_frame_flag hours:minutes:seconds:pictures,
 // with marker_bit, closed_gop, broken_link and five bits that stay. It
 // counts on from the first GOP's time code (origin), whose seconds stay and
-// whose picture count is converted like any other.
-TEST(RewriteGopHeader, TimeCodeCountsThirtyFramesPerSecondFromTheOrigin)
+// whose picture count is converted like any other: at 30 frames a second by
+// the classic job, by fields at 25, by frames at 60 (for 59.94), and taking
+// pulldown off at 24, the origin's 30 fps (or 60 fps) frames brought to film
+// pictures.
+TEST(RewriteGopHeader, TimeCodeCountsAtTheOutputsRateFromTheOrigin)
 {
     constexpr uint64_t kHour = 24 * 3600;  // film pictures
+    const Job to25{JobKind::kPulldown, kRate25}, to5994{JobKind::kPulldown, kRate5994}, undo{JobKind::kUndo, 0};
     struct Case {
         int64_t originSeconds, originPictures;
         uint64_t originBase, base;
         const char* text;
+        Job job = {};
+        int source = kRate24, target = kRate30;
+        Cadence cadence = {};
     };
     const Case cases[] = {
         {0, 0, 0, 13, "0 00:00:00:16"},  // 16.25 frames, truncated
@@ -185,12 +192,21 @@ TEST(RewriteGopHeader, TimeCodeCountsThirtyFramesPerSecondFromTheOrigin)
         {36000, 23, 3, 4, "0 10:00:01:00"},       // 23 pictures are 29 frames, one more starts the second
         {86399, 23, 0, 1, "0 00:00:00:00"},       // from 23:59:59:29 on to midnight
         {3599, 23, 10, 11, "0 01:00:00:01"},      // picture 10 shows three fields: two frames on
+        {0, 0, 0, 12, "0 00:00:00:12", to25, kRate24, kRate25, FieldRepetition(kRate24, kRate25)},
+        {0, 23, 0, 24, "0 00:00:01:24", to25, kRate24, kRate25, FieldRepetition(kRate24, kRate25)},
+        {0, 0, 0, 3, "0 00:00:00:08", to5994, kRate23976, kRate5994, FrameRepetition(kRate23976, kRate5994)},
+        {0, 0, 0, 24, "0 00:00:01:00", to5994, kRate23976, kRate5994, FrameRepetition(kRate23976, kRate5994)},
+        {0, 15, 0, 5, "0 00:00:00:17", undo, kRate2997, kRate23976, FieldRepetition(kRate23976, kRate23976)},
+        {0, 59, 0, 1, "0 00:00:01:00", undo, kRate60, kRate24, FrameRepetition(kRate24, kRate24)},
     };
     for (const Case& c : cases) {
         for (const uint8_t kept : {0x00, 0x7f}) {
             Bytes h = {0x00, 0x00, 0x01, 0xb8, 0xff, 0xf7, 0xff, static_cast<uint8_t>(0x80 | kept)};
             StreamCounters counters;
-            counters.targetCode = kRate30;
+            counters.job = c.job;
+            counters.frameRateCode = c.source;
+            counters.targetCode = c.target;
+            counters.cadence = c.cadence;
             counters.originSeconds = c.originSeconds;
             counters.originPictures = c.originPictures;
             counters.originPictureBase = c.originBase;
@@ -200,7 +216,7 @@ TEST(RewriteGopHeader, TimeCodeCountsThirtyFramesPerSecondFromTheOrigin)
             std::snprintf(got, sizeof got, "%d %02d:%02d:%02d:%02d %d %d", h[4] >> 7, h[4] >> 2 & 0x1f,
                           (h[4] & 3) << 4 | h[5] >> 4, (h[5] & 7) << 3 | h[6] >> 5, (h[6] & 0x1f) << 1 | h[7] >> 7,
                           h[5] >> 3 & 1, h[7] & 0x7f);
-            EXPECT_EQ(got, std::string(c.text) + " 1 " + std::to_string(kept)) << c.base;
+            EXPECT_EQ(got, std::string(c.text) + " 1 " + std::to_string(kept)) << c.target << " " << c.base;
         }
     }
 }
