@@ -115,8 +115,8 @@ struct StreamCounters {
     int64_t temporalReference = 0;
     // pictureCount as it stood when the most recent GOP header was handled.
     uint64_t gopPictureBase = 0;
-    // Before the first GOP header: temporal_reference counted on over its
-    // wraps at 1024, the display position of a stream without GOP headers.
+    // temporal_reference counted on over its wraps at 1024: the display
+    // position of a picture that no GOP header precedes.
     int64_t unwrappedReference = 0;
     // chroma_format of the most recent sequence extension; 4:2:0 before any.
     int chromaFormat = kChroma420;
