@@ -189,7 +189,8 @@ for file in *.m[12]v; do
   while read -r reason; do fail "--info $file: $reason"; done < <(info_check "$file" "$file")
 done
 [ -n "$(info_check film_23976.m2v film_23976_30i.m2v)" ] || fail "--info: the check passed a film and its conversion"
-"$ratefold" --info --json film_pulldown.m2v | grep -q '"cadence": "3:2", "cadence_breaks": 0' &&
+"$ratefold" --info --json film_pulldown.m2v | grep -q '"cadence": "3:2", "cadence_breaks": 0.*"undo": {"job": "--undo", "output": "film_pulldown_24p.m2v", "refusal": null}' &&
+  "$ratefold" --info --to 25 film_576.m2v | grep -qx '  ratefold --to 25: film_576_25i.m2v' &&
   "$ratefold" --info film_576_25i.m2v | grep -q '^  cadence: 2:2:2:2:2:2:2:2:2:2:2:3, no breaks$' &&
   "$ratefold" --info film_720p_60p.m2v | grep -q '^  cadence: frame repetition 3:2, no breaks$' &&
   "$ratefold" --info pal_25_480_30i.m2v | grep -q '^  cadence: irregular$' &&
