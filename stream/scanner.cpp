@@ -140,7 +140,6 @@ Refusal HandlePictureCodingExtension(uint8_t* p, int64_t offset, StreamCounters&
     picture.topFieldFirst = (p[7] & 0x80) != 0;
     picture.repeatFirstField = (p[7] & 0x02) != 0;
     picture.progressiveFrame = (p[8] & 0x80) != 0;
-    picture.progressiveSequence = counters.progressiveSequence;
     if (!Converting(counters)) {
         return Refusal::kNone;
     }

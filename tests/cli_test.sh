@@ -124,6 +124,13 @@ what="after a refusal" only a.m2v a_30i.m2v c.m2v clip.m2v empty.m2v expected.m2
   somedir text.m2v
 rm -f late.m2v late_30i.m2v empty.m2v text.m2v a_30i.m2v c.m2v
 
+# --info: a file that cannot be read is reported, the others still are
+# described, and the status says that one could not be.
+"$ratefold" --info missing.m2v clip.m2v >info.out 2>info.err
+[ $? -eq 1 ] && [ "$(cat info.err)" = "can't open missing.m2v" ] && grep -q '^clip.m2v: MPEG-2, 720x480' info.out ||
+  fail "--info of a missing file: $(cat info.err info.out)"
+rm -f info.out info.err
+
 # Outputs that must not be written: a directory, a FIFO (refused at once,
 # not waited on), a link to the input itself (which must stay whole).
 ln -s clip.m2v dir.m2v && mkdir dir_30i.m2v

@@ -169,6 +169,7 @@ info_check() {
   json=$("$ratefold" --info --json "$1") || { echo "status $?"; return; }
   text=$("$ratefold" --info "$1")
   grep -q '"stream": null' <<<"$json" && return
+  [[ $json == *'"stream": "MPEG-'$([ "${1##*.}" = m1v ] && echo 1 || echo 2)'"'* ]] || echo "stream: not the MPEG it is"
   ffprobe -v error -select_streams v:0 -of compact -show_entries stream=time_base:frame=pkt_duration,repeat_pict \
     "$2" | awk -F'[|=/]' -v json="$json" -v text="$text" '
       $1 == "stream" { unit = $3 / $4 }

@@ -225,16 +225,16 @@ TEST(RewriteGopHeader, TimeCodeCountsAtTheOutputsRateFromTheOrigin)
 // past ten hours keeps them.
 TEST(ScanChunk, TimeCodesCountFromTheFirstGop)
 {
-    // 10:01:42:03, closed: the picture count is converted (3 film pictures
+    // 10:21:42:03, closed: the picture count is converted (3 film pictures
     // start in frame 4), the rest kept.
-    std::string in = kSequence + kSequenceExtension + "000001b8 281d41c0",
-                out = "000001b3 2d01e0 25 030d4820" + kSequenceExtension + "000001b8 281d4240";
+    std::string in = kSequence + kSequenceExtension + "000001b8 295d41c0",
+                out = "000001b3 2d01e0 25 030d4820" + kSequenceExtension + "000001b8 295d4240";
     for (int tref = 0; tref < 3; ++tref) {
         in += Picture(tref) + Extension();
         out += Picture(tref) + Extension(tref == 0 ? "c3" : tref == 1 ? "41" : "43");
     }
     in += kGop;
-    out += "000001b8 281d4440";  // 3 pictures on: 4 frames (3.75 rounded up by the cadence)
+    out += "000001b8 295d4440";  // 3 pictures on: 4 frames (3.75 rounded up by the cadence)
     EXPECT_EQ(ScanWhole(Hex(in), {}), (Scanned{Hex(out), ""}));
 }
 
