@@ -8,9 +8,6 @@ ProgressFigures ComputeProgress(int64_t bytesDone, int64_t inputSize)
     if (inputSize <= 0 || bytesDone >= inputSize) {
         return {100, 0};
     }
-    if (bytesDone <= 0) {
-        return {0, 0};
-    }
     return {(bytesDone * 100) / inputSize, ((bytesDone * 10000) / inputSize) % 100};
 }
 
