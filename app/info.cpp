@@ -183,13 +183,22 @@ Description Describe(const StreamCounters& counters, const Reading& reading, con
                              rate.denominator * (counters.frameRateExtensionD + 1));
     }
     const DisplayStats& stats = counters.display;
-    const uint64_t unitsPerFrame = counters.progressiveSequence ? 1 : 2;
-    d.fields = stats.units * (2 / unitsPerFrame);
-    if (stats.units > 0 && d.codedRate.numerator > 0) {
-        // Pictures over the time their frames take: frames / coded rate.
-        d.pictureRate = Reduce(static_cast<int64_t>(stats.pictures * unitsPerFrame) * d.codedRate.numerator,
-                               static_cast<int64_t>(stats.units) * d.codedRate.denominator);
-        d.seconds = static_cast<double>(d.fields) / 2.0 * d.codedRate.denominator / d.codedRate.numerator;
+    // Each picture counts in its own sequence's unit and rate: a stream may
+    // join progressive and interlaced sequences, and sequences of two rates.
+    Fraction time{0, 1};  // seconds, exactly
+    for (int code = kFirstFrameRateCode; code <= kLastFrameRateCode; ++code) {
+        const auto fields = static_cast<int64_t>(stats.fieldsAtRate[code]);
+        if (fields > 0) {
+            const FrameRate rate = RateOfCode(code);
+            d.fields += static_cast<uint64_t>(fields);
+            time = Reduce(time.numerator * 2 * rate.numerator + fields * rate.denominator * time.denominator,
+                          time.denominator * 2 * rate.numerator);
+        }
+    }
+    if (time.numerator > 0) {
+        // Pictures over the time their frames take.
+        d.pictureRate = Reduce(static_cast<int64_t>(stats.pictures) * time.denominator, time.numerator);
+        d.seconds = static_cast<double>(time.numerator) / static_cast<double>(time.denominator);
     }
     d.cadence = FindCadence(counters);
     d.conversion = Judge(reading.conversion, path, d.stream);
@@ -220,8 +229,9 @@ std::string Text(const StreamCounters& counters, const Description& d, const cha
                       stats.interlacedCoded);
     }
     text += line;
+    const bool frames = stats.everyPictureProgressive && stats.pictures > 0;
     std::snprintf(line, sizeof line, "  shown: %" PRIu64 " %s at %s fps, %s pictures a second, %.3f s\n",
-                  stats.units, counters.progressiveSequence ? "frames" : "fields", DecimalText(d.codedRate).c_str(),
+                  frames ? stats.units : d.fields, frames ? "frames" : "fields", DecimalText(d.codedRate).c_str(),
                   DecimalText(d.pictureRate).c_str(), d.seconds);
     text += line;
     text += "  cadence: " + d.cadence.name;
@@ -265,7 +275,7 @@ std::string Json(const StreamCounters& counters, const Description& d, const cha
                   ChromaText(counters.chromaFormat).c_str(), FractionText(d.codedRate).c_str(),
                   counters.mpeg1 ? "null" : counters.progressiveSequence ? "1" : "0", stats.framePictures,
                   stats.fieldPictures, stats.interlacedCoded, stats.pictures, d.fields,
-                  counters.progressiveSequence ? std::to_string(stats.units).c_str() : "null",
+                  stats.everyPictureProgressive && stats.pictures > 0 ? std::to_string(stats.units).c_str() : "null",
                   FractionText(d.pictureRate).c_str(), d.seconds);
     json += numbers;
     json += ", \"cadence\": " + JsonString(d.cadence.name) + ", \"cadence_breaks\": " +

@@ -111,6 +111,25 @@ int64_t FrameOfPicture(const Cadence& cadence, int64_t n)
     return StartUnit(cadence, n) / cadence.unitsPerFrame;
 }
 
+int64_t PictureShownInFrame(const Cadence& cadence, int64_t f)
+{
+    // Picture n starts at unit ceil(n * N / D), so the estimate below is
+    // at most one picture off either way.
+    int64_t n = f * cadence.unitsPerFrame * cadence.unitsDenominator / cadence.unitsNumerator;
+    while (FrameOfPicture(cadence, n + 1) <= f) {
+        ++n;
+    }
+    while (n > 0 && FrameOfPicture(cadence, n) > f) {
+        --n;
+    }
+    return n;
+}
+
+Cadence PulldownCadence(int filmCode, int shownCode)
+{
+    return IsFrameTarget(shownCode) ? FrameRepetition(filmCode, shownCode) : FieldRepetition(filmCode, shownCode);
+}
+
 PulldownFlags FlagsOfPicture(const Cadence& cadence, int64_t n)
 {
     const int64_t start = StartUnit(cadence, n);

@@ -69,6 +69,15 @@ int64_t StartUnit(const Cadence& cadence, int64_t n);
 // The frame of the output in which picture n's first unit falls.
 int64_t FrameOfPicture(const Cadence& cadence, int64_t n);
 
+// The picture that frame f shows: the last one that starts in it or
+// before. Undoes FrameOfPicture: PictureShownInFrame(c, FrameOfPicture(c,
+// n)) is n.
+int64_t PictureShownInFrame(const Cadence& cadence, int64_t f);
+
+// The cadence that shows film at filmCode as a stream at shownCode: by
+// repeated fields up to 30 fps, by repeated frames from 50 on.
+Cadence PulldownCadence(int filmCode, int shownCode);
+
 // top_field_first and repeat_first_field of picture n (6.3.10): by field
 // repetition it starts on the top field when it starts at an even field and
 // repeats its first field when it shows three; by frame repetition it shows

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <numeric>
 
 #include "stream/rewriters.h"
 
@@ -68,74 +67,137 @@ void CountShownPicture(DisplayStats& stats, int units, bool topFieldFirst, bool 
     ++stats.pictures;
 }
 
-int64_t MendableFrom(const StreamCounters& counters)
+namespace {
+
+bool IsReference(const PictureRecord& picture)
 {
-    if (counters.job.kind != JobKind::kDescribe && counters.groupHasHeader) {
-        for (const PictureRecord& picture : counters.group) {
-            if (picture.flagsOffset >= 0) {
-                return picture.flagsOffset;
-            }
-        }
-    }
-    return INT64_MAX;
+    return picture.type == PictureType::kIntra || picture.type == PictureType::kPredictive;
 }
 
-void FinishGroup(StreamCounters& counters, uint8_t* chunk, int32_t chunkLength)
+// A decoder shows the frame now: it takes the next display number. Its
+// flags, written for the number guessed, are mended if that was another;
+// then it is counted as shown, and the jobs refuse what they cannot take.
+void Show(StreamCounters& counters, const PictureRecord& picture, ChunkAtHand chunk)
 {
-    std::vector<PictureRecord>& group = counters.group;
-    // By temporal_reference, and in coded order where two share one (the
-    // two fields of a frame).
-    std::vector<uint32_t> order(group.size());
-    std::iota(order.begin(), order.end(), 0u);
-    std::sort(order.begin(), order.end(), [&group](uint32_t a, uint32_t b) {
-        return group[a].temporalReference < group[b].temporalReference ||
-               (group[a].temporalReference == group[b].temporalReference && a < b);
-    });
-    const bool mend = counters.job.kind != JobKind::kDescribe && counters.groupHasHeader;
+    const bool frame = picture.pictureStructure == kFramePicture;
+    if (!frame && !picture.secondField) {
+        ++counters.display.fieldPictures;  // a field without its other is not shown
+        return;
+    }
+    const auto display = static_cast<int64_t>(counters.shownCount++);
+    const bool converting = counters.job.kind != JobKind::kDescribe;
+    if (converting && picture.flagsOffset >= 0 && display != picture.guessedDisplay) {
+        const uint8_t value = WithPulldownFlags(picture.writtenFlags, FlagsOfPicture(counters.cadence, display));
+        const int64_t at = picture.flagsOffset - counters.streamOffset;
+        if (value == picture.writtenFlags) {
+            // The guess was off, but the flags come out the same.
+        } else if (chunk.bytes != nullptr && at >= 0 && at < chunk.length) {
+            chunk.bytes[at] = value;
+            if (counters.trackEdits) {
+                counters.edits.push_back(EditedBytes{picture.flagsOffset, 1});
+            }
+        } else {
+            counters.patches.push_back(Patch{picture.flagsOffset, value});
+        }
+    }
+    if (counters.refusal != Refusal::kNone) {
+        return;
+    }
+    if (counters.job.kind == JobKind::kPulldown) {
+        // Repeating what is repeated already would show the film at another
+        // speed than the one asked for.
+        if (picture.repeatFirstField) {
+            counters.refusal = Refusal::kAlreadyRepeated;
+            counters.refusalValue = display;
+        }
+        return;  // nobody counts the pictures shown
+    }
     DisplayStats& stats = counters.display;
-    for (std::size_t rank = 0; rank < order.size(); ++rank) {
-        const PictureRecord& picture = group[order[rank]];
-        if (mend && picture.flagsOffset >= 0) {
-            const auto display = static_cast<int64_t>(counters.gopPictureBase + rank);
-            const uint8_t value =
-                WithPulldownFlags(picture.writtenFlags, FlagsOfPicture(counters.cadence, display));
-            const int64_t at = picture.flagsOffset - counters.streamOffset;
-            if (value != picture.writtenFlags && chunk != nullptr && at >= 0 && at < chunkLength) {
-                chunk[at] = value;
-                if (counters.trackEdits) {
-                    counters.edits.push_back(EditedBytes{picture.flagsOffset, 1});
-                }
-            } else if (value != picture.writtenFlags) {
-                counters.patches.push_back(Patch{picture.flagsOffset, value});
-            }
-        }
-        if (counters.job.kind == JobKind::kPulldown) {
-            continue;  // nobody counts the pictures shown
-        }
-        if (picture.pictureStructure != kFramePicture) {
-            // Two field pictures make one frame: counted when the second
-            // comes, starting on the first one's field.
-            ++stats.fieldPictures;
-            const bool second = rank > 0 && group[order[rank - 1]].pictureStructure != kFramePicture &&
-                                group[order[rank - 1]].temporalReference == picture.temporalReference &&
-                                stats.fieldPictures % 2 == 0;
-            if (second) {
-                CountShownPicture(stats, 2, group[order[rank - 1]].pictureStructure == kTopField, false);
-            }
-            continue;
-        }
+    if (!frame) {
+        stats.fieldPictures += 2;  // one frame of two fields, starting on the first one's
+    } else {
         ++stats.framePictures;
-        if (!picture.progressiveFrame) {
-            if (stats.interlacedCoded++ == 0) {
-                stats.firstInterlacedCoded = static_cast<int64_t>(stats.pictures);
-            }
+        if (!picture.progressiveFrame && stats.interlacedCoded++ == 0) {
+            stats.firstInterlacedCoded = display;
         }
-        CountShownPicture(stats, UnitsOf(picture), picture.topFieldFirst, picture.progressiveSequence);
     }
-    group.clear();
-    if (counters.job.kind == JobKind::kUndo && stats.interlacedCoded > 0 &&
-        counters.refusal == Refusal::kNone) {
+    const int units = frame ? UnitsOf(picture) : 2;
+    const bool progressive = frame && picture.progressiveSequence;
+    CountShownPicture(stats, units, frame ? picture.topFieldFirst : picture.pictureStructure == kTopField,
+                      progressive);
+    stats.fieldsAtRate[picture.frameRateCode & 0x0F] += static_cast<uint64_t>(progressive ? 2 * units : units);
+    stats.everyPictureProgressive &= progressive;
+    if (counters.job.kind == JobKind::kUndo && frame && !picture.progressiveFrame) {
         counters.refusal = Refusal::kUndoInterlacedPicture;
-        counters.refusalValue = stats.firstInterlacedCoded;
+        counters.refusalValue = display;
     }
+}
+
+// A complete frame goes to the decoder, in coded order.
+void Decode(StreamCounters& counters, const PictureRecord& picture, ChunkAtHand chunk)
+{
+    if (!IsReference(picture)) {
+        Show(counters, picture, chunk);
+        return;
+    }
+    if (counters.hasHeld) {
+        Show(counters, counters.held, chunk);
+    }
+    counters.held = picture;
+    counters.hasHeld = true;
+}
+
+}  // namespace
+
+void BeginPicture(StreamCounters& counters, const PictureRecord& picture, ChunkAtHand chunk)
+{
+    if (counters.hasCurrent) {
+        PictureRecord& current = counters.current;
+        // The second field of a frame follows the first at once (6.1.1.4.1).
+        if (current.pictureStructure != kFramePicture && !current.secondField &&
+            current.hasCodingExtension) {
+            current.secondField = true;
+            return;
+        }
+        Decode(counters, current, chunk);
+    }
+    counters.current = picture;
+    counters.hasCurrent = true;
+}
+
+int64_t GuessDisplayNumber(const StreamCounters& counters)
+{
+    if (counters.hasCurrent && !IsReference(counters.current)) {
+        return static_cast<int64_t>(counters.shownCount);
+    }
+    return counters.groupHasHeader ? static_cast<int64_t>(counters.gopPictureBase) + counters.unwrappedReference
+                                   : counters.unwrappedReference;
+}
+
+void FinishPictures(StreamCounters& counters)
+{
+    const ChunkAtHand none = {nullptr, 0};
+    if (counters.hasCurrent) {
+        counters.hasCurrent = false;
+        Decode(counters, counters.current, none);
+    }
+    if (counters.hasHeld && counters.refusal == Refusal::kNone) {
+        counters.hasHeld = false;
+        Show(counters, counters.held, none);
+    }
+}
+
+int64_t MendableFrom(const StreamCounters& counters)
+{
+    int64_t from = INT64_MAX;
+    if (counters.job.kind == JobKind::kDescribe) {
+        return from;
+    }
+    if (counters.hasHeld && counters.held.flagsOffset >= 0) {
+        from = counters.held.flagsOffset;
+    }
+    if (counters.hasCurrent && IsReference(counters.current) && counters.current.flagsOffset >= 0) {
+        from = std::min(from, counters.current.flagsOffset);
+    }
+    return from;
 }

@@ -50,14 +50,6 @@ constexpr uint8_t kTimeCodeMarkerBit = 0x08;
 // broken_link and five bits that stay as they are.
 constexpr uint8_t kLowPictureBit = 0x80;
 
-// frames * to / from, rounded down: a count of `from` frames at the rate `to`.
-int64_t Rescale(int64_t frames, int fromCode, int toCode)
-{
-    const FrameRate from = RateOfCode(fromCode);
-    const FrameRate to = RateOfCode(toCode);
-    return frames * to.numerator * from.denominator / (to.denominator * from.numerator);
-}
-
 }  // namespace
 
 Refusal PlanRate(StreamCounters& counters)
@@ -81,8 +73,7 @@ Refusal PlanRate(StreamCounters& counters)
                 return Refusal::kRatePair;
             }
         }
-        cadence = IsFrameTarget(target) ? FrameRepetition(source, target)
-                                        : FieldRepetition(source, target);
+        cadence = PulldownCadence(source, target);
         break;
     case JobKind::kUndo:
         // Film shown at 29.97 or 30 by repeated fields, or at 59.94 or 60 by
@@ -97,6 +88,11 @@ Refusal PlanRate(StreamCounters& counters)
         }
         cadence = source >= kRate50 ? FrameRepetition(target, target)
                                     : FieldRepetition(target, target);
+        // Two fields a picture at either film rate is the same cadence, but
+        // a film of 24 joined to one of 23.976 has no one rate to go back to.
+        if (counters.cadenceSet && target != counters.targetCode) {
+            return Refusal::kRateChange;
+        }
         break;
     }
     const bool sameCadence = cadence.unitsNumerator * counters.cadence.unitsDenominator ==
@@ -221,7 +217,7 @@ Refusal RewriteGopHeader(uint8_t* header, const StreamCounters& counters)
     // off, the picture that the frame shows.
     const int64_t originFrames =
         counters.job.kind == JobKind::kUndo
-            ? Rescale(counters.originPictures, counters.frameRateCode, counters.targetCode)
+            ? PictureShownInFrame(PulldownCadence(counters.targetCode, counters.frameRateCode), counters.originPictures)
             : FrameOfPicture(counters.cadence, counters.originPictures);
     // The time code names the GOP's first picture in display order: the
     // frame in which its first field falls, counted on from the frame of the

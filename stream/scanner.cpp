@@ -18,11 +18,6 @@ constexpr uint8_t kPrefixLastByte = 0x01;
 // pictures in a row are never half of that apart.
 constexpr int64_t kReferenceModulus = 1024;
 
-// The most pictures kept for one GOP; a stream that goes on longer without
-// a GOP header is counted in pieces of this many, each in its own display
-// order (and with no GOP header there is nothing to mend anyway).
-constexpr std::size_t kMostGroupPictures = 1u << 16;
-
 // Before the first sequence header: the stream must begin with zero bytes
 // and then 00 00 01 B3. Returns where the walk goes on (the first 0x00 of
 // that start code), or how much to write while the rest is still to come,
@@ -134,7 +129,7 @@ Refusal HandleSequenceExtension(uint8_t* p, StreamCounters& counters)
 Refusal HandlePictureCodingExtension(uint8_t* p, int64_t offset, StreamCounters& counters)
 {
     PictureRecord scratch;
-    PictureRecord& picture = counters.group.empty() ? scratch : counters.group.back();
+    PictureRecord& picture = counters.hasCurrent && !counters.current.secondField ? counters.current : scratch;
     picture.hasCodingExtension = true;
     picture.pictureStructure = p[6] & 0x03;
     picture.topFieldFirst = (p[7] & 0x80) != 0;
@@ -143,45 +138,42 @@ Refusal HandlePictureCodingExtension(uint8_t* p, int64_t offset, StreamCounters&
     if (!Converting(counters)) {
         return Refusal::kNone;
     }
-    const int64_t display = counters.groupHasHeader
-                                ? static_cast<int64_t>(counters.gopPictureBase) + counters.temporalReference
-                                : counters.unwrappedReference;
+    const int64_t display = GuessDisplayNumber(counters);
     const Refusal refusal = RewritePictureCodingExtension(p, counters, display);
     picture.flagsOffset = offset + 7;
     picture.writtenFlags = p[7];
+    picture.guessedDisplay = display;
     return refusal;
 }
 
-// Picture header (6.2.3): temporal_reference, 10 bits from offset 4.
+// Picture header (6.2.3): temporal_reference, 10 bits from offset 4;
+// picture_coding_type, 3 bits after it.
 void HandlePictureHeader(const uint8_t* p, StreamCounters& counters, uint8_t* chunk, int32_t length)
 {
     const int64_t temporal_reference = (int64_t{p[4]} << 2) | (p[5] >> 6);
+    const int picture_coding_type = (p[5] >> 3) & 0x07;
     // Counted on over the wraps: a step back of up to half the modulus is a
-    // picture shown before the last one, anything more a wrap.
+    // picture shown before the last one, anything more a wrap. The count
+    // starts again at each GOP, where temporal_reference does.
     const int64_t step =
         ((temporal_reference - counters.temporalReference + kReferenceModulus / 2) & (kReferenceModulus - 1)) -
         kReferenceModulus / 2;
-    counters.unwrappedReference = counters.pictureCount == 0 ? temporal_reference
-                                                             : counters.unwrappedReference + step;
-    ++counters.pictureCount;
+    counters.unwrappedReference =
+        counters.firstPictureOfGroup ? temporal_reference : counters.unwrappedReference + step;
+    counters.firstPictureOfGroup = false;
     counters.temporalReference = temporal_reference;
-    if (counters.group.size() == kMostGroupPictures) {
-        FinishGroup(counters, chunk, length);
-        counters.groupHasHeader = false;
-    }
-    // Repeating fields or frames needs the pictures only to mend what a GOP
-    // header's temporal_reference numbering got wrong; with no GOP header
-    // there is nothing to mend, and nobody counts them.
-    if (counters.job.kind == JobKind::kPulldown && !counters.groupHasHeader) {
-        return;
-    }
     PictureRecord picture;
-    picture.temporalReference =
-        static_cast<int32_t>(counters.groupHasHeader ? temporal_reference : counters.unwrappedReference);
+    picture.coded = counters.pictureCount;
+    picture.temporalReference = static_cast<int32_t>(temporal_reference);
+    // Forbidden and reserved types (0, 5 to 7) are taken as I: shown in
+    // order, never as a B-picture out of it.
+    picture.type = picture_coding_type >= 2 && picture_coding_type <= 4 ? static_cast<PictureType>(picture_coding_type)
+                                                                        : PictureType::kIntra;
     picture.progressiveSequence = counters.progressiveSequence;
-    counters.group.push_back(picture);
+    picture.frameRateCode = counters.frameRateCode;
+    ++counters.pictureCount;
+    BeginPicture(counters, picture, ChunkAtHand{chunk, length});
 }
-
 // Runs a header's edit and, where the driver writes only the bytes that
 // change, notes whether these did.
 template <typename Edit>
@@ -285,6 +277,9 @@ int32_t Walk(Search find, uint8_t* chunk, int32_t length, StreamCounters& counte
                 return i;
             }
             HandlePictureHeader(p, counters, chunk, length);
+            if (counters.refusal != Refusal::kNone) {
+                return i;  // the frame shown before this one was refused
+            }
             i += kPictureHeaderBytes;
             break;
         case kGroupStartCode:
@@ -294,16 +289,12 @@ int32_t Walk(Search find, uint8_t* chunk, int32_t length, StreamCounters& counte
             if (RefuseMpeg1(counters)) {
                 return i;
             }
-            // The GOP before it has ended: its display order is known now.
-            FinishGroup(counters, chunk, length);
-            if (counters.refusal != Refusal::kNone) {
-                return i;
-            }
             if (!counters.timeCodeOriginSet) {
                 NoteTimeCodeOrigin(p, counters);
             }
             counters.gopPictureBase = counters.pictureCount;
             counters.groupHasHeader = true;
+            counters.firstPictureOfGroup = true;
             if (Converting(counters)) {
                 refusal = Edited(counters, p, counters.streamOffset + i, kGroupHeaderBytes,
                                  [&] { return RewriteGopHeader(p, counters); });
@@ -379,7 +370,7 @@ void FinishStream(StreamCounters& counters)
         counters.refusal = Refusal::kNotElementaryStream;
         return;
     }
-    FinishGroup(counters, nullptr, 0);
+    FinishPictures(counters);
     if (counters.refusal == Refusal::kNone && counters.job.kind == JobKind::kUndo) {
         JudgeUndo(counters);
     }

@@ -76,6 +76,11 @@ std::string DescribeRefusal(const StreamCounters& counters)
         return "can't take pulldown off: " + std::to_string(counters.refusalCount) + " pictures show " +
                std::to_string(counters.refusalValue) + (counters.progressiveSequence ? " frames" : " fields") +
                ", not 5 for every 2 as film by 3:2 pulldown does\n";
+    case Refusal::kAlreadyRepeated:
+        return "can't convert: picture " + std::to_string(counters.refusalValue) +
+               " (in display order, from 0) already shows a " +
+               (counters.progressiveSequence ? "frame" : "field") +
+               " repeated: take the repeats off first (ratefold --undo)\n";
     case Refusal::kNotSequenceHeader:
         return "non sequence header data incomming\n";
     case Refusal::kNotSequenceExtension:

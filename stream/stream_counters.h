@@ -49,6 +49,9 @@ enum class Refusal : uint8_t {
     kUndoInterlacedPicture,  // refusalValue: the picture's number in display order
     kUndoNoRepeats,     // nothing repeated: not pulled-down film
     kUndoNotFilm,       // refusalValue fields (or frames) over refusalCount pictures
+    // Repeating fields or frames of a stream that repeats some already
+    // (refusalValue: the first such picture in display order).
+    kAlreadyRepeated,
     // A rewriter handed bytes that are not its header: a fault of the
     // program itself, never of the stream.
     kNotSequenceHeader,
@@ -57,11 +60,22 @@ enum class Refusal : uint8_t {
     kNotGopHeader,
 };
 
-// One picture of the GOP being read, until the GOP ends and its display
-// order is known.
+// picture_coding_type (6.3.9, Table 6-12).
+enum class PictureType : uint8_t {
+    kIntra = 1,
+    kPredictive = 2,
+    kBidirectional = 3,
+    kDcIntra = 4,  // MPEG-1 only
+};
+
+// One coded frame (a frame picture, or the two field pictures of one
+// frame), from its picture header until a decoder has shown it.
 struct PictureRecord {
+    uint64_t coded = 0;          // its number in coded order, from 0
     int64_t flagsOffset = -1;    // stream offset of the byte holding top_field_first, -1: none
-    int32_t temporalReference = 0;
+    int64_t guessedDisplay = 0;  // the display number its flags were written for
+    int32_t temporalReference = 0;  // as coded, 10 bits
+    PictureType type = PictureType::kIntra;
     uint8_t writtenFlags = 0;    // that byte as it was handed out
     bool hasCodingExtension = false;
     bool topFieldFirst = true;   // as coded in the input
@@ -69,6 +83,8 @@ struct PictureRecord {
     bool progressiveFrame = true;
     bool progressiveSequence = false;
     uint8_t pictureStructure = 3;
+    bool secondField = false;    // a field picture whose other field has come
+    int frameRateCode = 0;       // of its sequence
 };
 
 // A byte already handed out that must change: the display order of a GOP
@@ -92,6 +108,11 @@ struct DisplayStats {
     uint64_t interlacedCoded = 0; // frame pictures with progressive_frame 0
     int64_t firstInterlacedCoded = -1;
     uint64_t units = 0;           // fields, or frames in a progressive sequence
+    // Fields shown (two a frame in a progressive sequence), by the
+    // frame_rate_code of the picture's sequence: a stream may join sequences
+    // of either kind, and of other rates.
+    uint64_t fieldsAtRate[16] = {};
+    bool everyPictureProgressive = true;  // every picture of a progressive sequence
     uint64_t repeated = 0;        // pictures that show a field or frame more
     // Breaks of the 3:2 cadence and of the one repeat in twelve, with the
     // first of each (display number, -1 for none); parity breaks count in both.
@@ -115,9 +136,11 @@ struct StreamCounters {
     int64_t temporalReference = 0;
     // pictureCount as it stood when the most recent GOP header was handled.
     uint64_t gopPictureBase = 0;
-    // temporal_reference counted on over its wraps at 1024: the display
-    // position of a picture that no GOP header precedes.
+    // temporal_reference counted on over its wraps at 1024 from the first
+    // picture after the most recent GOP header (from the stream's first
+    // picture before any): a GOP of more than 1024 pictures wraps it.
     int64_t unwrappedReference = 0;
+    bool firstPictureOfGroup = true;
     // chroma_format of the most recent sequence extension; 4:2:0 before any.
     int chromaFormat = kChroma420;
     // horizontal_size_value and vertical_size_value (12 bits each) of the
@@ -158,10 +181,15 @@ struct StreamCounters {
 
     // Stream offset of the first byte of the chunk being scanned.
     int64_t streamOffset = 0;
-    // The pictures of the GOP being read, in coded order; whether a GOP
-    // header began it.
-    std::vector<PictureRecord> group;
-    bool groupHasHeader = false;
+    // The frame being read (its picture header has come), and the I- or
+    // P-frame that a decoder shows once the next one arrives (6.1.1.11);
+    // the frames shown so far.
+    bool hasCurrent = false;
+    PictureRecord current;
+    bool hasHeld = false;
+    PictureRecord held;
+    uint64_t shownCount = 0;
+    bool groupHasHeader = false;  // a GOP header has come
     // Bytes handed out in earlier chunks that must be mended.
     std::vector<Patch> patches;
     // Where the output already holds the input's bytes and only what

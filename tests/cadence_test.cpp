@@ -79,6 +79,18 @@ TEST(Cadence, KnownCadences)
     // Time codes: the frame in which a picture starts.
     EXPECT_EQ(FrameOfPicture(FieldRepetition(kRate24, kRate30), 3), 4);
     EXPECT_EQ(FrameOfPicture(FrameRepetition(kRate23976, kRate5994), 3), 8);
+    // Taking pulldown off, a frame's time code names the picture it shows:
+    // the one that starts in it or the one before. Each rate pair's frames
+    // come back to the pictures they came from.
+    EXPECT_EQ(PictureShownInFrame(FieldRepetition(kRate24, kRate30), 3), 2);
+    for (int film = kRate23976; film <= kRate24; ++film) {
+        for (const int shown : {kRate2997, kRate30, kRate5994, kRate60}) {
+            const Cadence c = PulldownCadence(film, shown);
+            for (int64_t n = 0; n < 100; ++n) {
+                ASSERT_EQ(PictureShownInFrame(c, FrameOfPicture(c, n)), n) << film << " " << shown;
+            }
+        }
+    }
 }
 
 // The rate pairs each job takes, what it writes, and what it says of the
@@ -143,28 +155,102 @@ TEST(PlanRate, TakesWhatItCanShowAndSaysWhichPairsWork)
     EXPECT_EQ(ScanWhole(Hex(twoRates), counters).refusal, "sequence frame rate changes within the stream\n");
     EXPECT_EQ(ScanWhole(Hex(Sequence(kRate23976) + "000001b5 14 82 00 010001"), counters).refusal,
               "sequence frame rate is 23.976 fps times 1/2 (frame_rate_extension): not a rate ratefold converts\n");
+    // Taking pulldown off a join of 30 and 29.97: no one film rate.
+    counters.job = undo;
+    EXPECT_EQ(ScanWhole(Hex(Sequence(kRate30) + kSequenceExtension + Sequence(kRate2997) + kSequenceExtension),
+                        counters).refusal,
+              "sequence frame rate changes within the stream\n");
 }
 
 // A GOP coded I0 P3 B2, whose picture 1 is missing, is shown I0 B2 P3: P3's
-// and B2's flags, written by temporal_reference first, are mended by rank,
-// in the chunk or, once written, as patches; the next GOP starts at 3.
-TEST(FinishGroup, MendsFlagsWherePicturesAreMissing)
+// flags, written by temporal_reference first, are mended once it is shown,
+// in the chunk or, once written, as a patch; the next GOP starts at 3.
+TEST(DisplayOrder, MendsFlagsWherePicturesAreMissing)
 {
-    const std::string start = kSequence + kSequenceExtension + kGop + Picture(0) + Extension() + Picture(3) + Extension(),
-                      rest = Picture(2) + Extension() + kGop + Picture(0) + Extension();
+    const std::string start = kSequence + kSequenceExtension + kGop + Picture(0) + Extension() + Picture(3, 'P') +
+                              Extension(),
+                      rest = Picture(2, 'B') + Extension() + kGop + Picture(0) + Extension();
     const std::string out = "000001b3 2d01e0 25 030d4820" + kSequenceExtension + kGop + Picture(0) + Extension("c3") +
-                            Picture(3) + Extension("43") + Picture(2) + Extension("41") + "000001b8 00080240" +
-                            Picture(0) + Extension("c1");
+                            Picture(3, 'P') + Extension("43") + Picture(2, 'B') + Extension("41") +
+                            "000001b8 00080240" + Picture(0) + Extension("c1");
     EXPECT_EQ(ScanWhole(Hex(start + rest), {}), (Scanned{Hex(out), ""}));
     // In two chunks: P3's flags were written with the first.
     Bytes first = Hex(start), second = Hex(rest);
     StreamCounters counters;
     ScanChunk(first.data(), static_cast<int32_t>(first.size()), counters);
     ScanChunk(second.data(), static_cast<int32_t>(second.size()), counters);
+    FinishStream(counters);
     ASSERT_EQ(counters.patches.size(), 1u);
     EXPECT_EQ(counters.patches[0].offset, static_cast<int64_t>(first.size()) - 2);
     EXPECT_EQ(counters.patches[0].value, 0x43);
-    EXPECT_EQ(second, Hex(Picture(2) + Extension("41") + "000001b8 00080240" + Picture(0) + Extension("c1")));
+    EXPECT_EQ(second, Hex(Picture(2, 'B') + Extension("41") + "000001b8 00080240" + Picture(0) + Extension("c1")));
+}
+
+// The order is the decoder's, by picture type, whatever temporal_reference
+// says: where an edit lost P6 from I0 P3 B1 B2 [P6] B4 B5 P9 B7 B8, B4 and
+// B5 are shown before P3; a GOP of 1500 pictures wraps temporal_reference
+// at 1024. Every picture gets the flags of its place in the cadence, and a
+// decoder sees 3:2 without a break.
+TEST(DisplayOrder, FollowsPictureTypes)
+{
+    const char* const flags[4] = {"c3", "41", "43", "c1"};
+    struct Case {
+        std::vector<int> references;  // in coded order
+        std::vector<int> shown;       // each one's place in display order
+        std::string types;            // none: as CodedTypes finds them
+    };
+    std::vector<int> long_gop = {0};
+    for (int n = 3; n < 1500; n += 3) {
+        long_gop.insert(long_gop.end(), {n, n - 2, n - 1});
+    }
+    const Case cases[] = {
+        {{0, 3, 1, 2, 4, 5, 9, 7, 8}, {0, 5, 1, 2, 3, 4, 8, 6, 7}, "IPBBBBPBB"},
+        {long_gop, long_gop, ""},
+    };
+    for (const Case& c : cases) {
+        const std::string types = c.types.empty() ? CodedTypes(c.references) : c.types;
+        std::string in = kSequence + kSequenceExtension + kGop, out = Sequence(kRate30) + kSequenceExtension + kGop;
+        for (std::size_t k = 0; k < c.references.size(); ++k) {
+            const std::string picture = Picture(c.references[k] % 1024, types[k]);
+            in += picture + Extension();
+            out += picture + Extension(flags[c.shown[k] % 4]);
+        }
+        EXPECT_EQ(ScanWhole(Hex(in), {}), (Scanned{Hex(out), ""})) << c.references.size();
+        StreamCounters describe;
+        describe.job.kind = JobKind::kDescribe;
+        Bytes converted = Hex(out);
+        ScanChunk(converted.data(), static_cast<int32_t>(converted.size()), describe);
+        FinishStream(describe);
+        EXPECT_EQ(describe.display.breaks32, 0u) << c.references.size();
+        EXPECT_EQ(describe.display.units, (5 * c.references.size() + 1) / 2);
+    }
+}
+
+// A stream that repeats a field already is not repeated again: the first
+// such picture in display order is named (here B2 or P3, coded after P3).
+TEST(DisplayOrder, RepeatingJobsRefuseWhatIsRepeatedAlready)
+{
+    const auto stream = [](int repeatedAt) {
+        std::string s = Sequence(kRate23976) + kSequenceExtension + kGop;
+        const std::vector<int> coded = {0, 3, 1, 2};
+        for (std::size_t k = 0; k < coded.size(); ++k) {
+            s += Picture(coded[k], CodedTypes(coded)[k]) + Extension(coded[k] >= repeatedAt ? "c3" : "c1");
+        }
+        return Hex(s);
+    };
+    const std::string refused = " (in display order, from 0) already shows a field repeated: take the repeats off "
+                                "first (ratefold --undo)\n";
+    const std::tuple<Job, int, std::string> cases[] = {
+        {Job{}, 2, "can't convert: picture 2" + refused},
+        {Job{JobKind::kPulldown, kRate25}, 3, "can't convert: picture 3" + refused},
+        {Job{}, 4, ""},
+        {Job{JobKind::kDescribe, 0}, 0, ""},
+    };
+    for (const auto& [job, repeatedAt, refusal] : cases) {
+        StreamCounters counters;
+        counters.job = job;
+        EXPECT_EQ(ScanWhole(stream(repeatedAt), counters).refusal, refusal) << repeatedAt;
+    }
 }
 
 // Taking pulldown off 29.97 fps: pictures given in display order with their
@@ -178,7 +264,7 @@ TEST(Undo, JudgesWhetherTheStreamIsFilmShownByPulldown)
             // Coded order 1 0 3 2 ...: each pair's second picture first.
             const int tref = n % 2 == 0 && n + 1 < static_cast<int>(flags.size()) ? n + 1 : n % 2 ? n - 1 : n;
             const std::string byte7 = std::string(flags[tref][0] == '1' ? "c" : "4") + (flags[tref][1] == '1' ? "3" : "1");
-            s += Picture(tref) + Extension(byte7, tref == interlacedAt ? "00" : "80");
+            s += Picture(tref, tref < n ? 'B' : 'P') + Extension(byte7, tref == interlacedAt ? "00" : "80");
         }
         return s;
     };
@@ -282,6 +368,14 @@ TEST(Describe, CountsPicturesAsADecoderShowsThem)
               std::make_tuple(4ull, 3ull, 2ull, 9ull, 1ull, 1ull, 3ll, 1ull, 1ll));
     EXPECT_EQ(counters.refusal, Refusal::kNone);
     EXPECT_FALSE(counters.mpeg1);
+    // A progressive sequence joined to one that is not: its frames count
+    // as two fields each, a repeated one as six.
+    const StreamCounters joined = describe(Sequence(kRate23976) + SequenceExtension(true) + kGop + Picture(0) +
+                                           Extension("c3") + Picture(1) + Extension("41") + Sequence(kRate2997) +
+                                           kSequenceExtension + kGop + Picture(0) + Extension("c3"));
+    EXPECT_EQ(std::make_tuple(joined.display.fieldsAtRate[kRate23976], joined.display.fieldsAtRate[kRate2997],
+                              joined.display.everyPictureProgressive),
+              std::make_tuple(8ull, 3ull, false));
     const StreamCounters mpeg1 = describe(Sequence(kRate24) + kGop + Picture(0) + Picture(1));
     EXPECT_TRUE(mpeg1.mpeg1);
     EXPECT_EQ(std::make_tuple(mpeg1.display.pictures, mpeg1.display.units), std::make_tuple(2ull, 4ull));

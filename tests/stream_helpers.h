@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ostream>
 #include <string>
@@ -51,12 +52,29 @@ inline std::string SequenceExtension(bool progressive)
     return progressive ? "000001b5 14 8a 00 010000 " : kSequenceExtension;
 }
 
-inline std::string Picture(int temporalReference)
+// A picture header: temporal_reference, picture_coding_type ('I', 'P' or
+// 'B': 1, 2, 3) and vbv_delay.
+inline std::string Picture(int temporalReference, char type = 'I')
 {
+    const int code = type == 'B' ? 3 : type == 'P' ? 2 : 1;
     char hex[32];
-    std::snprintf(hex, sizeof hex, "00000100 %02x%02x fff8 ", temporalReference >> 2,
-                  (temporalReference & 3) << 6 | 0x0F);
+    std::snprintf(hex, sizeof hex, "00000100 %02x%02x fff8 ", temporalReference >> 2 & 0xff,
+                  (temporalReference & 3) << 6 | code << 3 | 0x07);
     return hex;
+}
+
+// The type of each picture of a GOP coded in this order of
+// temporal_references: a B-picture where one coded before it is shown
+// after it.
+inline std::string CodedTypes(const std::vector<int>& references)
+{
+    std::string types;
+    int latest = -1;
+    for (const int reference : references) {
+        types += reference < latest ? 'B' : latest < 0 ? 'I' : 'P';
+        latest = std::max(latest, reference);
+    }
+    return types;
 }
 
 // The bytes written for a stream scanned in one chunk, and why it was

@@ -52,14 +52,16 @@ TEST(ScanChunk, CadenceAndTimeCodesFollowDisplayOrder)
 {
     const char* const flags[4] = {"c3", "41", "43", "c1"};  // (1,1) (0,0) (0,1) (1,0)
     const char* const timeCodes[3] = {"00080040", "000809c0", "00082440"};
-    std::string in = Picture(1) + Extension() + Picture(0) + Extension();
-    std::string out = Picture(1) + Extension(flags[1]) + Picture(0) + Extension(flags[0]);
+    std::string in = Picture(1, 'P') + Extension() + Picture(0, 'B') + Extension();
+    std::string out = Picture(1, 'P') + Extension(flags[1]) + Picture(0, 'B') + Extension(flags[0]);
+    const std::vector<int> coded = {0, 3, 1, 2, 6, 4, 5, 9, 7, 8, 12, 10, 11, 14, 13};
+    const std::string types = CodedTypes(coded);
     for (int gop = 0; gop < 3; ++gop) {
         in += kSequence + kSequenceExtension + kGop;
         out += "000001b3 2d01e0 25 030d4820 " + kSequenceExtension + "000001b8 " + timeCodes[gop];
-        for (const int tref : {0, 3, 1, 2, 6, 4, 5, 9, 7, 8, 12, 10, 11, 14, 13}) {
-            in += Picture(tref) + Extension() + kSlice;
-            out += Picture(tref) + Extension(flags[(2 + 15 * gop + tref) % 4]) + kSlice;
+        for (std::size_t k = 0; k < coded.size(); ++k) {
+            in += Picture(coded[k], types[k]) + Extension() + kSlice;
+            out += Picture(coded[k], types[k]) + Extension(flags[(2 + 15 * gop + coded[k]) % 4]) + kSlice;
         }
     }
     EXPECT_EQ(ScanWhole(Hex(in)), (Scanned{Hex(out), ""}));
@@ -197,6 +199,8 @@ TEST(RewriteGopHeader, TimeCodeCountsAtTheOutputsRateFromTheOrigin)
         {0, 0, 0, 3, "0 00:00:00:08", to5994, kRate23976, kRate5994, FrameRepetition(kRate23976, kRate5994)},
         {0, 0, 0, 24, "0 00:00:01:00", to5994, kRate23976, kRate5994, FrameRepetition(kRate23976, kRate5994)},
         {0, 15, 0, 5, "0 00:00:00:17", undo, kRate2997, kRate23976, FieldRepetition(kRate23976, kRate23976)},
+        // 10:00:00:05 at 23.976 became 10:00:00:06; it comes back.
+        {36000, 6, 0, 0, "0 10:00:00:05", undo, kRate2997, kRate23976, FieldRepetition(kRate23976, kRate23976)},
         {0, 59, 0, 1, "0 00:00:01:00", undo, kRate60, kRate24, FrameRepetition(kRate24, kRate24)},
     };
     for (const Case& c : cases) {
