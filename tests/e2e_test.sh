@@ -159,6 +159,55 @@ text.m2v|$not_stream
 EOF_REFUSED
 [ -z "$(find . -name '.*' ! -name . | head -1)" ] || fail "temporary files left: $(find . -name '.*' ! -name .)"
 
+# Streams whose temporal_references mislead, judged as a decoder shows them:
+# a GOP of 1500 pictures (temporal_reference wraps at 1024), an ffmpeg film
+# (-bf 2) with a P-picture cut out, and an mpeg2enc film with the last
+# P-picture of its first GOP cut out. A decoder shows the B-pictures after a
+# lost reference before the reference that precedes them.
+cut_picture() {  # IN OUT TYPE N: OUT is IN without its Nth (from 0) picture of TYPE (2 is P)
+  perl -0777 -e 'my ($type, $nth) = @ARGV; local $/; my $s = <STDIN>; my $k = 0;
+    while ($s =~ /\x00\x00\x01\x00.(.)/gs) {
+      next if ((ord($1) >> 3) & 7) != $type || $k++ != $nth;
+      my $at = pos($s) - 6; pos($s) = $at + 4;
+      $s =~ /\x00\x00\x01[\x00\xb3\xb7\xb8]/gs or die "no end";
+      print substr($s, 0, $at), substr($s, pos($s) - 4); exit 0 }
+    die "no such picture"' "$3" "$4" <"$1" >"$2"
+}
+ffmpeg -v error -nostdin -f lavfi -i testsrc=size=128x96:rate=24000/1001 -frames:v 1500 -c:v mpeg2video -g 1500 \
+  -sc_threshold 1000000000 -strict experimental -f mpeg2video long.m2v
+ffmpeg -v error -nostdin -f lavfi -i testsrc2=size=320x192:rate=24000/1001 -frames:v 48 -c:v mpeg2video -bf 2 -g 12 \
+  -f mpeg2video bframes.m2v && cut_picture bframes.m2v lost_p.m2v 2 1
+cut_picture "$samples/film_23976.m2v" lost_last_p.m2v 2 3  # I2 B0 B1 P5 ... P14: the fourth P ends GOP 1
+for name in long lost_p lost_last_p; do
+  "$ratefold" "$name.m2v" 2>/dev/null || fail "$name: refused"
+  while read -r reason; do fail "$name: $reason"; done < <(judge "$name.m2v" "${name}_30i.m2v" 30000/1001 5/2)
+done
+"$ratefold" --info long_30i.m2v | grep -q '^  cadence: 3:2, no breaks$' || fail "long: --info sees breaks"
+# A stream whose pictures show repeated fields already is not converted again
+# (its rate is taken, the repeats are not), and nothing is left behind.
+repeated=" (in display order, from 0) already shows a field repeated: take the repeats off first (ratefold --undo)"
+expect "--to 25 of a _25i" 1 "can't convert: picture 0$repeated"$'\n'"now working... film_576_25i.m2v failed"$'\n' \
+  "$ratefold" --to 25 film_576_25i.m2v
+[ ! -e film_576_25i_25i.m2v ] || fail "--to 25 of a _25i: output left behind"
+# --info counts each picture as its own sequence shows it: an ffmpeg film
+# (a progressive sequence, frames) joined to an mpeg2enc one (not
+# progressive, fields) shows 240 fields; ffmpeg loses one frame at the join.
+cat "$samples/ffmpeg_default.m2v" "$samples/film_23976.m2v" >joined.mpv
+fields=$("$ratefold" --info --json joined.mpv | sed -n 's/.*"fields": \([0-9]*\).*/\1/p')
+probed=$(ffprobe -v error -of compact -show_entries frame=repeat_pict joined.mpv | awk -F= '/^frame/ { f += 2 + $2 } END { print f }')
+[ "$probed" -le "${fields:-0}" ] && [ $((${fields:-0} - probed)) -le 3 ] ||
+  fail "--info joined.mpv: $fields fields, ffprobe shows $probed"
+# Time codes that count pictures from 00:00:00:05 come back from a round
+# trip, as every other byte does.
+perl -0777 -pe 's/\x00\x00\x01\xb8(....)/"\x00\x00\x01\xb8" . later($1)/gse;
+  sub later { my $v = unpack("N", $_[0]);
+    my $t = (((($v >> 26) & 31) * 60 + (($v >> 20) & 63)) * 60 + (($v >> 13) & 63)) * 24 + (($v >> 7) & 63) + 5;
+    my ($p, $s, $m, $h) = ($t % 24, int($t / 24) % 60, int($t / 1440) % 60, int($t / 86400));
+    pack("N", ($v & 0x8000007f) | $h << 26 | $m << 20 | 1 << 19 | $s << 13 | $p << 7) }' \
+  "$samples/film_23976.m2v" >tc5.m2v
+"$ratefold" tc5.m2v 2>/dev/null && "$ratefold" --undo tc5_30i.m2v 2>/dev/null && cmp -s tc5.m2v tc5_30i_24p.m2v ||
+  fail "time codes from 00:00:00:05: the round trip differs ($(timecodes tc5_30i_24p.m2v | cut -c1-40))"
+
 # --info tells what a decoder shows: on every sample and every output made
 # above, its fields are the sum of 2 + repeat_pict over ffprobe's frames, its
 # duration that of the frames, and its text says what its JSON does.
