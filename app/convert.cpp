@@ -464,10 +464,13 @@ StreamEnd ConvertStream(const StreamEnds& ends, StreamCounters& counters)
     // A header cut off by the end of the input is kept as it is: the output
     // is exactly as long as the input.
     FinishStream(counters);
+    // The last frames are shown only now: their mends too come before a
+    // refusal.
+    const bool mended = ApplyPatches(ends, counters);
     if (counters.refusal != Refusal::kNone) {
         return StreamEnd::kRefused;
     }
-    if (!ApplyPatches(ends, counters)) {
+    if (!mended) {
         return StreamEnd::kPatchFailed;
     }
     if (held > 0 && !ends.write(ends.context, mid - held, held)) {

@@ -13,6 +13,18 @@
 
 namespace {
 
+// An exact rate as a fraction in lowest terms.
+struct Fraction {
+    int64_t numerator;
+    int64_t denominator;
+};
+
+Fraction Reduce(int64_t numerator, int64_t denominator)
+{
+    const int64_t divisor = std::gcd(numerator, denominator);
+    return divisor == 0 ? Fraction{0, 1} : Fraction{numerator / divisor, denominator / divisor};
+}
+
 // A conversion tried on a copy of the stream, to see whether it would be
 // refused: it sees the same bytes as the description, in pieces of its own.
 struct TrialRun {
@@ -31,23 +43,25 @@ void Feed(TrialRun& trial, const uint8_t* bytes, int32_t count)
     trial.counters.patches.clear();
 }
 
+// The pictures listed (--pictures) wait in a spool, a temporary file where
+// the C library can make one, until the stream's own description, which
+// needs the whole stream, has been printed: memory stays flat however long
+// the stream.
+struct PictureList {
+    bool json = false;
+    std::FILE* spool = nullptr;
+    std::string kept;  // where no temporary file could be made
+    Fraction start{0, 1};  // seconds, exactly
+    bool failed = false;
+};
+
 struct Reading {
     InputStream input;
     TrialRun conversion;
     TrialRun undo;
+    StreamCounters* counters = nullptr;
+    PictureList pictures;
 };
-
-// An exact rate as a fraction in lowest terms.
-struct Fraction {
-    int64_t numerator;
-    int64_t denominator;
-};
-
-Fraction Reduce(int64_t numerator, int64_t denominator)
-{
-    const int64_t divisor = std::gcd(numerator, denominator);
-    return divisor == 0 ? Fraction{0, 1} : Fraction{numerator / divisor, denominator / divisor};
-}
 
 std::string FractionText(Fraction f)
 {
@@ -286,6 +300,78 @@ std::string Json(const StreamCounters& counters, const Description& d, const cha
     return json;
 }
 
+const char* TypeName(PictureType type)
+{
+    static const char* const kNames[] = {"I", "P", "B", "D"};
+    return kNames[static_cast<int>(type) - 1];
+}
+
+// One line a picture, in the form of the description: its start counts the
+// time every picture before it shows, each at its own sequence's rate.
+std::string PictureLine(const ShownPicture& p, Fraction start, bool json)
+{
+    const char* const unit = p.progressiveSequence ? "frames" : "fields";
+    const double seconds = static_cast<double>(start.numerator) / static_cast<double>(start.denominator);
+    // A picture without a coding extension (MPEG-1) shows once, top first
+    // or not as the decoder likes: no flags set.
+    const int tff = p.hasCodingExtension && p.topFieldFirst ? 1 : 0;
+    const int rff = p.hasCodingExtension && p.repeatFirstField ? 1 : 0;
+    char line[320];
+    if (json) {
+        std::snprintf(line, sizeof line,
+                      "{\"picture\": %" PRIu64 ", \"coded\": %" PRIu64 ", \"type\": \"%s\", \"temporal_reference\": %d"
+                      ", \"top_field_first\": %d, \"repeat_first_field\": %d, \"progressive_frame\": %d"
+                      ", \"%s\": %d, \"start\": %.6f}\n",
+                      p.display, p.coded, TypeName(p.type), p.temporalReference, tff, rff,
+                      p.progressiveFrame ? 1 : 0, unit, p.units, seconds);
+    } else {
+        std::snprintf(line, sizeof line,
+                      "  picture %" PRIu64 ": coded %" PRIu64 ", %s, temporal_reference %d, top_field_first %d"
+                      ", repeat_first_field %d, progressive_frame %d, %d %s, start %.6f s\n",
+                      p.display, p.coded, TypeName(p.type), p.temporalReference, tff, rff,
+                      p.progressiveFrame ? 1 : 0, p.units, unit, seconds);
+    }
+    return line;
+}
+
+// Takes the pictures shown so far from the counters into the list.
+void ListPictures(PictureList& list, StreamCounters& counters)
+{
+    for (const ShownPicture& picture : counters.shown) {
+        const std::string line = PictureLine(picture, list.start, list.json);
+        if (list.spool != nullptr) {
+            list.failed |= std::fwrite(line.data(), 1, line.size(), list.spool) != line.size();
+        } else {
+            list.kept += line;
+        }
+        const FrameRate rate = RateOfCode(IsKnownRate(picture.frameRateCode) ? picture.frameRateCode : kRate30);
+        const int64_t fields = picture.progressiveSequence ? 2 * picture.units : picture.units;
+        list.start = Reduce(list.start.numerator * 2 * rate.numerator + fields * rate.denominator * list.start.denominator,
+                            list.start.denominator * 2 * rate.numerator);
+    }
+    counters.shown.clear();
+}
+
+// Prints the listed pictures after the description; false if the spool
+// could not be written or read back.
+bool PrintPictures(PictureList& list)
+{
+    if (list.spool == nullptr) {
+        return std::fputs(list.kept.c_str(), stdout) >= 0;
+    }
+    bool copied = !list.failed && std::fflush(list.spool) == 0 && std::fseek(list.spool, 0, SEEK_SET) == 0;
+    char block[1 << 16];
+    std::size_t got = 0;
+    // A failed write to standard output is the caller's to report.
+    while (copied && (got = std::fread(block, 1, sizeof block, list.spool)) > 0 &&
+           std::fwrite(block, 1, got, stdout) == got) {
+    }
+    copied = copied && !std::ferror(list.spool);
+    std::fclose(list.spool);
+    list.spool = nullptr;
+    return copied;
+}
+
 }  // namespace
 
 int DescribeFile(const char* path, const Options& options)
@@ -296,6 +382,12 @@ int DescribeFile(const char* path, const Options& options)
     reading.undo.counters.job.kind = JobKind::kUndo;
     StreamCounters counters;
     counters.job.kind = JobKind::kDescribe;
+    counters.listPictures = options.pictures;
+    reading.counters = &counters;
+    reading.pictures.json = options.json;
+    if (options.pictures) {
+        reading.pictures.spool = std::tmpfile();
+    }
 
     std::string failure = OpenInputStream(reading.input);
     if (failure.empty()) {
@@ -307,6 +399,7 @@ int DescribeFile(const char* path, const Options& options)
             Reading& r = *static_cast<Reading*>(context);
             Feed(r.conversion, bytes, count);
             Feed(r.undo, bytes, count);
+            ListPictures(r.pictures, *r.counters);
             return true;
         };
         const StreamEnds ends = {read, write, [](void*, int64_t, uint8_t) { return true; },
@@ -318,11 +411,15 @@ int DescribeFile(const char* path, const Options& options)
             failure = "can't allocate work buffer\n";
         }
     }
+    ListPictures(reading.pictures, counters);  // the last, shown at the end of the stream
     if (reading.input.file >= 0 && !FileClose(reading.input.file) && failure.empty()) {
         failure = "can't close " + std::string(path) + "\n";
     }
     if (!failure.empty()) {
         HostPrintMessage(failure);
+        if (reading.pictures.spool != nullptr) {
+            std::fclose(reading.pictures.spool);
+        }
         if (options.json) {
             std::fputs(("{\"file\": " + JsonString(path) + ", \"error\": " + JsonString(WithoutLineFeed(failure)) +
                         "}\n").c_str(),
@@ -338,5 +435,9 @@ int DescribeFile(const char* path, const Options& options)
     const Description d = Describe(counters, reading, path);
     const std::string report = options.json ? Json(counters, d, path, options) : Text(counters, d, path, options);
     std::fputs(report.c_str(), stdout);
+    if (options.pictures && !PrintPictures(reading.pictures)) {
+        HostPrintMessage("can't list the pictures of " + std::string(path) + ": the temporary file failed\n");
+        return 1;
+    }
     return 0;
 }

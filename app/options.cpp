@@ -77,6 +77,8 @@ std::string ParseOptions(int argc, char** argv, Options& options)
             options.info = true;
         } else if (std::strcmp(argument, "--json") == 0) {
             options.json = true;
+        } else if (std::strcmp(argument, "--pictures") == 0) {
+            options.pictures = true;
         } else if (std::strcmp(argument, "--undo") == 0) {
             undo = true;
             options.job.kind = JobKind::kUndo;
@@ -93,6 +95,9 @@ std::string ParseOptions(int argc, char** argv, Options& options)
     }
     if (options.json && !options.info) {
         return "--json goes with --info\n";
+    }
+    if (options.pictures && !options.info) {
+        return "--pictures goes with --info\n";
     }
     if (options.output != nullptr && options.info) {
         return "-o doesn't go with --info\n";
@@ -121,6 +126,7 @@ std::string HelpText()
            "  --undo      take pulldown off: back to 23.976 or 24 fps film, two fields a picture (NAME_24p)\n"
            "  --info      tell what each stream is and what ratefold would do with it; write nothing\n"
            "  --json      with --info: one JSON object a stream, on standard output\n"
+           "  --pictures  with --info: one line (JSON object) a picture, in display order\n"
            "  -o PATH     name the output of a single stream; - is standard output (and as a stream, input)\n"
            "  --help      print this help and exit\n"
            "  --version   print the version and exit\n"

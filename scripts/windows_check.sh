@@ -32,19 +32,34 @@ cleanup() {
   for arch in win32 win64; do
     if [ -d "$RATEFOLD_WINE_DIR/$arch" ]; then
       WINEPREFIX=$RATEFOLD_WINE_DIR/$arch wineserver -k 2>/dev/null || true
+      WINEPREFIX=$RATEFOLD_WINE_DIR/$arch wineserver -w 2>/dev/null || true
     fi
   done
-  rm -rf "$RATEFOLD_WINE_DIR"
+  # A wine process may still be writing into a prefix as it ends.
+  rm -rf "$RATEFOLD_WINE_DIR" 2>/dev/null || { sleep 2; rm -rf "$RATEFOLD_WINE_DIR"; }
 }
 trap cleanup EXIT
+
+# A 64-bit kernel can be without 32-bit support (ia32_emulation=0, some
+# virtual machines): there the 32-bit build is still made and checked for its
+# DLLs, but not run.
+run32=yes
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  run32=no
+  echo "note: this machine cannot run 32-bit programs; win32 is built, not run" >&2
+fi
 
 for target in i686:win32 x86_64:win64; do
   cpu=${target%%:*}
   arch=${target##*:}
   dir=$prefix-$arch
+  runs=yes
+  [ "$arch" = win64 ] || runs=$run32
 
-  step "$arch: wine prefix"
-  scripts/wine-run.sh "$arch" cmd /c exit 0
+  if [ "$runs" = yes ]; then
+    step "$arch: wine prefix"
+    scripts/wine-run.sh "$arch" cmd /c exit 0
+  fi
 
   step "$arch: cross-build with mingw-w64 (-Wall -Wextra -Werror, static)"
   cmake -S . -B "$dir" -G "$(scripts/generator.sh "$dir")" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$cpu.cmake" \
@@ -59,6 +74,7 @@ for target in i686:win32 x86_64:win64; do
     exit 1
   fi
 
+  [ "$runs" = yes ] || continue
   step "$arch: unit tests under wine"
   ctest --test-dir "$dir" --output-on-failure --no-tests=error
 

@@ -25,7 +25,10 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   (
     flock 9
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
-      WINELOADER=$loader wineboot --init >/dev/null 2>&1
+      # The loader itself, not Debian's wineboot wrapper, which starts the
+      # 32-bit loader whenever wine32 is installed (and a kernel without
+      # 32-bit support cannot run it).
+      WINELOADER=$loader "$loader" wineboot --init >/dev/null 2>&1
       wineserver --wait
     fi
   ) 9>"$base/$arch.lock"

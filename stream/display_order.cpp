@@ -127,6 +127,13 @@ void Show(StreamCounters& counters, const PictureRecord& picture, ChunkAtHand ch
                       progressive);
     stats.fieldsAtRate[picture.frameRateCode & 0x0F] += static_cast<uint64_t>(progressive ? 2 * units : units);
     stats.everyPictureProgressive &= progressive;
+    if (counters.listPictures) {
+        counters.shown.push_back(ShownPicture{static_cast<uint64_t>(display), picture.coded, picture.type,
+                                              picture.temporalReference, picture.hasCodingExtension,
+                                              frame ? picture.topFieldFirst : picture.pictureStructure == kTopField,
+                                              picture.repeatFirstField, picture.progressiveFrame, progressive, units,
+                                              picture.frameRateCode});
+    }
     if (counters.job.kind == JobKind::kUndo && frame && !picture.progressiveFrame) {
         counters.refusal = Refusal::kUndoInterlacedPicture;
         counters.refusalValue = display;

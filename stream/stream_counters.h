@@ -87,6 +87,21 @@ struct PictureRecord {
     int frameRateCode = 0;       // of its sequence
 };
 
+// A picture as a decoder shows it, for a listing of the stream's pictures.
+struct ShownPicture {
+    uint64_t display = 0;  // in display order, from 0
+    uint64_t coded = 0;    // in coded order, from 0
+    PictureType type = PictureType::kIntra;
+    int32_t temporalReference = 0;
+    bool hasCodingExtension = false;  // MPEG-1 has none: no flags to show
+    bool topFieldFirst = false;
+    bool repeatFirstField = false;
+    bool progressiveFrame = true;
+    bool progressiveSequence = false;
+    int units = 2;  // fields, or frames in a progressive sequence
+    int frameRateCode = 0;
+};
+
 // A byte already handed out that must change: the display order of a GOP
 // that lacks pictures is known only once the GOP has ended.
 struct Patch {
@@ -199,6 +214,10 @@ struct StreamCounters {
     std::vector<EditedBytes> edits;
 
     DisplayStats display;
+    // Describing with a listing of the pictures: each one shown, for the
+    // driver to take and clear after every chunk.
+    bool listPictures = false;
+    std::vector<ShownPicture> shown;
 
     Refusal refusal = Refusal::kNone;
     int64_t refusalValue = 0;

@@ -410,6 +410,8 @@ TEST(ParseOptions, ReadsTheJobAndThePaths)
         {{"-"}, "reading standard input needs -o: a file, or - for standard output\n"},
         {{"--info", "--json", "-", "a.m2v"}, "0 0 | - a.m2v info json"},
         {{"--json", "a.m2v"}, "--json goes with --info\n"},
+        {{"--info", "--pictures", "a.m2v"}, "0 0 | a.m2v info pictures"},
+        {{"--pictures", "a.m2v"}, "--pictures goes with --info\n"},
         {{"--info", "-o", "x", "a.m2v"}, "-o doesn't go with --info\n"},
     };
     for (const Case& c : cases) {
@@ -425,7 +427,8 @@ TEST(ParseOptions, ReadsTheJobAndThePaths)
                 result += std::string(" ") + path;
             }
             result += options.output != nullptr ? std::string(" > ") + options.output : "";
-            result += std::string(options.info ? " info" : "") + (options.json ? " json" : "");
+            result += std::string(options.info ? " info" : "") + (options.json ? " json" : "") +
+                      (options.pictures ? " pictures" : "");
             result += options.help ? " help" : options.version ? " version" : "";
         }
         EXPECT_EQ(result, c.result) << c.arguments.size();

@@ -234,9 +234,19 @@ info_check() {
         if (json !~ /"MPEG-1"/ && text !~ ("progressive_sequence [01], " frames " frame pictures")) print "text: frame pictures"
       }'
 }
+# --pictures lists what ffprobe shows, picture by picture: the type,
+# top_field_first and repeat_pict (frames shown twice or three times in a
+# progressive sequence: 2 or 4).
+listed() {
+  "$ratefold" --info --json --pictures "$1" |
+    sed -n -E '2,$ s/.*"type": "(.)".*"top_field_first": ([01]).*"(fields|frames)": ([0-9]).*/\1 \2 \3 \4/p' |
+    awk '{ print $1, $2, $3 == "frames" ? ($4 - 1) * 2 : $4 - 2 }'
+}
+probed() { ffprobe -v error -of compact=p=0:nk=1 -show_entries frame=pict_type,top_field_first,repeat_pict "$1" 2>/dev/null | grep . | tr '|' ' '; }
 for file in *.m[12]v; do
   [ "$file" = field.m2v ] && continue  # a picture made a field by hand: no decoder shows it whole
   while read -r reason; do fail "--info $file: $reason"; done < <(info_check "$file" "$file")
+  [ "$(listed "$file")" = "$(probed "$file" | sed 's/ $//')" ] || fail "--pictures $file: not as ffprobe shows it"
 done
 [ -n "$(info_check film_23976.m2v film_23976_30i.m2v)" ] || fail "--info: the check passed a film and its conversion"
 "$ratefold" --info --json film_pulldown.m2v | grep -q '"cadence": "3:2", "cadence_breaks": 0.*"undo": {"job": "--undo", "output": "film_pulldown_24p.m2v", "refusal": null}' &&
