@@ -188,11 +188,15 @@ bool WriteChangedBlocks(FileJob& job, const uint8_t* bytes, int32_t count)
     return true;
 }
 
-// Lets go the waiting bytes before `until` (a stream offset).
+// Lets go the waiting bytes before `until` (a stream offset). Once a long
+// GOP has been let go as it stands, its first picture lies before the bytes
+// still waiting: nothing more of them is let go then until they too are
+// over the limit.
 bool LetGo(FileJob& job, int64_t until)
 {
     WaitingBytes& w = job.waiting;
-    const auto count = static_cast<std::size_t>(std::min<int64_t>(until - w.start, static_cast<int64_t>(w.bytes.size())));
+    const auto count = static_cast<std::size_t>(
+        std::clamp<int64_t>(until - w.start, 0, static_cast<int64_t>(w.bytes.size())));
     if (count == 0) {
         return true;
     }
