@@ -12,9 +12,11 @@
 #include <string>
 
 // Called once before anything else runs. Sets up the removal of the
-// temporary output (below) when the run is interrupted: SIGINT, SIGTERM and
-// SIGHUP on POSIX, Ctrl-C, Ctrl-Break and closing the console on Windows.
-// The process then ends as the interrupt would have ended it.
+// temporary output (below) when the run is interrupted: on POSIX every
+// signal that would end the process and can be caught (SIGPIPE and SIGXFSZ
+// are ignored instead), unless it was ignored or given a handler before
+// main; on Windows Ctrl-C, Ctrl-Break and closing the console. The process
+// then ends as the interrupt would have ended it.
 void HostStartup();
 
 // Where the host leaves splitting the command line and expanding wildcards

@@ -24,8 +24,36 @@ namespace {
 
 // --- the temporary output and the interrupts that remove it -----------------
 
-// The signals that end a run early and must not leave a temporary file.
-constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+// The signals whose default action ends the process and that can be caught:
+// each must take the temporary output with it. The faults (SIGSEGV, SIGBUS,
+// SIGFPE, SIGILL) are among them, so that a fault in ratefold itself leaves
+// nothing behind either; SIGPIPE and SIGXFSZ are not, being ignored
+// (HostStartup). The real-time signals join them at start, where their
+// range is known.
+constexpr int kInterrupts[] = {
+    SIGHUP, SIGINT, SIGQUIT, SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGUSR1, SIGSEGV, SIGUSR2, SIGALRM, SIGTERM,
+    SIGXCPU, SIGVTALRM, SIGPROF, SIGSYS,
+#if defined(SIGSTKFLT)
+    SIGSTKFLT,
+#endif
+#if defined(SIGPOLL)
+    SIGPOLL,
+#endif
+#if defined(SIGPWR)
+    SIGPWR,
+#endif
+#if defined(SIGEMT)
+    SIGEMT,
+#endif
+#if defined(SIGLOST)
+    SIGLOST,
+#endif
+};
+
+// All of them, real-time signals included, once HostStartup has run: held
+// back while the temporary output is registered or renamed, and while the
+// handler runs.
+sigset_t gInterrupts;
 
 // The temporary output to remove on an interrupt, or null: a copy the
 // handler can read at any moment, since it is only changed while the
@@ -56,15 +84,7 @@ void RemoveTemporaryAndEnd(int signal)
 // handled when it ends.
 class InterruptsHeld {
 public:
-    InterruptsHeld()
-    {
-        sigset_t set;
-        sigemptyset(&set);
-        for (const int signal : kInterrupts) {
-            sigaddset(&set, signal);
-        }
-        sigprocmask(SIG_BLOCK, &set, &saved_);
-    }
+    InterruptsHeld() { sigprocmask(SIG_BLOCK, &gInterrupts, &saved_); }
     ~InterruptsHeld() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
     InterruptsHeld(const InterruptsHeld&) = delete;
     InterruptsHeld& operator=(const InterruptsHeld&) = delete;
@@ -107,18 +127,29 @@ void HostStartup()
     // broken pipe on standard error leaves the conversion to finish, and
     // one on an output stream is reported.
     signal(SIGPIPE, SIG_IGN);
+    sigemptyset(&gInterrupts);
     for (const int signal : kInterrupts) {
+        sigaddset(&gInterrupts, signal);
+    }
+#if defined(SIGRTMIN) && defined(SIGRTMAX)
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) {
+        sigaddset(&gInterrupts, signal);
+    }
+#endif
+    for (int signal = 1; signal < NSIG; ++signal) {
         struct sigaction current = {};
-        sigaction(signal, nullptr, &current);
-        if (current.sa_handler == SIG_IGN) {
-            continue;  // ignored by whoever started us (nohup, say): so it stays
+        if (sigismember(&gInterrupts, signal) != 1 || sigaction(signal, nullptr, &current) != 0) {
+            continue;
+        }
+        // Left as it is when ignored by whoever started us (nohup, say), or
+        // handled by a runtime loaded before main (a sanitizer's report of
+        // a fault).
+        if ((current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_DFL) {
+            continue;
         }
         struct sigaction action = {};
         action.sa_handler = RemoveTemporaryAndEnd;
-        sigemptyset(&action.sa_mask);
-        for (const int other : kInterrupts) {
-            sigaddset(&action.sa_mask, other);
-        }
+        action.sa_mask = gInterrupts;
         sigaction(signal, &action, nullptr);
     }
 }
