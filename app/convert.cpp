@@ -279,7 +279,10 @@ std::string TransferStream(FileJob& job)
 
 // A failed close means the output may be incomplete: the run must not look
 // successful then, so both files are closed before the output takes its
-// name. A clone's last block, if it changed, is written first.
+// name. A clone's last block, if it changed, is written first, and then
+// the file is flushed, so that the name never comes to the disk before the
+// bytes (a crash would leave the new name on a file without them). A
+// stream gets no flush: its reader decides what to keep.
 std::string CloseFiles(FileJob& job)
 {
     if (job.standardOutput && !LetGo(job, INT64_MAX)) {
@@ -288,6 +291,9 @@ std::string CloseFiles(FileJob& job)
     const BlockWriter& w = job.blocks;
     if (w.cloned && w.carryChanged &&
         !FileWriteAt(job.output, w.handed - w.carryLength, w.carry, static_cast<std::size_t>(w.carryLength))) {
+        return "can't write output file\n";
+    }
+    if (!job.standardOutput && !FileFlush(job.output)) {
         return "can't write output file\n";
     }
     const bool outputClosed = FileClose(job.output);
@@ -308,11 +314,12 @@ std::string CommitDestination(FileJob& job)
     if (job.standardOutput) {
         return std::string();
     }
-    if (!FileCommitTemporary(job.temporaryPath, job.outputName.c_str())) {
+    const Commit commit = FileCommitTemporary(job.temporaryPath, job.outputName.c_str());
+    if (commit == Commit::kNotRenamed) {
         return "can't write output file\n";
     }
     job.temporaryPath.clear();
-    return std::string();
+    return commit == Commit::kDone ? std::string() : "can't write output file\n";
 }
 
 // The one place that reports how a file ended: on a failure it prints the

@@ -77,11 +77,26 @@ int64_t FileClone(int output, int input);
 // only, where the host has it.
 void FileReserveRoom(int file, int64_t size);
 
-// Renames the closed temporary file to `outputPath`, replacing what is
-// there, in one step: an interrupt leaves either the earlier file or the
-// whole new one. Returns false on failure (the temporary file is then still
-// to be discarded).
-bool FileCommitTemporary(const std::string& temporaryPath, const char* outputPath);
+// Takes the bytes written to the file to the disk (of a clone, the blocks
+// written: the shared ones are there already), so that once renamed the
+// output survives a crash or a power cut whole. Returns false if the host
+// reports an error: the bytes may not have reached the disk.
+bool FileFlush(int file);
+
+// How FileCommitTemporary ended.
+enum class Commit {
+    kDone,        // the output has its name, and the name is on the disk
+    kNotRenamed,  // failed: the temporary file is still to be discarded
+    kNotFlushed,  // the output has its name, but the folder could not be
+                  // flushed after the rename: a crash may yet undo it
+};
+
+// Renames the closed, flushed temporary file to `outputPath`, replacing
+// what is there, in one step: an interrupt leaves either the earlier file
+// or the whole new one. The rename then goes to the disk too (on POSIX the
+// folder is flushed after it; a folder that cannot even be opened for that
+// is found before the rename, which is then not done).
+Commit FileCommitTemporary(const std::string& temporaryPath, const char* outputPath);
 
 // Removes the temporary file (closed or not) and forgets it.
 void FileDiscardTemporary(const std::string& temporaryPath);

@@ -111,6 +111,17 @@ std::string TemporaryName(const char* outputPath, unsigned attempt)
                                                static_cast<uint64_t>(attempt) * 0x9E3779B97F4A7C15u);
 }
 
+// The folder that holds the file named by path: the part before its last
+// '/', "/" for a file at the root, "." for a bare name.
+std::string FolderOf(const char* path)
+{
+    const char* const slash = std::strrchr(path, '/');
+    if (slash == nullptr) {
+        return ".";
+    }
+    return slash == path ? "/" : std::string(path, static_cast<std::size_t>(slash - path));
+}
+
 bool SameFile(const struct stat& a, const struct stat& b)
 {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
@@ -270,14 +281,38 @@ int FileCreateTemporary(const char* outputPath, std::string& temporaryPath)
     return -1;
 }
 
-bool FileCommitTemporary(const std::string& temporaryPath, const char* outputPath)
+bool FileFlush(int file)
 {
-    const InterruptsHeld held;
-    if (rename(temporaryPath.c_str(), outputPath) != 0) {
-        return false;
+    for (;;) {
+#if defined(__linux__)
+        const int flushed = fdatasync(file);  // the size, not the times
+#else
+        const int flushed = fsync(file);
+#endif
+        if (flushed == 0 || errno != EINTR) {
+            return flushed == 0;
+        }
     }
-    ForgetTemporary();
-    return true;
+}
+
+Commit FileCommitTemporary(const std::string& temporaryPath, const char* outputPath)
+{
+    const std::string folder = FolderOf(outputPath);
+    const int directory = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory < 0) {
+        return Commit::kNotRenamed;
+    }
+    {
+        const InterruptsHeld held;
+        if (rename(temporaryPath.c_str(), outputPath) != 0) {
+            close(directory);
+            return Commit::kNotRenamed;
+        }
+        ForgetTemporary();
+    }
+    // EINVAL: a filesystem that has nothing to flush for a folder.
+    const bool flushed = fsync(directory) == 0 || errno == EINVAL;
+    return close(directory) == 0 && flushed ? Commit::kDone : Commit::kNotFlushed;
 }
 
 void FileDiscardTemporary(const std::string& temporaryPath)

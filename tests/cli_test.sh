@@ -162,6 +162,32 @@ rm -rf dir.m2v dir_30i.m2v fifo.m2v fifo_30i.m2v self.m2v self_30i.m2v link.m2v 
   "$ratefold" big.m2v; exit "${failures:-0}") || failures=$((${failures:-0} + $?))
 what="file size limit" only a.m2v big.m2v clip.m2v expected.m2v pipe somedir
 
+# Durable outputs, seen through strace where it can trace: the temporary
+# file's bytes go to the disk before the rename, and the folder after it. A
+# failed flush of the file is a failed write (the earlier output stays); a
+# failed flush of the folder is reported, the output having its name.
+if strace -o /dev/null true 2>/dev/null; then
+  strace -y -e trace=fdatasync,fsync,rename,renameat,renameat2 -o trace.log "$ratefold" clip.m2v 2>/dev/null
+  [[ $(grep -v '^+++' trace.log | tr '\n' ' ') =~ ^fdatasync\([0-9]+\<[^\>]*/\.clip_30i\.m2v\.[[:alnum:]]{6}\>\)\ +=\ 0\ rename[a-z0-9]*\([^\)]*\"clip_30i\.m2v\"\)\ +=\ 0\ fsync\([0-9]+\<$PWD\>\)\ +=\ 0\ $ ]] ||
+    fail "flushes: $(cat trace.log)"
+  printf 'earlier output' >earlier
+  while read -r call kept; do
+    cp earlier clip_30i.m2v
+    expect "$call failing" 1 "$(percent 1 1)$(failed $'can\'t write output file\n' clip.m2v)$nl" \
+      strace -o /dev/null -e trace="$call" -e inject="$call":error=EIO "$ratefold" clip.m2v
+    cmp -s clip_30i.m2v "$kept" || fail "$call failing: the output kept"
+    what="$call failing" only a.m2v big.m2v clip.m2v clip_30i.m2v earlier expected.m2v pipe somedir trace.log
+  done <<'EOF_FLUSHES'
+fdatasync earlier
+fsync expected.m2v
+EOF_FLUSHES
+  rm -f clip_30i.m2v earlier trace.log
+elif [ "${CI:-}" = true ]; then
+  fail "strace missing or unable to trace, and CI=true requires it"
+else
+  echo "cli_test: strace missing or unable to trace: the flushes are not checked" >&2
+fi
+
 # A signal that ends the process part-way through a large file leaves
 # nothing but what was there before, whichever it is (no core file either),
 # and the process ends as the signal ends it. The input is sparse: 1 GiB
