@@ -60,7 +60,7 @@ int FileOpenStandardOutput();
 bool FileOutputNameUsable(const char* path, int input);
 
 // Creates a new, empty temporary file in the folder of `outputPath`, for
-// writing in binary mode, and sets `temporaryPath` to its name. Until
+// reading and writing in binary mode, and sets `temporaryPath` to its name. Until
 // FileCommitTemporary or FileDiscardTemporary, an interrupt removes it.
 // Returns -1 on failure.
 int FileCreateTemporary(const char* outputPath, std::string& temporaryPath);
@@ -68,7 +68,8 @@ int FileCreateTemporary(const char* outputPath, std::string& temporaryPath);
 // Where the filesystem can share blocks between files (XFS, btrfs), makes
 // the empty `output` a copy of `input` that shares all its blocks, and
 // returns its length: then only the blocks written afterwards take room of
-// their own. Returns -1 where that cannot be done (another filesystem, the
+// their own, and `output`, read from its start, gives the input as it was at
+// that moment. Returns -1 where that cannot be done (another filesystem, the
 // two on different ones, a host without the call), leaving `output` empty.
 int64_t FileClone(int output, int input);
 

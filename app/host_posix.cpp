@@ -259,7 +259,7 @@ int FileCreateTemporary(const char* outputPath, std::string& temporaryPath)
         int file;
         {
             const InterruptsHeld held;
-            file = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            file = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             if (file >= 0) {
                 ForgetTemporary();
                 gTemporary = strdup(name.c_str());
@@ -357,6 +357,9 @@ int64_t FileClone(int output, int input)
     if (ioctl(output, FICLONE, input) != 0 || fstat(output, &cloned) != 0) {
         return -1;
     }
+#if defined(POSIX_FADV_SEQUENTIAL)
+    posix_fadvise(output, 0, 0, POSIX_FADV_SEQUENTIAL);  // read as the input would be
+#endif
     return static_cast<int64_t>(cloned.st_size);
 #else
     (void)output;

@@ -446,7 +446,7 @@ int FileCreateTemporary(const char* outputPath, std::string& temporaryPath)
             DWORD error = 0;
             {
                 const TemporaryHeld held;
-                handle = CreateFileW(wide.c_str(), GENERIC_WRITE,
+                handle = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                      FILE_ATTRIBUTE_NORMAL, nullptr);
                 if (handle == INVALID_HANDLE_VALUE) {
@@ -456,7 +456,7 @@ int FileCreateTemporary(const char* outputPath, std::string& temporaryPath)
                 }
             }
             if (handle != INVALID_HANDLE_VALUE) {
-                const int file = DescriptorFor(handle, _O_WRONLY);
+                const int file = DescriptorFor(handle, _O_RDWR);
                 if (file < 0) {
                     FileDiscardTemporary(name);
                     return -1;
