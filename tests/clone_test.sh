@@ -104,6 +104,16 @@ EOF_JOBS
   "$ratefold" late.m2v 2>/dev/null && fail "$fs: a field picture was not refused"
   [ "$(cat late_30i.m2v)" = "earlier output" ] && [ -z "$(find . -name '.*' ! -name . ! -name '.snapshots')" ] ||
     fail "$fs: a refusal left something behind"
+  # A crash right after the runs (XFS shut down at once, its log unwritten,
+  # then mounted again): each output is there whole, under its name, the
+  # clone's and the one written from a pipe.
+  if [ "$fs" = xfs ]; then
+    "$ratefold" -o crash_30i.m2v film_24.m2v 2>/dev/null && "$ratefold" -o crash_piped.m2v - <film_24.m2v 2>/dev/null &&
+      xfs_io -x -c shutdown . && cd .. && umount "$fs" && mount -o loop "$fs.img" "$fs" && cd "$fs" &&
+      cmp -s crash_30i.m2v "$fallback/film_24_30i.m2v" && cmp -s crash_piped.m2v "$fallback/film_24_30i.m2v" ||
+      fail "$fs: an output lost by a crash after the run: $(ls -l crash*)"
+    cd "$TMPDIR/$fs" || exit 1
+  fi
   cd .. || exit 1
 done
 [ "$tried" -gt 0 ] || { echo "clone_test: SKIPPED: no filesystem that shares blocks could be mounted here" >&2; exit 77; }
