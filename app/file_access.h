@@ -60,9 +60,9 @@ int FileOpenStandardOutput();
 bool FileOutputNameUsable(const char* path, int input);
 
 // Creates a new, empty temporary file in the folder of `outputPath`, for
-// reading and writing in binary mode, and sets `temporaryPath` to its name. Until
-// FileCommitTemporary or FileDiscardTemporary, an interrupt removes it.
-// Returns -1 on failure.
+// reading and writing in binary mode, and sets `temporaryPath` to its name.
+// Until FileCommitTemporary or FileDiscardTemporary, an interrupt removes
+// it. Returns -1 on failure.
 int FileCreateTemporary(const char* outputPath, std::string& temporaryPath);
 
 // Where the filesystem can share blocks between files (XFS, btrfs), makes
