@@ -214,5 +214,16 @@ for signal in INT TERM HUP QUIT XCPU ALRM USR1 USR2 VTALRM PROF TRAP ABRT SYS PW
   what="SIG$signal" only a.m2v big.m2v clip.m2v expected.m2v huge.m2v huge_30i.m2v pipe progress somedir
   rm -f .huge_30i.m2v.*  # so that each signal is judged alone
 done
+# One ignored at start (as nohup leaves SIGHUP) stays ignored: SIGUSR1, sent
+# first, does not end the run; the SIGTERM after it does.
+(trap '' USR1; exec "$ratefold" huge.m2v) 2>progress &
+exec 3<progress
+IFS= read -r -d $'\r' -u 3 first
+kill -s USR1 $! && kill -s TERM $!
+wait $! 2>/dev/null
+status=$?
+exec 3<&-
+[ "$status" -eq $((128 + $(kill -l TERM))) ] || fail "SIGUSR1 ignored at start: status $status"
+what="SIGUSR1 ignored at start" only a.m2v big.m2v clip.m2v expected.m2v huge.m2v huge_30i.m2v pipe progress somedir
 set +m
 finish
