@@ -66,7 +66,7 @@ constexpr int64_t kMostBlocks = kWorkBufferSize / kBlockBytes + 2;
 
 struct BlockWriter {
     bool cloned = false;
-    int64_t clonedLength = 0;  // bytes the clone holds; past them all is written
+    int64_t clonedLength = 0;  // bytes the clone holds: the stream's length
     int64_t handed = 0;        // stream bytes handed to the writer so far
     // The block being filled, from its first byte up to `handed`: written
     // once it is whole (or the stream ends) if anything in it changed.
@@ -90,6 +90,10 @@ struct WaitingBytes {
 // reports a failure must close and remove.
 struct FileJob {
     InputStream source;  // its path is the file's name in every message
+    // Where the output is a clone, the clone read in place of the input: the
+    // input as it was when cloned, whatever rewrites the input meanwhile
+    // (and the reads stay ahead of the writes, which touch only bytes read).
+    InputStream snapshot;
     const char* outputPath = nullptr;  // null: beside the input, under its tag
     int output = -1;
     bool standardOutput = false;
@@ -136,13 +140,19 @@ std::string OpenDestination(FileJob& job)
     job.counters.trackEdits = job.blocks.cloned;
     if (!job.blocks.cloned) {
         FileReserveRoom(job.output, job.source.size);  // the output is as long as the input
+        return std::string();
     }
+    job.snapshot.path = job.source.path;
+    job.snapshot.file = job.output;
+    job.snapshot.size = job.blocks.clonedLength;
+    job.source.size = job.blocks.clonedLength;  // what the progress counts to
     return std::string();
 }
 
 // The bytes [handed, handed + count) of the stream, into a clone: each
-// whole block that an edit of this chunk changed, or that lies past what the
-// clone holds, is written; the block left unfinished waits in the carry.
+// whole block that an edit of this chunk changed is written; the block left
+// unfinished waits in the carry. The stream is read from the clone, so
+// every byte handed is one the clone holds.
 bool WriteChangedBlocks(FileJob& job, const uint8_t* bytes, int32_t count)
 {
     BlockWriter& w = job.blocks;
@@ -157,10 +167,6 @@ bool WriteChangedBlocks(FileJob& job, const uint8_t* bytes, int32_t count)
         }
     }
     job.counters.edits.clear();
-    const int64_t blocks = (end - start + kBlockBytes - 1) / kBlockBytes;
-    for (int64_t k = std::max<int64_t>(0, (w.clonedLength - start) / kBlockBytes); k < blocks; ++k) {
-        changed[static_cast<std::size_t>(k)] = true;  // past the clone: new bytes
-    }
     const int64_t whole = (end - start) / kBlockBytes;
     for (int64_t k = 0; k < whole; ++k) {
         if (!changed[static_cast<std::size_t>(k)]) {
@@ -188,11 +194,15 @@ bool WriteChangedBlocks(FileJob& job, const uint8_t* bytes, int32_t count)
     return true;
 }
 
-// Lets go the waiting bytes before `until` (a stream offset).
+// Lets go the waiting bytes before `until` (a stream offset). Once a long
+// GOP has been let go as it stands, its first picture lies before the bytes
+// still waiting: nothing more of them is let go then until they too are
+// over the limit.
 bool LetGo(FileJob& job, int64_t until)
 {
     WaitingBytes& w = job.waiting;
-    const auto count = static_cast<std::size_t>(std::min<int64_t>(until - w.start, static_cast<int64_t>(w.bytes.size())));
+    const auto count = static_cast<std::size_t>(
+        std::clamp<int64_t>(until - w.start, 0, static_cast<int64_t>(w.bytes.size())));
     if (count == 0) {
         return true;
     }
@@ -251,7 +261,8 @@ void ShowProgress(void* context, int64_t bytesDone)
 std::string TransferStream(FileJob& job)
 {
     const auto read = [](void* context, uint8_t* into, int32_t capacity) {
-        return ReadInputStream(&static_cast<FileJob*>(context)->source, into, capacity);
+        FileJob& job = *static_cast<FileJob*>(context);
+        return ReadInputStream(job.blocks.cloned ? &job.snapshot : &job.source, into, capacity);
     };
     const StreamEnds ends = {read, WriteToOutput, PatchOutput, ShowProgress, &job};
     switch (ConvertStream(ends, job.counters)) {
@@ -275,7 +286,10 @@ std::string TransferStream(FileJob& job)
 
 // A failed close means the output may be incomplete: the run must not look
 // successful then, so both files are closed before the output takes its
-// name. A clone's last block, if it changed, is written first.
+// name. A clone's last block, if it changed, is written first, and then
+// the file is flushed, so that the name never comes to the disk before the
+// bytes (a crash would leave the new name on a file without them). A
+// stream gets no flush: its reader decides what to keep.
 std::string CloseFiles(FileJob& job)
 {
     if (job.standardOutput && !LetGo(job, INT64_MAX)) {
@@ -284,6 +298,9 @@ std::string CloseFiles(FileJob& job)
     const BlockWriter& w = job.blocks;
     if (w.cloned && w.carryChanged &&
         !FileWriteAt(job.output, w.handed - w.carryLength, w.carry, static_cast<std::size_t>(w.carryLength))) {
+        return "can't write output file\n";
+    }
+    if (!job.standardOutput && !FileFlush(job.output)) {
         return "can't write output file\n";
     }
     const bool outputClosed = FileClose(job.output);
@@ -304,11 +321,12 @@ std::string CommitDestination(FileJob& job)
     if (job.standardOutput) {
         return std::string();
     }
-    if (!FileCommitTemporary(job.temporaryPath, job.outputName.c_str())) {
+    const Commit commit = FileCommitTemporary(job.temporaryPath, job.outputName.c_str());
+    if (commit == Commit::kNotRenamed) {
         return "can't write output file\n";
     }
     job.temporaryPath.clear();
-    return std::string();
+    return commit == Commit::kDone ? std::string() : "can't write output file\n";
 }
 
 // The one place that reports how a file ended: on a failure it prints the

@@ -12,9 +12,11 @@
 #include <string>
 
 // Called once before anything else runs. Sets up the removal of the
-// temporary output (below) when the run is interrupted: SIGINT, SIGTERM and
-// SIGHUP on POSIX, Ctrl-C, Ctrl-Break and closing the console on Windows.
-// The process then ends as the interrupt would have ended it.
+// temporary output (below) when the run is interrupted: on POSIX every
+// signal that would end the process and can be caught (SIGPIPE and SIGXFSZ
+// are ignored instead), unless it was ignored or given a handler before
+// main; on Windows Ctrl-C, Ctrl-Break and closing the console. The process
+// then ends as the interrupt would have ended it.
 void HostStartup();
 
 // Where the host leaves splitting the command line and expanding wildcards
@@ -58,15 +60,16 @@ int FileOpenStandardOutput();
 bool FileOutputNameUsable(const char* path, int input);
 
 // Creates a new, empty temporary file in the folder of `outputPath`, for
-// writing in binary mode, and sets `temporaryPath` to its name. Until
-// FileCommitTemporary or FileDiscardTemporary, an interrupt removes it.
-// Returns -1 on failure.
+// reading and writing in binary mode, and sets `temporaryPath` to its name.
+// Until FileCommitTemporary or FileDiscardTemporary, an interrupt removes
+// it. Returns -1 on failure.
 int FileCreateTemporary(const char* outputPath, std::string& temporaryPath);
 
 // Where the filesystem can share blocks between files (XFS, btrfs), makes
 // the empty `output` a copy of `input` that shares all its blocks, and
 // returns its length: then only the blocks written afterwards take room of
-// their own. Returns -1 where that cannot be done (another filesystem, the
+// their own, and `output`, read from its start, gives the input as it was at
+// that moment. Returns -1 where that cannot be done (another filesystem, the
 // two on different ones, a host without the call), leaving `output` empty.
 int64_t FileClone(int output, int input);
 
@@ -75,11 +78,26 @@ int64_t FileClone(int output, int input);
 // only, where the host has it.
 void FileReserveRoom(int file, int64_t size);
 
-// Renames the closed temporary file to `outputPath`, replacing what is
-// there, in one step: an interrupt leaves either the earlier file or the
-// whole new one. Returns false on failure (the temporary file is then still
-// to be discarded).
-bool FileCommitTemporary(const std::string& temporaryPath, const char* outputPath);
+// Takes the bytes written to the file to the disk (of a clone, the blocks
+// written: the shared ones are there already), so that once renamed the
+// output survives a crash or a power cut whole. Returns false if the host
+// reports an error: the bytes may not have reached the disk.
+bool FileFlush(int file);
+
+// How FileCommitTemporary ended.
+enum class Commit {
+    kDone,        // the output has its name, and the name is on the disk
+    kNotRenamed,  // failed: the temporary file is still to be discarded
+    kNotFlushed,  // the output has its name, but the folder could not be
+                  // flushed after the rename: a crash may yet undo it
+};
+
+// Renames the closed, flushed temporary file to `outputPath`, replacing
+// what is there, in one step: an interrupt leaves either the earlier file
+// or the whole new one. The rename then goes to the disk too (on POSIX the
+// folder is flushed after it; a folder that cannot even be opened for that
+// is found before the rename, which is then not done).
+Commit FileCommitTemporary(const std::string& temporaryPath, const char* outputPath);
 
 // Removes the temporary file (closed or not) and forgets it.
 void FileDiscardTemporary(const std::string& temporaryPath);

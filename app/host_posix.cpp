@@ -24,8 +24,36 @@ namespace {
 
 // --- the temporary output and the interrupts that remove it -----------------
 
-// The signals that end a run early and must not leave a temporary file.
-constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+// The signals whose default action ends the process and that can be caught:
+// each must take the temporary output with it. The faults (SIGSEGV, SIGBUS,
+// SIGFPE, SIGILL) are among them, so that a fault in ratefold itself leaves
+// nothing behind either; SIGPIPE and SIGXFSZ are not, being ignored
+// (HostStartup). The real-time signals join them at start, where their
+// range is known.
+constexpr int kInterrupts[] = {
+    SIGHUP, SIGINT, SIGQUIT, SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGUSR1, SIGSEGV, SIGUSR2, SIGALRM, SIGTERM,
+    SIGXCPU, SIGVTALRM, SIGPROF, SIGSYS,
+#if defined(SIGSTKFLT)
+    SIGSTKFLT,
+#endif
+#if defined(SIGPOLL)
+    SIGPOLL,
+#endif
+#if defined(SIGPWR)
+    SIGPWR,
+#endif
+#if defined(SIGEMT)
+    SIGEMT,
+#endif
+#if defined(SIGLOST)
+    SIGLOST,
+#endif
+};
+
+// All of them, real-time signals included, once HostStartup has run: held
+// back while the temporary output is registered or renamed, and while the
+// handler runs.
+sigset_t gInterrupts;
 
 // The temporary output to remove on an interrupt, or null: a copy the
 // handler can read at any moment, since it is only changed while the
@@ -56,15 +84,7 @@ void RemoveTemporaryAndEnd(int signal)
 // handled when it ends.
 class InterruptsHeld {
 public:
-    InterruptsHeld()
-    {
-        sigset_t set;
-        sigemptyset(&set);
-        for (const int signal : kInterrupts) {
-            sigaddset(&set, signal);
-        }
-        sigprocmask(SIG_BLOCK, &set, &saved_);
-    }
+    InterruptsHeld() { sigprocmask(SIG_BLOCK, &gInterrupts, &saved_); }
     ~InterruptsHeld() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
     InterruptsHeld(const InterruptsHeld&) = delete;
     InterruptsHeld& operator=(const InterruptsHeld&) = delete;
@@ -91,6 +111,17 @@ std::string TemporaryName(const char* outputPath, unsigned attempt)
                                                static_cast<uint64_t>(attempt) * 0x9E3779B97F4A7C15u);
 }
 
+// The folder that holds the file named by path: the part before its last
+// '/', "/" for a file at the root, "." for a bare name.
+std::string FolderOf(const char* path)
+{
+    const char* const slash = std::strrchr(path, '/');
+    if (slash == nullptr) {
+        return ".";
+    }
+    return slash == path ? "/" : std::string(path, static_cast<std::size_t>(slash - path));
+}
+
 bool SameFile(const struct stat& a, const struct stat& b)
 {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
@@ -107,18 +138,29 @@ void HostStartup()
     // broken pipe on standard error leaves the conversion to finish, and
     // one on an output stream is reported.
     signal(SIGPIPE, SIG_IGN);
+    sigemptyset(&gInterrupts);
     for (const int signal : kInterrupts) {
+        sigaddset(&gInterrupts, signal);
+    }
+#if defined(SIGRTMIN) && defined(SIGRTMAX)
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) {
+        sigaddset(&gInterrupts, signal);
+    }
+#endif
+    for (int signal = 1; signal < NSIG; ++signal) {
         struct sigaction current = {};
-        sigaction(signal, nullptr, &current);
-        if (current.sa_handler == SIG_IGN) {
-            continue;  // ignored by whoever started us (nohup, say): so it stays
+        if (sigismember(&gInterrupts, signal) != 1 || sigaction(signal, nullptr, &current) != 0) {
+            continue;
+        }
+        // Left as it is when ignored by whoever started us (nohup, say), or
+        // handled by a runtime loaded before main (a sanitizer's report of
+        // a fault).
+        if ((current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_DFL) {
+            continue;
         }
         struct sigaction action = {};
         action.sa_handler = RemoveTemporaryAndEnd;
-        sigemptyset(&action.sa_mask);
-        for (const int other : kInterrupts) {
-            sigaddset(&action.sa_mask, other);
-        }
+        action.sa_mask = gInterrupts;
         sigaction(signal, &action, nullptr);
     }
 }
@@ -217,7 +259,7 @@ int FileCreateTemporary(const char* outputPath, std::string& temporaryPath)
         int file;
         {
             const InterruptsHeld held;
-            file = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            file = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             if (file >= 0) {
                 ForgetTemporary();
                 gTemporary = strdup(name.c_str());
@@ -239,14 +281,38 @@ int FileCreateTemporary(const char* outputPath, std::string& temporaryPath)
     return -1;
 }
 
-bool FileCommitTemporary(const std::string& temporaryPath, const char* outputPath)
+bool FileFlush(int file)
 {
-    const InterruptsHeld held;
-    if (rename(temporaryPath.c_str(), outputPath) != 0) {
-        return false;
+    for (;;) {
+#if defined(__linux__)
+        const int flushed = fdatasync(file);  // the size, not the times
+#else
+        const int flushed = fsync(file);
+#endif
+        if (flushed == 0 || errno != EINTR) {
+            return flushed == 0;
+        }
     }
-    ForgetTemporary();
-    return true;
+}
+
+Commit FileCommitTemporary(const std::string& temporaryPath, const char* outputPath)
+{
+    const std::string folder = FolderOf(outputPath);
+    const int directory = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory < 0) {
+        return Commit::kNotRenamed;
+    }
+    {
+        const InterruptsHeld held;
+        if (rename(temporaryPath.c_str(), outputPath) != 0) {
+            close(directory);
+            return Commit::kNotRenamed;
+        }
+        ForgetTemporary();
+    }
+    // EINVAL: a filesystem that has nothing to flush for a folder.
+    const bool flushed = fsync(directory) == 0 || errno == EINVAL;
+    return close(directory) == 0 && flushed ? Commit::kDone : Commit::kNotFlushed;
 }
 
 void FileDiscardTemporary(const std::string& temporaryPath)
@@ -291,6 +357,9 @@ int64_t FileClone(int output, int input)
     if (ioctl(output, FICLONE, input) != 0 || fstat(output, &cloned) != 0) {
         return -1;
     }
+#if defined(POSIX_FADV_SEQUENTIAL)
+    posix_fadvise(output, 0, 0, POSIX_FADV_SEQUENTIAL);  // read as the input would be
+#endif
     return static_cast<int64_t>(cloned.st_size);
 #else
     (void)output;

@@ -446,7 +446,7 @@ int FileCreateTemporary(const char* outputPath, std::string& temporaryPath)
             DWORD error = 0;
             {
                 const TemporaryHeld held;
-                handle = CreateFileW(wide.c_str(), GENERIC_WRITE,
+                handle = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                      FILE_ATTRIBUTE_NORMAL, nullptr);
                 if (handle == INVALID_HANDLE_VALUE) {
@@ -456,7 +456,7 @@ int FileCreateTemporary(const char* outputPath, std::string& temporaryPath)
                 }
             }
             if (handle != INVALID_HANDLE_VALUE) {
-                const int file = DescriptorFor(handle, _O_WRONLY);
+                const int file = DescriptorFor(handle, _O_RDWR);
                 if (file < 0) {
                     FileDiscardTemporary(name);
                     return -1;
@@ -474,19 +474,27 @@ int FileCreateTemporary(const char* outputPath, std::string& temporaryPath)
     return -1;
 }
 
-bool FileCommitTemporary(const std::string& temporaryPath, const char* outputPath)
+bool FileFlush(int file)
+{
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(file));
+    return handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle);
+}
+
+Commit FileCommitTemporary(const std::string& temporaryPath, const char* outputPath)
 {
     std::wstring from;
     std::wstring to;
     if (!WidePath(temporaryPath.c_str(), from) || !WidePath(outputPath, to)) {
-        return false;
+        return Commit::kNotRenamed;
     }
     const TemporaryHeld held;
-    if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        return false;
+    // Write-through: the call returns once the rename is on the disk, which
+    // takes the place of flushing the folder.
+    if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return Commit::kNotRenamed;
     }
     gTemporary.clear();
-    return true;
+    return Commit::kDone;
 }
 
 void FileDiscardTemporary(const std::string& temporaryPath)

@@ -4,7 +4,8 @@
 # as a clone of the input and only the blocks that change are written. It
 # must hold the very bytes ratefold writes whole where no clone can be made
 # (-o onto another filesystem), share the rest of its blocks with the input,
-# take little room of its own, and leave nothing behind after a refusal.
+# take little room of its own, be the conversion of the input as it was
+# when cloned, and leave nothing behind after a refusal.
 # Status 77 (skipped), saying why, where no such filesystem can be mounted.
 #   clone_test.sh path/to/ratefold <source dir>
 set -u
@@ -72,27 +73,30 @@ EOF_JOBS
     [ $((own * 4096 * 100)) -le $(($(stat -c %s "$out") * 20)) ] ||
       fail "$fs $out: $own blocks of its own for $(stat -c %s "$out") bytes"
   done
-  # An input that grows while it is read (stopped after its first read, and
-  # given a film more): the bytes past what the clone holds are written as
-  # they come. 200 MiB of zero bytes keep the run going long enough.
-  { head -c 12 film_24.m2v; } >grow.m2v && truncate -s 200M grow.m2v
+  # An input rewritten in place and grown while it is read (stopped after its
+  # first read; its last film turned to zero bytes, another film appended):
+  # the output is the conversion of the input as it was when the clone was
+  # made, read from the clone. 200 MiB of zero bytes keep the run going.
+  { cat film_24.m2v; } >changing.m2v && truncate -s 200M changing.m2v && cat film_24.m2v >>changing.m2v
+  cp changing.m2v "$fallback/changing.m2v"
   mkfifo progress
-  "$ratefold" grow.m2v 2>progress &
+  "$ratefold" changing.m2v 2>progress &
   exec 3<progress
   IFS= read -r -d $'\r' -u 3 _
   if kill -STOP $! 2>/dev/null; then
-    cat film_24.m2v >>grow.m2v
+    head -c "$(stat -c %s film_24.m2v)" /dev/zero |
+      dd of=changing.m2v oflag=seek_bytes seek=$((200 << 20)) conv=notrunc status=none
+    cat film_24.m2v >>changing.m2v
     kill -CONT $!
   else
-    echo "clone_test: $fs: the run ended before the input could grow" >&2
+    echo "clone_test: $fs: the run ended before the input could change" >&2
   fi
   cat <&3 >/dev/null
-  wait $! || fail "$fs: refused the growing input"
+  wait $! || fail "$fs: refused the changing input"
   exec 3<&-
-  "$ratefold" -o "$fallback/grow_30i.m2v" grow.m2v 2>/dev/null
-  [ "$(stat -c %s grow_30i.m2v)" -gt $((200 << 20)) ] && cmp -s grow_30i.m2v "$fallback/grow_30i.m2v" ||
-    fail "$fs: the grown input's bytes"
-  rm -f grow.m2v grow_30i.m2v progress
+  "$ratefold" -o "$fallback/changing_30i.m2v" "$fallback/changing.m2v" 2>/dev/null
+  cmp -s changing_30i.m2v "$fallback/changing_30i.m2v" || fail "$fs: not the conversion of the input as it was"
+  rm -f changing.m2v changing_30i.m2v progress "$fallback"/changing*
   # A refusal found after the clone was made: nothing left, the earlier
   # output as it was.
   { cat film_24.m2v; printf '\x00\x00\x01\x00\x00\x0f\xff\xf8\x00\x00\x01\xb5\x8f\xff\xf1\x81\x80'; } >late.m2v
@@ -100,6 +104,16 @@ EOF_JOBS
   "$ratefold" late.m2v 2>/dev/null && fail "$fs: a field picture was not refused"
   [ "$(cat late_30i.m2v)" = "earlier output" ] && [ -z "$(find . -name '.*' ! -name . ! -name '.snapshots')" ] ||
     fail "$fs: a refusal left something behind"
+  # A crash right after the runs (XFS shut down at once, its log unwritten,
+  # then mounted again): each output is there whole, under its name, the
+  # clone's and the one written from a pipe.
+  if [ "$fs" = xfs ]; then
+    "$ratefold" -o crash_30i.m2v film_24.m2v 2>/dev/null && "$ratefold" -o crash_piped.m2v - <film_24.m2v 2>/dev/null &&
+      xfs_io -x -c shutdown . && cd .. && umount "$fs" && mount -o loop "$fs.img" "$fs" && cd "$fs" &&
+      cmp -s crash_30i.m2v "$fallback/film_24_30i.m2v" && cmp -s crash_piped.m2v "$fallback/film_24_30i.m2v" ||
+      fail "$fs: an output lost by a crash after the run: $(ls -l crash*)"
+    cd "$TMPDIR/$fs" || exit 1
+  fi
   cd .. || exit 1
 done
 [ "$tried" -gt 0 ] || { echo "clone_test: SKIPPED: no filesystem that shares blocks could be mounted here" >&2; exit 77; }

@@ -112,7 +112,7 @@ TEST(HostWindows, TemporaryOutputIsCommittedOrDiscarded)
         EXPECT_EQ(temporary.size(), prefix.size() + 6) << temporary;
         EXPECT_TRUE(FileWrite(file, reinterpret_cast<const uint8_t*>("new"), 3) && FileClose(file));
         if (commit) {
-            EXPECT_TRUE(FileCommitTemporary(temporary, output.c_str()));
+            EXPECT_EQ(FileCommitTemporary(temporary, output.c_str()), Commit::kDone);
         } else {
             FileDiscardTemporary(temporary);
         }
