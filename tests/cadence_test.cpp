@@ -174,6 +174,17 @@ TEST(DisplayOrder, MendsFlagsWherePicturesAreMissing)
                             Picture(3, 'P') + Extension("43") + Picture(2, 'B') + Extension("41") +
                             "000001b8 00080240" + Picture(0) + Extension("c1");
     EXPECT_EQ(ScanWhole(Hex(start + rest), {}), (Scanned{Hex(out), ""}));
+    // Where nothing is missing, temporal_reference guesses every place
+    // right: nothing written is mended, so standard output need not wait.
+    Bytes whole = Hex(kSequence + kSequenceExtension + kGop + Picture(0) + Extension() + Picture(3, 'P') + Extension() +
+                      Picture(1, 'B') + Extension() + Picture(2, 'B') + Extension() + kGop + Picture(0) + Extension());
+    StreamCounters unbroken;
+    for (std::size_t half : {std::size_t{0}, whole.size() / 2}) {
+        ScanChunk(whole.data() + half, static_cast<int32_t>(half == 0 ? whole.size() / 2 : whole.size() - half),
+                  unbroken);
+    }
+    FinishStream(unbroken);
+    EXPECT_TRUE(unbroken.patches.empty());
     // In two chunks: P3's flags were written with the first.
     Bytes first = Hex(start), second = Hex(rest);
     StreamCounters counters;
@@ -333,6 +344,10 @@ TEST(CountShownPicture, CountsCadenceBreaks)
     EXPECT_EQ(count(twelve + twelve + "32222222222"), std::make_tuple(29ull, 2ll, 0ull, -1ll, 73ull, 3ull));
     EXPECT_EQ(count(twelve + "3222223"), std::make_tuple(14ull, 2ll, 1ull, 18ll, 41ull, 3ull));
     EXPECT_EQ(count(twelve + "2222"), std::make_tuple(14ull, 2ll, 1ull, 12ll, 33ull, 1ull));
+    // From 23.976 to 25 a three comes after ten twos now and then; a frame
+    // shown once is no cadence of fields, first or not.
+    EXPECT_EQ(count("32222222222" + twelve), std::make_tuple(19ull, 2ll, 0ull, -1ll, 48ull, 2ull));
+    EXPECT_EQ(count("13231"), std::make_tuple(1ull, 4ll, 3ull, 0ll, 10ull, 2ull));
     // A picture that starts on the parity the one before ended on breaks
     // either cadence.
     DisplayStats stats;
@@ -368,6 +383,16 @@ TEST(Describe, CountsPicturesAsADecoderShowsThem)
               std::make_tuple(4ull, 3ull, 2ull, 9ull, 1ull, 1ull, 3ll, 1ull, 1ll));
     EXPECT_EQ(counters.refusal, Refusal::kNone);
     EXPECT_FALSE(counters.mpeg1);
+    // The picture's size, twelve bits of each from the sequence header and
+    // two more of each from its extension.
+    const std::pair<std::string, std::pair<int32_t, int32_t>> sizes[] = {
+        {"000001b3 780438 22 000001b5 148200 010000", {1920, 1080}},
+        {"000001b3 2d01e0 22 000001b5 1483a0 010000", {720 + 3 * 4096, 480 + 4096}},
+    };
+    for (const auto& [stream, size] : sizes) {
+        const StreamCounters sized = describe(stream);
+        EXPECT_EQ(std::make_pair(sized.horizontalSize, sized.verticalSize), size) << stream;
+    }
     // A progressive sequence joined to one that is not: its frames count
     // as two fields each, a repeated one as six.
     const StreamCounters joined = describe(Sequence(kRate23976) + SequenceExtension(true) + kGop + Picture(0) +
