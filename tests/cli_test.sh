@@ -130,6 +130,23 @@ rm -f late.m2v late_30i.m2v empty.m2v text.m2v a_30i.m2v c.m2v
 [ $? -eq 1 ] && [ "$(cat info.err)" = "can't open missing.m2v" ] && grep -q '^clip.m2v: MPEG-2, 720x480' info.out ||
   fail "--info of a missing file: $(cat info.err info.out)"
 rm -f info.out info.err
+# --info --json of a name that is not UTF-8 (a lone byte, an encoded
+# surrogate, an overlong form, past U+10FFFF, among characters that are):
+# every line parses, and Python's os.fsencode gives the name's bytes back.
+name=$'caf\xc3\xa9 \xe9 \xed\xa0\x80 \xc0\xaf \xf4\x90\x80\x80 \xf0\x9f\x8e\x9e "\\x.m2v'
+cp clip.m2v "$name"
+"$ratefold" --info --json "$name" >info.out 2>/dev/null || fail "--info --json of a name not UTF-8: status"
+if command -v python3 >/dev/null; then
+  python3 -c 'import json, os, sys
+d = json.loads(sys.stdin.buffer.read())
+name = os.fsencode(sys.argv[1])
+assert os.fsencode(d["file"]) == name and os.fsencode(d["convert"]["output"]) == name[:-4] + b"_30i.m2v", d' \
+    "$name" <info.out || fail "--info --json of a name not UTF-8: python3: $(cat info.out)"
+fi
+if command -v jq >/dev/null; then
+  jq -e .file info.out >/dev/null || fail "--info --json of a name not UTF-8: jq: $(cat info.out)"
+fi
+rm -f info.out "$name"
 
 # Outputs that must not be written: a directory, a FIFO (refused at once,
 # not waited on), a link to the input itself (which must stay whole).
