@@ -11,10 +11,12 @@
 #include <cstdint>
 #include <string>
 
-// Called once before anything else runs. Sets up the removal of the
-// temporary output (below) when the run is interrupted: SIGINT, SIGTERM and
-// SIGHUP on POSIX, Ctrl-C, Ctrl-Break and closing the console on Windows.
-// The process then ends as the interrupt would have ended it.
+// Called once before anything else runs. Gives a standard stream that is
+// closed /dev/null (POSIX), so that no file the run opens takes its place;
+// ends the process with status 1 if that cannot be done. Sets up the removal
+// of the temporary output (below) when the run is interrupted: SIGINT,
+// SIGTERM and SIGHUP on POSIX, Ctrl-C, Ctrl-Break and closing the console on
+// Windows. The process then ends as the interrupt would have ended it.
 void HostStartup();
 
 // Where the host leaves splitting the command line and expanding wildcards

@@ -100,6 +100,21 @@ bool SameFile(const struct stat& a, const struct stat& b)
 
 void HostStartup()
 {
+    // A standard stream left closed by whoever started us gets /dev/null, in
+    // order, before anything else is opened: else the first files the run
+    // opens would take its number, and progress lines would go into the
+    // output, or the stream be read from an output.
+    for (int standard = STDIN_FILENO; standard <= STDERR_FILENO; ++standard) {
+        if (fcntl(standard, F_GETFD) != -1 || errno != EBADF) {
+            continue;
+        }
+        // The lowest number free, which is this one: those below are open.
+        if (open("/dev/null", O_RDWR) != standard) {
+            constexpr char kNoNull[] = "can't open /dev/null for a closed standard stream\n";
+            HostWriteStandardError(kNoNull, sizeof kNoNull - 1);
+            _exit(1);
+        }
+    }
     // A write past the process's file-size limit then fails with EFBIG and is
     // reported like a full disk, instead of killing the process mid-file.
     signal(SIGXFSZ, SIG_IGN);

@@ -317,7 +317,10 @@ void HostStartup()
 {
     // Standard error keeps the text mode the C runtime gives it, as in every
     // console program here: a line feed goes out as CR LF, and the progress
-    // line's bare carriage return as it is (HostPrintMessage).
+    // line's bare carriage return as it is (HostPrintMessage). A standard
+    // handle that is missing needs nothing: the C runtime keeps descriptors
+    // 0, 1 and 2 for them whatever they are, so no file opened later takes
+    // their numbers.
     SetConsoleCtrlHandler(HostConsoleControl, TRUE);
 }
 

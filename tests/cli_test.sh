@@ -74,6 +74,12 @@ if command -v script >/dev/null; then
   grep -q "^can't write a stream to a terminal" tty.out || fail "terminal: $(cat tty.out)"
 fi
 rm -f piped.m2v named.m2v late.m2v part.m2v tty.out
+# Closed standard streams get /dev/null: no file the run opens takes their
+# numbers (the output would get the progress lines, or the input them).
+"$ratefold" -o closed.m2v - <clip.m2v 2>&- && cmp -s closed.m2v expected.m2v || fail "standard error closed"
+cp clip.m2v closed.m2v
+"$ratefold" closed.m2v <&- 2>&- && cmp -s closed_30i.m2v expected.m2v || fail "standard input and error closed"
+rm -f closed.m2v closed_30i.m2v
 
 # Not a stream at all: nothing written, and the file is named.
 : >empty.m2v
