@@ -96,8 +96,11 @@ struct FileJob {
     InputStream snapshot;
     const char* outputPath = nullptr;  // null: beside the input, under its tag
     int output = -1;
+    // Written as a stream, as it goes: standard output, or a device or FIFO
+    // named with -o.
     bool standardOutput = false;
-    std::string outputName;
+    std::string outputName;  // "-" for standard output
+    int outputError = 0;     // the system's reason for the output's failure
     std::string temporaryPath;
     StreamCounters counters;
     BlockWriter blocks;
@@ -111,27 +114,72 @@ const char* const kClassicTag = "_30i";
 // TransferStream, CloseFiles, CommitDestination) returns what went wrong, as
 // the message line to print, or nothing.
 
+const char kCantOpenOutput[] = "can't open output file\n";
+const char kCantWriteOutput[] = "can't write output file\n";
+
+// The message of a failed open, write or close of the output, then a line
+// naming it with the system's reason, taken at the call that failed.
+std::string OutputFailure(const FileJob& job, const char* message)
+{
+    return message + Format("ratefold: %s: %s\n", job.outputName.c_str(), FileErrorText(job.outputError).c_str());
+}
+
+// Standard output, or a device or FIFO: written as the stream goes, unless
+// it is a terminal, or the input itself (which it would grow without end).
+std::string OpenStream(FileJob& job, bool standard)
+{
+    job.standardOutput = true;
+    if (standard) {
+        job.output = FileOpenStandardOutput();
+        if (job.output < 0) {
+            return "can't write a stream to a terminal\n";
+        }
+    } else {
+        job.output = FileOpenOutputStream(job.outputName.c_str());
+        if (job.output < 0) {
+            job.outputError = FileLastError();
+            return OutputFailure(job, kCantOpenOutput);
+        }
+        if (FileIsTerminal(job.output)) {
+            return "can't write a stream to a terminal\n";
+        }
+    }
+    if (FileSameRegularFile(job.output, job.source.file)) {
+        return Format("can't write the output onto its own input %s\n", job.source.path);
+    }
+    return std::string();
+}
+
 // The output goes to a new temporary file beside it, renamed once complete;
-// standard output is written as the stream goes.
+// standard output, and a device or FIFO named with -o, are written as the
+// stream goes.
 std::string OpenDestination(FileJob& job)
 {
-    if (job.outputPath != nullptr && IsStandardStream(job.outputPath)) {
-        job.standardOutput = true;
-        job.output = FileOpenStandardOutput();
-        return job.output < 0 ? "can't write a stream to a terminal\n" : std::string();
-    }
     job.outputName = job.source.path;
     if (job.outputPath != nullptr) {
         job.outputName = job.outputPath;
     } else {
         MakeOutputName(job.outputName, OutputTag(job.counters.job), HostIsLeadByte);
     }
-    if (!FileOutputNameUsable(job.outputName.c_str(), job.source.file)) {
-        return "can't open output file\n";
+    if (job.outputPath != nullptr && IsStandardStream(job.outputPath)) {
+        return OpenStream(job, true);
+    }
+    const OutputTarget target = FileOutputTarget(job.outputName.c_str(), job.source.file, job.outputPath != nullptr);
+    switch (target) {
+    case OutputTarget::kStream:
+    case OutputTarget::kStandardOutput:
+        return OpenStream(job, target == OutputTarget::kStandardOutput);
+    case OutputTarget::kInput:
+        return Format("can't write the output onto its own input %s\n", job.source.path);
+    case OutputTarget::kRefused:
+        return kCantOpenOutput + Format("ratefold: %s: not a regular file\n", job.outputName.c_str());
+    case OutputTarget::kFile:
+        break;
     }
     job.output = FileCreateTemporary(job.outputName.c_str(), job.temporaryPath);
     if (job.output < 0) {
-        return "can't open output file\n";
+        job.outputError = FileLastError();
+        return OutputFailure(job, kCantOpenOutput);
     }
     // Standard input is read from where it stands, which a clone would not
     // know.
@@ -214,9 +262,8 @@ bool LetGo(FileJob& job, int64_t until)
     return true;
 }
 
-bool WriteToOutput(void* context, const uint8_t* bytes, int32_t count)
+bool WriteBytes(FileJob& job, const uint8_t* bytes, int32_t count)
 {
-    FileJob& job = *static_cast<FileJob*>(context);
     if (job.blocks.cloned) {
         return WriteChangedBlocks(job, bytes, count);
     }
@@ -227,6 +274,18 @@ bool WriteToOutput(void* context, const uint8_t* bytes, int32_t count)
     w.bytes.insert(w.bytes.end(), bytes, bytes + count);
     const int64_t end = w.start + static_cast<int64_t>(w.bytes.size());
     return LetGo(job, w.bytes.size() > kMostWaitingBytes ? end : MendableFrom(job.counters));
+}
+
+// Each way of writing returns at once from the call that failed: the
+// system's reason is still to be had here.
+bool WriteToOutput(void* context, const uint8_t* bytes, int32_t count)
+{
+    FileJob& job = *static_cast<FileJob*>(context);
+    if (!WriteBytes(job, bytes, count)) {
+        job.outputError = FileLastError();
+        return false;
+    }
+    return true;
 }
 
 // A byte not yet written is mended where it waits: in a clone's unfinished
@@ -250,7 +309,11 @@ bool PatchOutput(void* context, int64_t offset, uint8_t value)
         }
         return kept;
     }
-    return FileWriteAt(job.output, offset, &value, 1);
+    if (!FileWriteAt(job.output, offset, &value, 1)) {
+        job.outputError = FileLastError();
+        return false;
+    }
+    return true;
 }
 
 void ShowProgress(void* context, int64_t bytesDone)
@@ -273,11 +336,11 @@ std::string TransferStream(FileJob& job)
     case StreamEnd::kReadFailed:
         return Format("can't read %s\n", job.source.path);
     case StreamEnd::kWriteFailed:
-        return "can't write output file\n";
+        return OutputFailure(job, kCantWriteOutput);
     case StreamEnd::kPatchFailed:
         return job.standardOutput ? "can't mend flags already written to standard output (a GOP lacks "
                                     "pictures): write to a file instead\n"
-                                  : "can't write output file\n";
+                                  : OutputFailure(job, kCantWriteOutput);
     case StreamEnd::kNoWorkBuffer:
         return "can't allocate work buffer\n";
     }
@@ -293,22 +356,26 @@ std::string TransferStream(FileJob& job)
 std::string CloseFiles(FileJob& job)
 {
     if (job.standardOutput && !LetGo(job, INT64_MAX)) {
-        return "can't write output file\n";
+        job.outputError = FileLastError();
+        return OutputFailure(job, kCantWriteOutput);
     }
     const BlockWriter& w = job.blocks;
     if (w.cloned && w.carryChanged &&
         !FileWriteAt(job.output, w.handed - w.carryLength, w.carry, static_cast<std::size_t>(w.carryLength))) {
-        return "can't write output file\n";
+        job.outputError = FileLastError();
+        return OutputFailure(job, kCantWriteOutput);
     }
     if (!job.standardOutput && !FileFlush(job.output)) {
-        return "can't write output file\n";
+        job.outputError = FileLastError();
+        return OutputFailure(job, kCantWriteOutput);
     }
     const bool outputClosed = FileClose(job.output);
+    job.outputError = outputClosed ? 0 : FileLastError();
     job.output = -1;
     const bool inputClosed = FileClose(job.source.file);
     job.source.file = -1;
     if (!outputClosed) {
-        return "can't close output file\n";
+        return OutputFailure(job, "can't close output file\n");
     }
     if (!inputClosed) {
         return Format("can't close %s\n", job.source.path);
@@ -323,10 +390,16 @@ std::string CommitDestination(FileJob& job)
     }
     const Commit commit = FileCommitTemporary(job.temporaryPath, job.outputName.c_str());
     if (commit == Commit::kNotRenamed) {
-        return "can't write output file\n";
+        job.outputError = FileLastError();
+        return OutputFailure(job, kCantWriteOutput);
     }
     job.temporaryPath.clear();
-    return commit == Commit::kDone ? std::string() : "can't write output file\n";
+    if (commit != Commit::kDone) {
+        // Renamed, but its folder was not flushed: kept, and reported.
+        job.outputError = FileLastError();
+        return OutputFailure(job, kCantWriteOutput);
+    }
+    return std::string();
 }
 
 // The one place that reports how a file ended: on a failure it prints the
@@ -369,6 +442,9 @@ std::string OpenInputStream(InputStream& input)
     if (IsStandardStream(input.path)) {
         input.file = FileOpenStandardInput(input.size);
         input.piped = input.size < 0;
+        if (input.file >= 0 && FileIsTerminal(input.file)) {
+            return "can't read a stream from a terminal\n";  // not wait for one to be typed
+        }
     } else {
         input.file = FileOpenInput(input.path);
         input.size = input.file < 0 ? -1 : FileSize(input.file);

@@ -11,12 +11,14 @@
 #include <cstdint>
 #include <string>
 
-// Called once before anything else runs. Sets up the removal of the
-// temporary output (below) when the run is interrupted: on POSIX every
-// signal that would end the process and can be caught (SIGPIPE and SIGXFSZ
-// are ignored instead), unless it was ignored or given a handler before
-// main; on Windows Ctrl-C, Ctrl-Break and closing the console. The process
-// then ends as the interrupt would have ended it.
+// Called once before anything else runs. Gives a standard stream that is
+// closed /dev/null (POSIX), so that no file the run opens takes its place;
+// ends the process with status 1 if that cannot be done. Sets up the removal
+// of the temporary output (below) when the run is interrupted: on POSIX
+// every signal that would end the process and can be caught (SIGPIPE and
+// SIGXFSZ are ignored instead), unless it was ignored or given a handler
+// before main; on Windows Ctrl-C, Ctrl-Break and closing the console. The
+// process then ends as the interrupt would have ended it.
 void HostStartup();
 
 // Where the host leaves splitting the command line and expanding wildcards
@@ -52,12 +54,40 @@ int FileOpenStandardInput(int64_t& size);
 // terminal, where a stream has no business.
 int FileOpenStandardOutput();
 
-// True if the output may be written under this name: nothing is there yet,
-// or a regular file, or a symbolic link (which the output will replace,
-// leaving the file it points to alone). False for a directory, a FIFO or a
-// device, and when the name leads to the very file open as `input` (a link
-// to it, say).
-bool FileOutputNameUsable(const char* path, int input);
+// What an output's name leads to, and so how the output is written there.
+enum class OutputTarget {
+    kFile,     // nothing yet, a regular file, or a symbolic link to one or to
+               // nothing: the new file is made beside it and replaces it
+    kStream,   // where `streams`: a character device or a FIFO, itself or
+               // through symbolic links, written to as it stands
+    kInput,    // the very file open as `input` (its name, a link to it)
+    kStandardOutput,  // where `streams`: a link to the file open as standard
+                      // output (/dev/stdout redirected to a file), written
+                      // there as a stream, as "-" is
+    kRefused,  // anything else: a directory, a socket, a block device, a
+               // device or FIFO where not `streams`, a link to one of these,
+               // or a link to the file open as standard input or error
+};
+OutputTarget FileOutputTarget(const char* path, int input, bool streams);
+
+// Opens the character device or FIFO at `path` (FileOutputTarget's kStream)
+// for writing, in binary mode: a FIFO waits for a reader. Returns -1 on
+// failure, or if the name no longer leads to a device or FIFO.
+int FileOpenOutputStream(const char* path);
+
+// True if the open file is a terminal (a console on Windows).
+bool FileIsTerminal(int file);
+
+// True if the two open files are one and the same regular file.
+bool FileSameRegularFile(int file, int other);
+
+// The system's code for why the file call just made failed (errno; on
+// Windows GetLastError), to be read at once, before any other call.
+int FileLastError();
+
+// The system's text for such a code, as one line without its end: "No space
+// left on device".
+std::string FileErrorText(int code);
 
 // Creates a new, empty temporary file in the folder of `outputPath`, for
 // reading and writing in binary mode, and sets `temporaryPath` to its name.

@@ -131,6 +131,21 @@ bool SameFile(const struct stat& a, const struct stat& b)
 
 void HostStartup()
 {
+    // A standard stream left closed by whoever started us gets /dev/null, in
+    // order, before anything else is opened: else the first files the run
+    // opens would take its number, and progress lines would go into the
+    // output, or the stream be read from an output.
+    for (int standard = STDIN_FILENO; standard <= STDERR_FILENO; ++standard) {
+        if (fcntl(standard, F_GETFD) != -1 || errno != EBADF) {
+            continue;
+        }
+        // The lowest number free, which is this one: those below are open.
+        if (open("/dev/null", O_RDWR) != standard) {
+            constexpr char kNoNull[] = "can't open /dev/null for a closed standard stream\n";
+            HostWriteStandardError(kNoNull, sizeof kNoNull - 1);
+            _exit(1);
+        }
+    }
     // A write past the process's file-size limit then fails with EFBIG and is
     // reported like a full disk, instead of killing the process mid-file.
     signal(SIGXFSZ, SIG_IGN);
@@ -237,18 +252,74 @@ int FileOpenStandardOutput()
     return isatty(STDOUT_FILENO) ? -1 : STDOUT_FILENO;
 }
 
-bool FileOutputNameUsable(const char* path, int input)
+OutputTarget FileOutputTarget(const char* path, int input, bool streams)
 {
-    struct stat existing;
-    if (lstat(path, &existing) != 0) {
-        return true;  // nothing there, or nothing to see: creating will tell
-    }
-    if (!S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)) {
-        return false;  // a directory, a FIFO, a device: never written into
-    }
     struct stat target;
+    if (stat(path, &target) != 0) {
+        return OutputTarget::kFile;  // nothing there, a link to nothing: creating will tell
+    }
     struct stat source;
-    return stat(path, &target) != 0 || fstat(input, &source) != 0 || !SameFile(target, source);
+    if (fstat(input, &source) == 0 && SameFile(target, source)) {
+        return OutputTarget::kInput;
+    }
+    struct stat entry;
+    if (S_ISREG(target.st_mode) && lstat(path, &entry) == 0 && S_ISLNK(entry.st_mode)) {
+        // /dev/stdout and its like, as root, are links in a folder that may
+        // be written: the link to a standard stream's file stays.
+        for (int standard = STDIN_FILENO; standard <= STDERR_FILENO; ++standard) {
+            struct stat stream;
+            if (fstat(standard, &stream) == 0 && SameFile(target, stream)) {
+                return streams && standard == STDOUT_FILENO ? OutputTarget::kStandardOutput
+                                                            : OutputTarget::kRefused;
+            }
+        }
+    }
+    if (S_ISREG(target.st_mode)) {
+        return OutputTarget::kFile;  // the file, or a link to one, which the output replaces
+    }
+    return streams && (S_ISCHR(target.st_mode) || S_ISFIFO(target.st_mode)) ? OutputTarget::kStream
+                                                                            : OutputTarget::kRefused;
+}
+
+int FileOpenOutputStream(const char* path)
+{
+    // Neither created nor truncated: it is there, and must still be a device
+    // or a FIFO once open.
+    const int file = open(path, O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (file < 0) {
+        return -1;
+    }
+    struct stat info;
+    const bool known = fstat(file, &info) == 0;
+    if (known && (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode))) {
+        return file;
+    }
+    const int error = known ? EEXIST : errno;  // EEXIST: another file has taken the name
+    close(file);
+    errno = error;
+    return -1;
+}
+
+bool FileIsTerminal(int file)
+{
+    return isatty(file) == 1;
+}
+
+bool FileSameRegularFile(int file, int other)
+{
+    struct stat a;
+    struct stat b;
+    return fstat(file, &a) == 0 && fstat(other, &b) == 0 && S_ISREG(a.st_mode) && SameFile(a, b);
+}
+
+int FileLastError()
+{
+    return errno;
+}
+
+std::string FileErrorText(int code)
+{
+    return std::strerror(code);
 }
 
 int FileCreateTemporary(const char* outputPath, std::string& temporaryPath)

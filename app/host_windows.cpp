@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -242,12 +243,22 @@ bool IdentifyHandle(HANDLE handle, FileIdentity& identity)
     return true;
 }
 
+bool SameIdentity(const FileIdentity& a, const FileIdentity& b)
+{
+    return a.volume == b.volume && a.indexHigh == b.indexHigh && a.indexLow == b.indexLow;
+}
+
+HANDLE HandleOf(int file)
+{
+    return reinterpret_cast<HANDLE>(_get_osfhandle(file));
+}
+
 // True if path names the very file open as descriptor file (the same path
 // spelt differently, a hard link or a symbolic link to it).
 bool IsSameFile(const std::wstring& path, int file)
 {
     FileIdentity open{};
-    if (!IdentifyHandle(reinterpret_cast<HANDLE>(_get_osfhandle(file)), open)) {
+    if (!IdentifyHandle(HandleOf(file), open)) {
         return false;
     }
     const HANDLE other =
@@ -259,8 +270,7 @@ bool IsSameFile(const std::wstring& path, int file)
     FileIdentity named{};
     const bool identified = IdentifyHandle(other, named);
     CloseHandle(other);
-    return identified && named.volume == open.volume && named.indexHigh == open.indexHigh &&
-           named.indexLow == open.indexLow;
+    return identified && SameIdentity(named, open);
 }
 
 // A C runtime descriptor over the handle, in binary mode; closes the handle
@@ -317,7 +327,10 @@ void HostStartup()
 {
     // Standard error keeps the text mode the C runtime gives it, as in every
     // console program here: a line feed goes out as CR LF, and the progress
-    // line's bare carriage return as it is (HostPrintMessage).
+    // line's bare carriage return as it is (HostPrintMessage). A standard
+    // handle that is missing needs nothing: the C runtime keeps descriptors
+    // 0, 1 and 2 for them whatever they are, so no file opened later takes
+    // their numbers.
     SetConsoleCtrlHandler(HostConsoleControl, TRUE);
 }
 
@@ -408,31 +421,93 @@ int FileOpenInput(const char* path)
     return DescriptorFor(handle, _O_RDONLY);
 }
 
-bool FileOutputNameUsable(const char* path, int input)
+OutputTarget FileOutputTarget(const char* path, int input, bool streams)
 {
     std::wstring wide;
     if (!WidePath(path, wide)) {
-        return true;  // creating will tell
+        return OutputTarget::kFile;  // creating will tell
     }
-    const DWORD attributes = GetFileAttributesW(wide.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        return true;  // nothing there, or nothing to see: creating will tell
-    }
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        return false;  // a directory, or a link to one, which no file replaces
-    }
-    // The entry itself, not what a link there points to.
-    const HANDLE entry =
+    // What the name leads to, through any link: a folder (opened only with
+    // FILE_FLAG_BACKUP_SEMANTICS), a file on a disk, a device (NUL, CON) or a
+    // pipe.
+    const HANDLE target =
         CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (entry != INVALID_HANDLE_VALUE) {
-        const bool disk = GetFileType(entry) == FILE_TYPE_DISK;
-        CloseHandle(entry);
-        if (!disk) {
-            return false;  // a device
-        }
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (target == INVALID_HANDLE_VALUE) {
+        return OutputTarget::kFile;  // nothing there, or nothing to see: creating will tell
     }
-    return !IsSameFile(wide, input);
+    const DWORD type = GetFileType(target);
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool disk = type == FILE_TYPE_DISK && GetFileInformationByHandle(target, &info);
+    CloseHandle(target);
+    if (!disk) {
+        return streams && (type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) ? OutputTarget::kStream
+                                                                             : OutputTarget::kRefused;
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return OutputTarget::kRefused;  // a folder, or a link to one, which no file replaces
+    }
+    return IsSameFile(wide, input) ? OutputTarget::kInput : OutputTarget::kFile;
+}
+
+int FileOpenOutputStream(const char* path)
+{
+    std::wstring wide;
+    if (!WidePath(path, wide)) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return -1;
+    }
+    const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    if (GetFileType(handle) == FILE_TYPE_DISK) {
+        CloseHandle(handle);
+        SetLastError(ERROR_FILE_EXISTS);  // another file has taken the name
+        return -1;
+    }
+    return DescriptorFor(handle, _O_WRONLY);
+}
+
+bool FileIsTerminal(int file)
+{
+    DWORD mode = 0;
+    return GetConsoleMode(HandleOf(file), &mode) != FALSE;
+}
+
+bool FileSameRegularFile(int file, int other)
+{
+    FileIdentity a{};
+    FileIdentity b{};
+    return GetFileType(HandleOf(file)) == FILE_TYPE_DISK && GetFileType(HandleOf(other)) == FILE_TYPE_DISK &&
+           IdentifyHandle(HandleOf(file), a) && IdentifyHandle(HandleOf(other), b) && SameIdentity(a, b);
+}
+
+int FileLastError()
+{
+    return static_cast<int>(GetLastError());
+}
+
+std::string FileErrorText(int code)
+{
+    wchar_t* text = nullptr;
+    const DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string reason;
+    try {
+        reason = length == 0 ? "error " + std::to_string(code) : FromWide(text, length, CP_UTF8);
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
+    LocalFree(text);
+    // The system's sentence ends in a full stop and CR LF; the line is ours
+    // to end.
+    while (!reason.empty() && std::strchr(".\r\n ", reason.back()) != nullptr) {
+        reason.pop_back();
+    }
+    return reason;
 }
 
 int FileCreateTemporary(const char* outputPath, std::string& temporaryPath)
@@ -465,6 +540,7 @@ int FileCreateTemporary(const char* outputPath, std::string& temporaryPath)
                 return file;
             }
             if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+                SetLastError(error);  // the reason, for FileLastError
                 return -1;
             }
         }
@@ -527,8 +603,7 @@ int FileOpenStandardInput(int64_t& size)
 int FileOpenStandardOutput()
 {
     const int file = _fileno(stdout);
-    DWORD mode = 0;
-    if (file < 0 || GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(file)), &mode)) {
+    if (file < 0 || FileIsTerminal(file)) {
         return -1;  // a console
     }
     return _setmode(file, _O_BINARY) == -1 ? -1 : file;
@@ -563,8 +638,14 @@ bool FileWrite(int file, const uint8_t* buffer, std::size_t count)
 {
     while (count > 0) {
         const unsigned ask = static_cast<unsigned>(count < kMaxTransfer ? count : kMaxTransfer);
+        SetLastError(ERROR_SUCCESS);
         const int put = _write(file, buffer, ask);
         if (put <= 0) {
+            // The runtime reports a disk that took nothing without a system
+            // error: the reason is then its own.
+            if (GetLastError() == ERROR_SUCCESS) {
+                SetLastError(errno == ENOSPC ? ERROR_DISK_FULL : ERROR_WRITE_FAULT);
+            }
             return false;
         }
         buffer += put;

@@ -81,20 +81,72 @@ std::string DecimalText(Fraction f)
     return decimal;
 }
 
+// The length of the well-formed UTF-8 character that starts at text[i], or
+// 0 if none does there. The well-formed sequences (Unicode, table 3-7): the
+// lead byte gives the length and the range of the second byte, which keeps
+// out overlong forms, the UTF-16 surrogates and anything past U+10FFFF;
+// every later byte is a continuation byte.
+std::size_t Utf8Length(const std::string& text, std::size_t i)
+{
+    constexpr unsigned kContinuationLow = 0x80;
+    constexpr unsigned kContinuationHigh = 0xBF;
+    const auto byteAt = [&text](std::size_t k) { return k < text.size() ? static_cast<unsigned char>(text[k]) : 0u; };
+    const unsigned lead = byteAt(i);
+    std::size_t length = 0;
+    unsigned low = kContinuationLow;
+    unsigned high = kContinuationHigh;
+    if (lead < 0x80) {
+        return 1;  // ASCII
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : low;    // not overlong
+        high = lead == 0xED ? 0x9F : high;  // not a surrogate
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : low;    // not overlong
+        high = lead == 0xF4 ? 0x8F : high;  // not past U+10FFFF
+    } else {
+        return 0;
+    }
+    for (std::size_t k = 1; k < length; ++k) {
+        const unsigned byte = byteAt(i + k);
+        if (byte < (k == 1 ? low : kContinuationLow) || byte > (k == 1 ? high : kContinuationHigh)) {
+            return 0;
+        }
+    }
+    return length;
+}
+
+// A JSON string. File names are bytes: each byte that is not part of a
+// well-formed UTF-8 character becomes the lone surrogate U+DC80 + (byte -
+// 0x80), as Python's "surrogateescape" spells it, so that every line parses
+// and the name's bytes can be had back (os.fsencode in Python).
 std::string JsonString(const std::string& text)
 {
     std::string quoted = "\"";
-    for (const char c : text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const std::size_t length = Utf8Length(text, i);
+        char escape[8];
+        if (length == 0) {
+            std::snprintf(escape, sizeof escape, "\\udc%02x", static_cast<unsigned>(c));
+            quoted += escape;
+            ++i;
+            continue;
+        }
         if (c == '"' || c == '\\') {
             quoted += '\\';
-            quoted += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escape[8];
+            quoted += static_cast<char>(c);
+        } else if (c < 0x20) {
             std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
             quoted += escape;
         } else {
-            quoted += c;
+            quoted.append(text, i, length);
         }
+        i += length;
     }
     return quoted + "\"";
 }

@@ -1,6 +1,7 @@
 #include "app/options.h"
 
 #include <cstring>
+#include <set>
 
 const char kUsage[] = "\nUSAGE: ratefold 24fps_mpeg2_video_stream[s] \n\n";
 
@@ -52,11 +53,18 @@ std::string ParseOptions(int argc, char** argv, Options& options)
     bool to = false;
     bool undo = false;
     bool optionsEnd = false;
+    // Each option as spelt without its value: one given again would
+    // otherwise silently undo the first.
+    std::set<std::string> given;
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
         if (optionsEnd || argument[0] != '-' || std::strcmp(argument, "-") == 0) {
             options.paths.push_back(argument);
             continue;
+        }
+        const std::string name(argument, std::strcspn(argument, "="));
+        if (!given.insert(name).second) {
+            return name + " given twice\n";
         }
         bool missing = false;
         if (std::strcmp(argument, "--") == 0) {

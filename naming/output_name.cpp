@@ -4,20 +4,27 @@
 
 void MakeOutputName(std::string& name, const char* tag, LeadByteTest isLeadByte)
 {
-    // Position of the extension's dot, or 0 for none: a dot at the first byte
-    // (".m2v") is a name, not an extension.
-    std::size_t dot = 0;
+    // Position of the extension's dot, or npos for none. The dots that begin
+    // a name (".m2v", "dir/.m2v", "..m2v") make it a hidden name, not an
+    // extension, however the folder before it is spelt.
+    std::size_t dot = std::string::npos;
+    std::size_t nameStart = 0;
     std::size_t i = 0;
     while (i < name.size()) {
         const unsigned char byte = static_cast<unsigned char>(name[i]);
         if (byte == '.') {
-            dot = i;
+            if (i == nameStart) {
+                ++nameStart;
+            } else {
+                dot = i;
+            }
         } else if (byte == '\\' || byte == '/') {
-            dot = 0;
+            dot = std::string::npos;
+            nameStart = i + 1;
         }
         i += isLeadByte(byte) ? 2 : 1;
     }
-    if (dot == 0) {
+    if (dot == std::string::npos) {
         name += tag;
     } else {
         name.insert(dot, tag);

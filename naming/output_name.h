@@ -11,7 +11,8 @@ using LeadByteTest = bool (*)(unsigned char byte);
 // Rewrites the path in place: with the tag "_30i", clip.m2v -> clip_30i.m2v,
 // clip -> clip_30i.
 // The extension is the part from the last '.' after the last directory
-// separator ('\' or '/'); a '.' at the path's first byte does not count.
+// separator ('\' or '/'); the dots that begin a name (".m2v", "d/.m2v",
+// "..m2v") do not count.
 // Trail bytes of two-byte characters (as isLeadByte tells) are never taken
 // for a '.' or a separator.
 void MakeOutputName(std::string& name, const char* tag, LeadByteTest isLeadByte);

@@ -438,6 +438,12 @@ TEST(ParseOptions, ReadsTheJobAndThePaths)
         {{"--info", "--pictures", "a.m2v"}, "0 0 | a.m2v info pictures"},
         {{"--pictures", "a.m2v"}, "--pictures goes with --info\n"},
         {{"--info", "-o", "x", "a.m2v"}, "-o doesn't go with --info\n"},
+        // Given twice: named as spelt, without the value, whichever way.
+        {{"--to", "25", "--to", "30", "a.m2v"}, "--to given twice\n"},
+        {{"--to=25", "a.m2v", "--to", "30"}, "--to given twice\n"},
+        {{"-o", "a", "-o=b", "x.m2v"}, "-o given twice\n"},
+        {{"--undo", "--undo", "a.m2v"}, "--undo given twice\n"},
+        {{"--info", "--json", "--json", "a.m2v"}, "--json given twice\n"},
     };
     for (const Case& c : cases) {
         std::vector<char*> argv = {const_cast<char*>("ratefold")};

@@ -73,6 +73,22 @@ if command -v script >/dev/null; then
   script -qec "'$ratefold' -o - clip.m2v" /dev/null >tty.out 2>&1
   grep -q "^can't write a stream to a terminal" tty.out || fail "terminal: $(cat tty.out)"
 fi
+# A terminal on standard input is refused at once, not waited on.
+if command -v python3 >/dev/null; then
+  python3 -c 'import pty, subprocess, sys
+_, terminal = pty.openpty()
+run = subprocess.run(sys.argv[1:], stdin=terminal, capture_output=True, timeout=10)
+print(run.returncode, run.stderr.decode(), end="")' "$ratefold" -o tty.m2v - >tty.out 2>&1
+  [ "$(cat tty.out)" = "1 $(failed $'can\'t read a stream from a terminal\n' -)" ] && [ ! -e tty.m2v ] ||
+    fail "terminal on standard input: $(cat tty.out)"
+fi
+rm -f piped.m2v named.m2v late.m2v part.m2v tty.out
+# Closed standard streams get /dev/null: no file the run opens takes their
+# numbers (the output would get the progress lines, or the input them).
+"$ratefold" -o closed.m2v - <clip.m2v 2>&- && cmp -s closed.m2v expected.m2v || fail "standard error closed"
+cp clip.m2v closed.m2v
+"$ratefold" closed.m2v <&- 2>&- && cmp -s closed_30i.m2v expected.m2v || fail "standard input and error closed"
+rm -f closed.m2v closed_30i.m2v
 # A GOP over the 64 MiB standard output holds back (random bytes without a
 # zero byte in its first picture's slice) is let go as it stands, and what
 # follows still flows: standard output gets the bytes a file gets.
@@ -80,7 +96,7 @@ fi
   from_hex '00000100 004fff f8 000001b5 8fff f381 80 00000101 11 000001b7'; } >long_gop.m2v
 "$ratefold" -o - long_gop.m2v >piped.m2v 2>/dev/null && "$ratefold" -o named.m2v long_gop.m2v 2>/dev/null &&
   cmp -s piped.m2v named.m2v || fail "a GOP over 64 MiB: standard output's bytes"
-rm -f piped.m2v named.m2v late.m2v part.m2v tty.out long_gop.m2v
+rm -f piped.m2v named.m2v long_gop.m2v
 
 # Not a stream at all: nothing written, and the file is named.
 : >empty.m2v
@@ -137,28 +153,110 @@ rm -f late.m2v late_30i.m2v empty.m2v text.m2v a_30i.m2v c.m2v
 [ $? -eq 1 ] && [ "$(cat info.err)" = "can't open missing.m2v" ] && grep -q '^clip.m2v: MPEG-2, 720x480' info.out ||
   fail "--info of a missing file: $(cat info.err info.out)"
 rm -f info.out info.err
+# --info --json of a name that is not UTF-8 (a lone byte, an encoded
+# surrogate, an overlong form, past U+10FFFF, among characters that are):
+# every line parses, and Python's os.fsencode gives the name's bytes back.
+name=$'caf\xc3\xa9 \xe9 \xed\xa0\x80 \xc0\xaf \xf4\x90\x80\x80 \xf0\x9f\x8e\x9e "\\x.m2v'
+cp clip.m2v "$name"
+"$ratefold" --info --json "$name" >info.out 2>/dev/null || fail "--info --json of a name not UTF-8: status"
+if command -v python3 >/dev/null; then
+  python3 -c 'import json, os, sys
+d = json.loads(sys.stdin.buffer.read())
+name = os.fsencode(sys.argv[1])
+assert os.fsencode(d["file"]) == name and os.fsencode(d["convert"]["output"]) == name[:-4] + b"_30i.m2v", d' \
+    "$name" <info.out || fail "--info --json of a name not UTF-8: python3: $(cat info.out)"
+fi
+if command -v jq >/dev/null; then
+  jq -e .file info.out >/dev/null || fail "--info --json of a name not UTF-8: jq: $(cat info.out)"
+fi
+rm -f info.out "$name"
 
-# Outputs that must not be written: a directory, a FIFO (refused at once,
-# not waited on), a link to the input itself (which must stay whole).
+# Outputs that must not be written, each refused at once (a FIFO is not
+# waited on), with a line that names it and says why: beside the input a
+# directory, a FIFO, a link to a FIFO (which stays); the input itself, by a
+# link, by -o, or as standard output appended to it (which would grow
+# without end). A failure to create or write the output names it with the
+# system's reason.
+no_write=$'can\'t write output file\n'
+own() { printf "can't write the output onto its own input %s\n" "$1"; }
+not_regular() { printf "%sratefold: %s: not a regular file\n" "$no_output" "$1"; }
 ln -s clip.m2v dir.m2v && mkdir dir_30i.m2v
 ln -s clip.m2v fifo.m2v && mkfifo fifo_30i.m2v
+ln -s clip.m2v fifolink.m2v && ln -s fifo_30i.m2v fifolink_30i.m2v
 cp clip.m2v self.m2v && ln -s self.m2v self_30i.m2v
-for what in dir fifo self; do
-  expect "output $what" 1 "$(failed "$no_output" $what.m2v)$nl" timeout 1 "$ratefold" $what.m2v
+# refused WHAT FILE MESSAGE COMMAND: status 1, MESSAGE and the line naming FILE.
+refused() { expect "$1" 1 "$(failed "$3" "$2")$nl" timeout 10 sh -c "$4"; }
+refused "output dir" dir.m2v "$(not_regular dir_30i.m2v)$nl" "'$ratefold' dir.m2v"
+refused "output fifo" fifo.m2v "$(not_regular fifo_30i.m2v)$nl" "'$ratefold' fifo.m2v"
+refused "output link to a fifo" fifolink.m2v "$(not_regular fifolink_30i.m2v)$nl" "'$ratefold' fifolink.m2v"
+refused "output link to the input" self.m2v "$(own self.m2v)$nl" "'$ratefold' self.m2v"
+refused "-o the input" self.m2v "$(own self.m2v)$nl" "'$ratefold' --to 25 -o self.m2v self.m2v"
+refused "-o - appended to the input" self.m2v "$(own self.m2v)$nl" "ulimit -f 1024; '$ratefold' --to 25 -o - self.m2v >>self.m2v"
+refused "-o a missing folder" clip.m2v "${no_output}ratefold: missing/x.m2v: No such file or directory$nl" \
+  "'$ratefold' -o missing/x.m2v clip.m2v"
+refused "-o /dev/full" clip.m2v "${no_write}ratefold: /dev/full: No space left on device$nl" \
+  "'$ratefold' -o /dev/full clip.m2v"
+cmp -s self.m2v clip.m2v && [ -L fifolink_30i.m2v ] || fail "the input, or a link to a FIFO, changed"
+rm -rf dir.m2v dir_30i.m2v fifo.m2v fifo_30i.m2v fifolink.m2v fifolink_30i.m2v self.m2v self_30i.m2v
+# A full disk and a read-only folder: a small filesystem of their own where
+# one can be mounted (root may write in any folder), else the folder's
+# permissions.
+mkdir small
+reason=
+if mount -t tmpfs -o size=64k tmpfs small 2>/dev/null; then
+  { cat clip.m2v; head -c 200000 /dev/zero; } >big.m2v
+  expect "disk full" 1 "$(failed "${no_write}ratefold: small/big.m2v: No space left on device$nl" big.m2v)$nl" \
+    "$ratefold" -o small/big.m2v big.m2v
+  [ -z "$(ls -A small)" ] || fail "disk full: left $(ls -A small)"
+  mount -o remount,ro small && reason="Read-only file system"
+elif [ "$(id -u)" != 0 ]; then
+  chmod 555 small && reason="Permission denied"
+fi
+[ -z "$reason" ] || expect "read-only folder" 1 "$(failed "${no_output}ratefold: small/x.m2v: $reason$nl" clip.m2v)$nl" \
+  "$ratefold" -o small/x.m2v clip.m2v
+! mountpoint -q small || umount small
+rm -rf small big.m2v
+# Devices and FIFOs named with -o are written as streams, as -o - is:
+# /dev/null, /dev/stdout and /dev/fd/3 into a pipe (the /dev/stdout link
+# stays, even as root), a FIFO with a reader; a terminal is refused.
+mkfifo out.fifo
+timeout 10 cat out.fifo >from_fifo.m2v &  # not for ever, if the FIFO is refused
+# streamed WHAT COMMAND: status 0 and the usual lines.
+streamed() { expect "-o $1" 0 "$(percent 1 1)$(done_line clip.m2v)$nl" timeout 10 bash -c "$2"; }
+streamed /dev/null "'$ratefold' -o /dev/null clip.m2v"
+streamed /dev/stdout "'$ratefold' -o /dev/stdout clip.m2v | cat >from_stdout.m2v"
+streamed /dev/fd/3 "'$ratefold' -o /dev/fd/3 clip.m2v 3>&1 >/dev/null | cat >from_fd3.m2v"
+streamed "a FIFO" "'$ratefold' -o out.fifo clip.m2v"
+wait
+for output in from_fifo.m2v from_stdout.m2v from_fd3.m2v; do
+  cmp -s $output expected.m2v || fail "-o a stream: $output"
 done
-cmp -s self.m2v clip.m2v || fail "input changed"
-# A symbolic link at the output name is replaced; what it pointed to stays.
+# (Put back if it was, as the system has it.)
+[ -L /dev/stdout ] || { fail "-o /dev/stdout: the link was replaced"; rm -f /dev/stdout; ln -s /proc/self/fd/1 /dev/stdout; }
+# Standard output redirected to a file: the link to it stays too, and the
+# stream goes there, as with -o -.
+"$ratefold" -o /dev/stdout clip.m2v >from_stdout.m2v 2>/dev/null && cmp -s from_stdout.m2v expected.m2v ||
+  fail "-o /dev/stdout into a file"
+[ -L /dev/stdout ] || { fail "-o /dev/stdout into a file: the link was replaced"; rm -f /dev/stdout; ln -s /proc/self/fd/1 /dev/stdout; }
+if command -v script >/dev/null; then
+  script -qec "'$ratefold' -o /dev/tty clip.m2v" /dev/null >tty.out 2>&1
+  grep -q "^can't write a stream to a terminal" tty.out || fail "-o /dev/tty: $(cat tty.out)"
+fi
+rm -f out.fifo from_fifo.m2v from_stdout.m2v from_fd3.m2v tty.out
+# A symbolic link at the output name that leads to a regular file is
+# replaced; what it pointed to stays.
 ln -s clip.m2v link.m2v
 printf 'pointed to' >target && ln -s target link_30i.m2v
 expect "output is a link" 0 "$(percent 1 1)$(done_line link.m2v)$nl" "$ratefold" link.m2v
 [ ! -L link_30i.m2v ] && cmp -s link_30i.m2v expected.m2v && [ "$(cat target)" = "pointed to" ] ||
   fail "the link was written through, or not replaced"
-rm -rf dir.m2v dir_30i.m2v fifo.m2v fifo_30i.m2v self.m2v self_30i.m2v link.m2v link_30i.m2v target
+rm -f link.m2v link_30i.m2v target
 
 # A file-size limit: ratefold ignores SIGXFSZ itself, so that the write
 # fails and is reported, and nothing is left behind.
 { cat clip.m2v; head -c 300000 /dev/zero; } >big.m2v
-(failures=0; ulimit -f 100; expect "file size limit" 1 "$(failed $'can\'t write output file\n' big.m2v)$nl" \
+(failures=0; ulimit -f 100; expect "file size limit" 1 "$(failed "${no_write}ratefold: big_30i.m2v: File too large$nl" \
+  big.m2v)$nl" \
   "$ratefold" big.m2v; exit "${failures:-0}") || failures=$((${failures:-0} + $?))
 what="file size limit" only a.m2v big.m2v clip.m2v expected.m2v pipe somedir
 
@@ -175,7 +273,8 @@ if strace -o /dev/null true 2>/dev/null; then
   printf 'earlier output' >earlier
   while read -r call kept; do
     cp earlier clip_30i.m2v
-    expect "$call failing" 1 "$(percent 1 1)$(failed $'can\'t write output file\n' clip.m2v)$nl" \
+    expect "$call failing" 1 \
+      "$(percent 1 1)$(failed $'can\'t write output file\nratefold: clip_30i.m2v: Input/output error\n' clip.m2v)$nl" \
       traced -o /dev/null -e trace="$call" -e inject="$call":error=EIO "$ratefold" clip.m2v
     cmp -s clip_30i.m2v "$kept" || fail "$call failing: the output kept"
     what="$call failing" only a.m2v big.m2v clip.m2v clip_30i.m2v earlier expected.m2v pipe somedir trace.log

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <fstream>
 #include <string>
+#include <tuple>
 
 #include "app/file_access.h"
 
@@ -152,17 +153,21 @@ TEST(HostWindows, OutputNamesThatAreRefused)
     CreateHardLinkW(Wide(dir + "link_30i.m2v").c_str(), Wide(input).c_str(), nullptr);
     const int file = FileOpenInput(input.c_str());
     ASSERT_GE(file, 0);
-    const std::pair<std::string, bool> cases[] = {
-        {dir + "none_30i.m2v", true},
-        {"NUL", false},
-        {dir + "NUL", false},
-        {dir + "earlier_30i.m2v", true},
-        {dir + "dir_30i.m2v", false},
-        {dir + "link_30i.m2v", false},                         // a hard link to the input
-        {dir + "dir_30i.m2v\\..\\\xE6\x97\xA5.m2v", false},  // the input itself, spelt otherwise
+    // What each name is taken for beside the input, and with -o (streams).
+    constexpr OutputTarget kFile = OutputTarget::kFile, kStream = OutputTarget::kStream,
+                           kInput = OutputTarget::kInput, kRefused = OutputTarget::kRefused;
+    const std::tuple<std::string, OutputTarget, OutputTarget> cases[] = {
+        {dir + "none_30i.m2v", kFile, kFile},
+        {"NUL", kRefused, kStream},
+        {dir + "NUL", kRefused, kStream},
+        {dir + "earlier_30i.m2v", kFile, kFile},
+        {dir + "dir_30i.m2v", kRefused, kRefused},
+        {dir + "link_30i.m2v", kInput, kInput},                         // a hard link to the input
+        {dir + "dir_30i.m2v\\..\\\xE6\x97\xA5.m2v", kInput, kInput},  // the input itself, spelt otherwise
     };
-    for (const auto& [name, usable] : cases) {
-        EXPECT_EQ(FileOutputNameUsable(name.c_str(), file), usable) << name;
+    for (const auto& [name, beside, named] : cases) {
+        EXPECT_EQ(FileOutputTarget(name.c_str(), file, false), beside) << name;
+        EXPECT_EQ(FileOutputTarget(name.c_str(), file, true), named) << name;
     }
     FileClose(file);
 }

@@ -339,7 +339,10 @@ TEST(MakeOutputName, InsertsTheTagBeforeTheExtension)
         {"clip.m2v", "clip_30i.m2v", HostIsLeadByte},   {"clip", "clip_30i", HostIsLeadByte},
         {"a.b.m2v", "a.b_30i.m2v", HostIsLeadByte},     {"d.d\\clip", "d.d\\clip_30i", HostIsLeadByte},
         {"d.d/clip", "d.d/clip_30i", HostIsLeadByte},   {".m2v", ".m2v_30i", HostIsLeadByte},
-        {"d/.hidden", "d/_30i.hidden", HostIsLeadByte}, {"caf\xC3\xA9.m2v", "caf\xC3\xA9_30i.m2v", HostIsLeadByte},
+        {"caf\xC3\xA9.m2v", "caf\xC3\xA9_30i.m2v", HostIsLeadByte},
+        // The dots that begin a name, however its folder is spelt.
+        {"./.m2v", "./.m2v_30i", HostIsLeadByte},       {"d\\.m2v", "d\\.m2v_30i", HostIsLeadByte},
+        {"d.d/..a.m2v", "d.d/..a_30i.m2v", HostIsLeadByte}, {"\x95\x5C.m2v", "\x95\x5C_30i.m2v", sjis},
         {dir + "/" + dir + ext, dir + "/" + dir + "_30i" + ext, HostIsLeadByte},
         {"x.y\x95\x5Cz", "x_30i.y\x95\x5Cz", sjis},    {"d\\caf\xE9.m2v", "d\\caf\xE9.m2v_30i", sjis},
         {"a.b\x95", "a_30i.b\x95", sjis},

@@ -49,7 +49,8 @@ done
 expect "*.x" 1 $'can\'t open *.x\r\nnow working... *.x failed\r\n' win "$exe" '*.x'
 expect "a directory" 1 $'can\'t open sub\r\nnow working... sub failed\r\n' win "$exe" sub
 ln "$TMPDIR/win/A.m2v" "$TMPDIR/win/A_30i.m2v" -f
-expect "output is the input" 1 $'can\'t open output file\r\nnow working... A.m2v failed\r\n' win "$exe" A.m2v
+expect "output is the input" 1 $'can\'t write the output onto its own input A.m2v\r\nnow working... A.m2v failed\r\n' \
+  win "$exe" A.m2v
 cp "$exe" "$TMPDIR/win/rf.exe"
 printf '@rf.exe "*.m2v"\r\n' >"$TMPDIR/win/quoted.bat"
 expect '"*.m2v" from cmd' 1 $'can\'t open *.m2v\r\nnow working... *.m2v failed\r\n' win cmd /c quoted.bat
