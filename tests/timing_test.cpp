@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 namespace {
 
 const std::string kV2 = "# timestamp format v2\n", kV1 = "# timestamp format v1\n";
+constexpr FrameRate kNtsc{30000, 1001};
 
 std::string Joined(const std::vector<int64_t>& times)
 {
@@ -37,6 +39,15 @@ std::string Read(const std::string& text, int64_t pictures)
 {
     std::vector<int64_t> times;
     return Read(text, pictures, times);
+}
+
+std::string Repeat(const std::string& text, int times)
+{
+    std::string repeated;
+    while (times-- > 0) {
+        repeated += text;
+    }
+    return repeated;
 }
 
 TEST(Timestamps, ReadsBothFormatsAndRefusesWhatTheyDoNotSay)
@@ -251,6 +262,195 @@ TEST(ShowAtTimes, FlagsFollowTheRulesOfTheCadences)
                           std::make_pair(theirs.topFieldFirst, theirs.repeatFirstField))
                     << source << " to " << target << ", picture " << n;
             }
+        }
+    }
+}
+
+// Pictures from their units, "3232" fields, each starting on the other
+// parity than the one before ended on, or on the same after '!'; after
+// 'f', frames of a progressive sequence.
+std::vector<ShownPicture> Pictures(const std::string& units)
+{
+    std::vector<ShownPicture> pictures;
+    bool top = true, progressive = false;
+    for (const char c : units) {
+        if (c == 'f') {
+            progressive = true;
+        } else if (c == '!') {
+            top = !top;
+        } else {
+            pictures.push_back(MakeShownPicture(c - '0', top, progressive));
+            top = top != ((c - '0') % 2 == 1);
+        }
+    }
+    return pictures;
+}
+
+// "first-last cadence breaks start+seconds | ...".
+std::string Described(const Sections& sections)
+{
+    std::string text;
+    for (const Section& s : sections.list) {
+        char line[128];
+        std::snprintf(line, sizeof line, "%s%lld-%lld %s %lld %.3f+%.3f", text.empty() ? "" : " | ",
+                      static_cast<long long>(s.first), static_cast<long long>(s.last), SectionCadenceName(s.cadence),
+                      static_cast<long long>(s.breaks), s.start, s.seconds);
+        text += line;
+    }
+    return text;
+}
+
+TEST(FindSections, DividesTheStreamIntoRunsOfOneCadence)
+{
+    const std::string film = Repeat("32", 20), video = Repeat("2", 30), twelve = "3" + Repeat("2", 11);
+    struct Case {
+        std::string units;
+        FrameRate rate;
+        std::string sections;
+        double filmShare;
+    };
+    const Case cases[] = {
+        {Repeat("32", 24), kNtsc, "0-47 3:2 0 0.000+2.002", 1},
+        {"!" + Repeat("23", 24), kNtsc, "0-47 3:2 0 0.000+2.002", 1},
+        // Cadence breaks: two pictures of two fields, a parity break, a
+        // picture odd at the start.
+        {Repeat("32", 12) + Repeat("23", 12), kNtsc, "0-47 3:2 1 0.000+2.002", 1},
+        {Repeat("32", 12) + "!" + Repeat("32", 12), kNtsc, "0-47 3:2 1 0.000+2.002", 1},
+        {"33" + film, kNtsc, "0-41 3:2 2 0.000+1.768", 1},
+        // A hybrid: its joins break the parity, or do not (then 3:2 takes
+        // the video's last picture, whose two fields alternate with the
+        // film's first three).
+        {film + "!" + video + "!" + Repeat("23", 20), kNtsc,
+         "0-39 3:2 0 0.000+1.668 | 40-69 two fields 0 1.668+1.001 | 70-109 3:2 0 2.669+1.668", 80.0 / 110},
+        {film + video + film, kNtsc, "0-39 3:2 0 0.000+1.668 | 40-68 two fields 0 1.668+0.968 | 69-109 3:2 0 2.636+1.702",
+         81.0 / 110},
+        // One picture odd among video is a break; a run of short runs long
+        // enough is irregular; odd pictures between two cadences go half to
+        // each.
+        {Repeat("2", 20) + "3" + Repeat("2", 20), kNtsc, "0-40 two fields 1 0.000+1.385", 0},
+        {Repeat("2", 20) + "!" + Repeat("2", 20), kNtsc, "0-39 two fields 1 0.000+1.335", 0},
+        {Repeat("2", 20) + Repeat("2233", 4) + Repeat("2", 20), kNtsc,
+         "0-21 two fields 0 0.000+0.734 | 22-35 irregular 0 0.734+0.601 | 36-55 two fields 0 1.335+0.667", 0},
+        {Repeat("2", 20) + "33" + Repeat("23", 12), kNtsc, "0-19 two fields 0 0.000+0.667 | 20-45 3:2 1 0.667+1.101",
+         26.0 / 46},
+        {Repeat("3", 24), kNtsc, "0-23 irregular 0 0.000+1.201", 0},
+        // One field in twelve, alone and after video.
+        {Repeat(twelve, 4), {25, 1}, "0-47 2:2:2:2:2:2:2:2:2:2:2:3 0 0.000+2.000", 0},
+        {Repeat("2", 24) + Repeat(twelve, 3) + "3" + Repeat("2", 5), {25, 1},
+         "0-23 two fields 0 0.000+0.960 | 24-65 2:2:2:2:2:2:2:2:2:2:2:3 0 0.960+1.760", 0},
+        {Repeat(twelve, 2) + "3" + Repeat("2", 9) + Repeat(twelve, 2), {25, 1},
+         "0-57 2:2:2:2:2:2:2:2:2:2:2:3 1 0.000+2.420", 0},
+        // Frames: one each, 3:2, repeated (30 to 60, 50 to 60).
+        {"f" + Repeat("1", 24), {60, 1}, "0-23 none 0 0.000+0.400", 0},
+        {"f" + Repeat("32", 12), {60000, 1001}, "0-23 frame repetition 3:2 0 0.000+1.001", 1},
+        {"f" + Repeat("2", 24), {60, 1}, "0-23 frame repetition 0 0.000+0.800", 0},
+        {"f" + Repeat("11112", 6), {60, 1}, "0-29 frame repetition 0 0.000+0.600", 0},
+        {"f" + Repeat("1", 20) + Repeat("32", 10), {60, 1}, "0-19 none 0 0.000+0.333 | 20-39 frame repetition 3:2 0 0.333+0.833", 0.5},
+        {"f" + Repeat("1", 20) + "2" + Repeat("1", 20), {60, 1}, "0-40 none 1 0.000+0.700", 0},
+        // Shorter than a section.
+        {"32323", kNtsc, "0-4 3:2 0 0.000+0.217", 1},
+        {"3", kNtsc, "0-0 irregular 0 0.000+0.050", 0},
+        {"2", kNtsc, "0-0 two fields 0 0.000+0.033", 0},
+        {"", kNtsc, "", 0},
+    };
+    for (const Case& c : cases) {
+        const Sections sections = FindSections(Pictures(c.units), c.rate);
+        EXPECT_EQ(Described(sections), c.sections) << c.units;
+        EXPECT_DOUBLE_EQ(sections.filmShare, c.filmShare) << c.units;
+    }
+}
+
+// Film evenly at 1001/24 ms, restarting where it was shown after a break
+// of its cadence, and after a picture that would be more than half a unit
+// away (the one after a single frame); video where it was shown.
+TEST(UndoTimes, SpacesFilmEvenlyAndKeepsVideoWhereItWasShown)
+{
+    struct Case {
+        std::string units;
+        FrameRate rate;
+        std::string times;
+    };
+    const Case cases[] = {
+        {"32323", kNtsc, "0 41.708333 83.416667 125.125 166.833333"},
+        {"23232", {30, 1}, "0 41.666667 83.333333 125 166.666667"},
+        {"f" + Repeat("32", 8) + "1" + Repeat("23", 8), {60000, 1001},
+         "0 41.708333 83.416667 125.125 166.833333 208.541667 250.25 291.958333 333.666667 375.375 417.083333 "
+         "458.791667 500.5 542.208333 583.916667 625.625 667.333333 684.016667 725.725 767.433333 809.141667 "
+         "850.85 892.558333 934.266667 975.975 1017.683333 1059.391667 1101.1 1142.808333 1184.516667 1226.225 "
+         "1267.933333 1309.641667"},
+        {Repeat("32", 6) + "!" + "2222", kNtsc,
+         "0 41.708333 83.416667 125.125 166.833333 208.541667 250.25 291.958333 333.666667 375.375 417.083333 "
+         "458.791667 500.5 533.866667 567.233333 600.6"},
+    };
+    for (const Case& c : cases) {
+        const std::vector<ShownPicture> pictures = Pictures(c.units);
+        EXPECT_EQ(Joined(UndoTimes(pictures, FindSections(pictures, c.rate), c.rate)), c.times) << c.units;
+    }
+    // Two breaks: evenly from where each run was shown, 40 and 80 fields
+    // in.
+    const std::vector<ShownPicture> broken = Pictures(Repeat("32", 8) + Repeat("23", 8) + Repeat("32", 8));
+    const std::vector<int64_t> restarted = UndoTimes(broken, FindSections(broken, kNtsc), kNtsc);
+    ASSERT_EQ(restarted.size(), 48u);
+    for (int64_t k = 0; k < 48; ++k) {
+        const int64_t quarters = 80 * (k / 16) + 5 * (k % 16);  // a field is 2
+        EXPECT_EQ(restarted[k], (quarters * 1001000000000 + 60000) / 120000) << k;
+    }
+    // Ten hours of film at 29.97, each picture to the nanosecond.
+    const std::vector<ShownPicture> film = Pictures(Repeat("23", 432000));
+    const Sections sections = FindSections(film, kNtsc);
+    ASSERT_EQ(Described(sections), "0-863999 3:2 0 0.000+36036.000");
+    const std::vector<int64_t> times = UndoTimes(film, sections, kNtsc);
+    for (int64_t k = 0; k < 864000; ++k) {
+        ASSERT_EQ(times[k], (k * 1001000000 + 12) / 24) << k;
+    }
+}
+
+// Random hybrids: film by 3:2 at any phase, sometimes with a cadence break
+// inside, and video of two fields a picture, their joins breaking the
+// parity or not. Sections come out as the truth, their edges within two
+// pictures; taking the pulldown off keeps each picture within half a field
+// of where it was shown, and film evenly spaced but where it restarts.
+TEST(FindSections, FindsRandomHybridsAndTheirTimesStayWithinHalfAField)
+{
+    std::mt19937 random(18);
+    const auto between = [&random](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+    for (int trial = 0; trial < 300; ++trial) {
+        std::string units;
+        std::vector<std::pair<int64_t, bool>> truth;  // each run's first picture, and whether it is film
+        int64_t count = 0;
+        bool film = between(0, 1) == 1;
+        for (int run = between(2, 5); run > 0; --run, film = !film) {
+            truth.push_back({count, film});
+            units += between(0, 1) == 1 ? "!" : "";
+            const int length = film ? between(24, 150) : between(30, 100);
+            const int breakAt = film && length >= 72 && between(0, 1) == 1 ? between(24, length - 24) : -1;
+            for (int k = 0, phase = between(0, 1); k < length; ++k, ++phase) {
+                phase += k == breakAt;  // two pictures of the same count
+                units += film ? (phase % 2 == 0 ? "3" : "2") : "2";
+            }
+            count += length;
+        }
+        const std::vector<ShownPicture> pictures = Pictures(units);
+        const Sections sections = FindSections(pictures, kNtsc);
+        ASSERT_EQ(sections.list.size(), truth.size()) << units << "\n" << Described(sections);
+        for (std::size_t s = 0; s < truth.size(); ++s) {
+            ASSERT_LE(std::abs(sections.list[s].first - truth[s].first), 2) << units << "\n" << Described(sections);
+            ASSERT_EQ(sections.list[s].cadence, truth[s].second ? SectionCadence::kThreeTwo : SectionCadence::kTwoFields);
+        }
+        const std::vector<int64_t> times = UndoTimes(pictures, sections, kNtsc);
+        int64_t field = 0;  // where each picture was shown
+        for (std::size_t n = 0; n < pictures.size(); ++n) {
+            // Nanoseconds times 60000: a field is 1001 * 10^6 of these.
+            const int64_t offset = times[n] * 60 - field * 1001000000;
+            ASSERT_LE(std::abs(offset) * 2, 1001000000 + 120) << n << " " << units;
+            const auto in = std::find_if(sections.list.begin(), sections.list.end(),
+                                         [n](const Section& s) { return s.last >= static_cast<int64_t>(n); });
+            const int64_t step = n > 0 ? times[n] - times[n - 1] : 0;
+            const bool whereShown = times[n] == (field * 1001000000000 + 30000) / 60000;
+            if (in->cadence == SectionCadence::kThreeTwo && in->first < static_cast<int64_t>(n) && !whereShown) {
+                ASSERT_TRUE(step == 41708333 || step == 41708334) << n << " " << units;
+            }
+            field += pictures[n].units;
         }
     }
 }

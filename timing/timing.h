@@ -103,3 +103,69 @@ PulldownFlags FlagsOfUnits(int64_t start, int64_t units, int unitsPerFrame);
 // outlast its last time by more than it must.
 std::string ShowAtTimes(const std::vector<int64_t>& times, int targetCode, const std::string& name,
                         std::vector<ShownAt>& shown);
+
+// ---- Cadence sections (--info) ----
+
+// One picture as a decoder shows it, in one byte: the units it shows
+// (fields, or frames in a progressive sequence: 1 to 3), top_field_first,
+// and progressive_sequence.
+struct ShownPicture {
+    uint8_t units : 2;
+    uint8_t topFieldFirst : 1;
+    uint8_t progressiveSequence : 1;
+};
+
+ShownPicture MakeShownPicture(int units, bool topFieldFirst, bool progressiveSequence);
+
+enum class SectionCadence : uint8_t {
+    kThreeTwo,         // "3:2": film shown by repeated fields, 3, 2, 3, 2 fields
+    kFrameThreeTwo,    // "frame repetition 3:2": film shown by 3, 2, 3, 2 frames
+    kTwoFields,        // "two fields": video, or film coded without repeats
+    kOneInTwelve,      // "2:2:2:2:2:2:2:2:2:2:2:3": a field more every 11 or 12 pictures
+    kFrameRepetition,  // "frame repetition": frames repeated, in no 3:2
+    kNone,             // "none": one frame a picture, in a progressive sequence
+    kIrregular,        // "irregular": none of these
+};
+
+// The cadence's name, as above.
+const char* SectionCadenceName(SectionCadence cadence);
+
+// Film shown by 3:2, in fields or frames.
+bool IsFilm(SectionCadence cadence);
+
+// A run of pictures of one cadence: its first and last picture (display
+// order, from 0), when it starts and how long it lasts as shown, and how
+// many of its pictures after the first break its cadence: by 3:2 and one
+// field in twelve as CountShownPicture judges them; by two fields, a
+// picture of more or one that starts on the parity the one before ended
+// on; by none, a picture of more than one frame. Frame repetition and
+// irregular have no cadence to break: 0.
+struct Section {
+    int64_t first;
+    int64_t last;
+    SectionCadence cadence;
+    double start;    // seconds
+    double seconds;
+    int64_t breaks;
+};
+
+struct Sections {
+    std::vector<Section> list;
+    double filmShare = 0;  // the share of pictures in film sections, 0 to 1
+};
+
+// Divides pictures (display order) into sections; codedRate is the rate of
+// the stream's frames. Keeps a byte a picture while it works.
+Sections FindSections(const std::vector<ShownPicture>& pictures, FrameRate codedRate);
+
+// ---- Timing kept when pulldown is taken off a hybrid (--undo) ----
+
+// Each picture's time, in nanoseconds from the first (display order), once
+// each is shown as two fields (one frame): pictures of film sections
+// evenly 2.5 units apart (1001/24 ms at 29.97 and 59.94, 1000/24 at 30
+// and 60), the others where they were shown. Each film section starts
+// where it was shown, and so does each run of it after a break of its
+// cadence, and any picture that even spacing would put more than half a
+// unit from where it was shown.
+std::vector<int64_t> UndoTimes(const std::vector<ShownPicture>& pictures, const Sections& sections,
+                               FrameRate codedRate);
