@@ -172,9 +172,8 @@ std::string Shown(const std::string& milliseconds, int targetCode)
         text += c == ' ' ? '\n' : c;
     }
     TimestampFile file;
-    std::vector<int64_t> times;
     EXPECT_EQ(ReadTimestamps(text, "t.txt", file), "");
-    std::vector<ShownAt> shown;
+    std::vector<ShownAt> shown(2);  // what it held goes
     const std::string refusal = ShowAtTimes(file.listed, targetCode, "t.txt", shown);
     std::string result;
     for (const ShownAt& s : shown) {

@@ -22,10 +22,6 @@ constexpr int64_t kShortestSection = 12;
 // 3:2 needs both of its counts.
 constexpr int64_t kShortestThreeTwo = 2;
 
-// One field in twelve ends at most this many pictures of two fields after
-// its last of three.
-constexpr int64_t kMostTwosAfterThree = 11;
-
 // Film shown by 3:2 is a picture every 2.5 units.
 constexpr int64_t kFilmUnitsNumerator = 5;
 constexpr int64_t kFilmUnitsDenominator = 2;
@@ -82,8 +78,9 @@ std::vector<uint8_t> JudgeBreaks(const std::vector<ShownPicture>& pictures)
 }
 
 // Each picture's cadence: 3:2 where it runs unbroken long enough; one field
-// in twelve from a stretch's first three to its last and the twos after
-// it; then none (long runs of one frame), frame repetition, two fields, or
+// in twelve from the first three of a stretch without its breaks to the
+// stretch's end (at the latest the twelfth two after its last three, where
+// CountShownPicture sees it break); then none (long runs of one frame), frame repetition, two fields, or
 // irregular.
 void Label(const std::vector<ShownPicture>& pictures, std::vector<uint8_t>& work, int64_t shortest)
 {
@@ -113,38 +110,35 @@ void Label(const std::vector<ShownPicture>& pictures, std::vector<uint8_t>& work
             ++n;
             continue;
         }
-        int64_t firstThree = -1, lastThree = -1, threes = 0, end = n;
+        int64_t firstThree = -1, threes = 0, end = n;
         do {
             if (pictures[end].units == 3) {
                 firstThree = threes++ == 0 ? end : firstThree;
-                lastThree = end;
             }
             ++end;
         } while (free(end) && (work[end] & kBreaksTwelve) == 0);
         if (threes >= 2) {
-            for (int64_t k = firstThree; k < std::min(end, lastThree + 1 + kMostTwosAfterThree); ++k) {
+            for (int64_t k = firstThree; k < end; ++k) {
                 SetCadence(work[k], SectionCadence::kOneInTwelve);
             }
         }
         n = end;
     }
-    for (int64_t n = 0; n < count;) {
-        int64_t end = n + 1;
+    // The rest, a picture (or a run of single frames) at a time.
+    const auto single = [&](int64_t k) {
+        return k < count && pictures[k].progressiveSequence && pictures[k].units == 1 &&
+               CadenceOf(work[k]) == SectionCadence(kUnset);
+    };
+    for (int64_t n = 0; n < count; ++n) {
+        const ShownPicture& p = pictures[n];
         if (CadenceOf(work[n]) != SectionCadence(kUnset)) {
-            n = end;
             continue;
         }
-        const ShownPicture& p = pictures[n];
         if (!p.progressiveSequence) {
             SetCadence(work[n], p.units == 2 ? SectionCadence::kTwoFields : SectionCadence::kIrregular);
-            n = end;
             continue;
         }
-        // A run of single frames, none if it is long enough.
-        const auto single = [&](int64_t k) {
-            return k < count && pictures[k].progressiveSequence && pictures[k].units == 1 &&
-                   CadenceOf(work[k]) == SectionCadence(kUnset);
-        };
+        int64_t end = n + 1;
         while (single(n) && single(end)) {
             ++end;
         }
@@ -152,7 +146,6 @@ void Label(const std::vector<ShownPicture>& pictures, std::vector<uint8_t>& work
         for (int64_t k = n; k < end; ++k) {
             SetCadence(work[k], none ? SectionCadence::kNone : SectionCadence::kFrameRepetition);
         }
-        n = end;
     }
 }
 

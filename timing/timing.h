@@ -100,7 +100,8 @@ PulldownFlags FlagsOfUnits(int64_t start, int64_t units, int unitsPerFrame);
 // the one before; a picture that would show fewer or more is refused. The
 // last picture's length has no timestamp to end it: it shows the fewest
 // units a picture may (two fields, one frame), so the stream does not
-// outlast its last time by more than it must.
+// outlast its last time by more than it must. The times may not go
+// backwards (ReadTimestamps refuses a file where they do).
 std::string ShowAtTimes(const std::vector<int64_t>& times, int targetCode, const std::string& name,
                         std::vector<ShownAt>& shown);
 
