@@ -346,6 +346,8 @@ TEST(FindSections, DividesTheStreamIntoRunsOfOneCadence)
         {"f" + Repeat("11112", 6), {60, 1}, "0-29 frame repetition 0 0.000+0.600", 0},
         {"f" + Repeat("1", 20) + Repeat("32", 10), {60, 1}, "0-19 none 0 0.000+0.333 | 20-39 frame repetition 3:2 0 0.333+0.833", 0.5},
         {"f" + Repeat("1", 20) + "2" + Repeat("1", 20), {60, 1}, "0-40 none 1 0.000+0.700", 0},
+        {"f" + Repeat("1", 20) + "3" + Repeat("32", 10), {60, 1},
+         "0-19 none 0 0.000+0.333 | 20-40 frame repetition 3:2 1 0.333+0.883", 21.0 / 41},
         // Shorter than a section.
         {"32323", kNtsc, "0-4 3:2 0 0.000+0.217", 1},
         {"3", kNtsc, "0-0 irregular 0 0.000+0.050", 0},

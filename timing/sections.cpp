@@ -110,14 +110,16 @@ void Label(const std::vector<ShownPicture>& pictures, std::vector<uint8_t>& work
             ++n;
             continue;
         }
-        int64_t firstThree = -1, threes = 0, end = n;
+        int64_t threes = 0, end = n;
         do {
-            if (pictures[end].units == 3) {
-                firstThree = threes++ == 0 ? end : firstThree;
-            }
+            threes += pictures[end].units == 3;
             ++end;
         } while (free(end) && (work[end] & kBreaksTwelve) == 0);
         if (threes >= 2) {
+            int64_t firstThree = n;
+            while (pictures[firstThree].units != 3) {
+                ++firstThree;
+            }
             for (int64_t k = firstThree; k < end; ++k) {
                 SetCadence(work[k], SectionCadence::kOneInTwelve);
             }

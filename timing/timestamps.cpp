@@ -279,9 +279,10 @@ std::string ReadTimestamps(const std::string& text, const std::string& name, Tim
             }
             file.listed.push_back(time);
         } else if (!assumed) {
+            // The keyword, then a space or tab (or the line's end, '\0').
             const std::string keyword = "assume";
-            const bool spaced = line.size() > keyword.size() && (line[keyword.size()] == ' ' || line[keyword.size()] == '\t');
-            if (Lower(line).compare(0, keyword.size(), keyword) != 0 || !spaced ||
+            if (Lower(line).compare(0, keyword.size(), keyword) != 0 ||
+                (line[keyword.size()] != ' ' && line[keyword.size()] != '\t') ||
                 !ParseRate(Trim(line.substr(keyword.size())), file.assumed)) {
                 return LineMessage(name, lineNumber, "is not \"Assume RATE\"", line);
             }
