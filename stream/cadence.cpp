@@ -133,8 +133,12 @@ Cadence PulldownCadence(int filmCode, int shownCode)
 PulldownFlags FlagsOfPicture(const Cadence& cadence, int64_t n)
 {
     const int64_t start = StartUnit(cadence, n);
-    const int64_t units = StartUnit(cadence, n + 1) - start;
-    if (cadence.unitsPerFrame == 1) {
+    return FlagsOfUnits(start, StartUnit(cadence, n + 1) - start, cadence.unitsPerFrame);
+}
+
+PulldownFlags FlagsOfUnits(int64_t start, int64_t units, int unitsPerFrame)
+{
+    if (unitsPerFrame == 1) {
         return PulldownFlags{units >= 3, units >= 2};
     }
     return PulldownFlags{start % 2 == 0, units >= 3};

@@ -87,3 +87,7 @@ struct PulldownFlags {
     bool repeatFirstField;
 };
 PulldownFlags FlagsOfPicture(const Cadence& cadence, int64_t n);
+
+// The same for a picture that starts at unit `start` and shows `units`
+// units (fields where unitsPerFrame is 2, frames where it is 1).
+PulldownFlags FlagsOfUnits(int64_t start, int64_t units, int unitsPerFrame);

@@ -87,7 +87,7 @@ void Show(StreamCounters& counters, const PictureRecord& picture, ChunkAtHand ch
     const auto display = static_cast<int64_t>(counters.shownCount++);
     const bool converting = counters.job.kind != JobKind::kDescribe;
     if (converting && picture.flagsOffset >= 0 && display != picture.guessedDisplay) {
-        const uint8_t value = WithPulldownFlags(picture.writtenFlags, FlagsOfPicture(counters.cadence, display));
+        const uint8_t value = WithPulldownFlags(picture.writtenFlags, OutputFlags(counters, display));
         const int64_t at = picture.flagsOffset - counters.streamOffset;
         if (value == picture.writtenFlags) {
             // The guess was off, but the flags come out the same.

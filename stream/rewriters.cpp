@@ -165,6 +165,16 @@ Refusal RewriteSequenceExtension(uint8_t* header, const StreamCounters& counters
     return Refusal::kNone;
 }
 
+PulldownFlags OutputFlags(const StreamCounters& counters, int64_t n)
+{
+    return FlagsOfPicture(counters.cadence, n);
+}
+
+int64_t OutputFrame(const StreamCounters& counters, int64_t n)
+{
+    return FrameOfPicture(counters.cadence, n);
+}
+
 uint8_t WithPulldownFlags(uint8_t byte7, PulldownFlags flags)
 {
     return static_cast<uint8_t>((byte7 & ~(kTopFieldFirst | kRepeatFirstField)) |
@@ -186,7 +196,7 @@ Refusal RewritePictureCodingExtension(uint8_t* header, const StreamCounters& cou
     }
     // The flags follow the picture's display position, whatever field order
     // it was coded with.
-    uint8_t flags = WithPulldownFlags(header[7], FlagsOfPicture(counters.cadence, displayIndex));
+    uint8_t flags = WithPulldownFlags(header[7], OutputFlags(counters, displayIndex));
     if (counters.job.kind == JobKind::kPulldown) {
         // In a 4:2:0 stream chroma_420_type equals progressive_frame (6.3.10);
         // in any other it is 0 and stays so.
@@ -223,8 +233,8 @@ Refusal RewriteGopHeader(uint8_t* header, const StreamCounters& counters)
     // frame in which its first field falls, counted on from the frame of the
     // first GOP's first picture.
     const int64_t t = counters.originSeconds * framesPerSecond + originFrames +
-                      FrameOfPicture(counters.cadence, static_cast<int64_t>(counters.gopPictureBase)) -
-                      FrameOfPicture(counters.cadence, static_cast<int64_t>(counters.originPictureBase));
+                      OutputFrame(counters, static_cast<int64_t>(counters.gopPictureBase)) -
+                      OutputFrame(counters, static_cast<int64_t>(counters.originPictureBase));
     const int64_t hours = t / framesPerHour % kHoursPerDay;
     const int64_t minutes = t % framesPerHour / framesPerMinute;
     const int64_t seconds = t % framesPerMinute / framesPerSecond;

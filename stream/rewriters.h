@@ -41,6 +41,12 @@ Refusal RewritePictureCodingExtension(uint8_t* header, const StreamCounters& cou
 // The counters' time code origin must be set.
 Refusal RewriteGopHeader(uint8_t* header, const StreamCounters& counters);
 
+// How the output shows picture n (in display order, from 0): the flags it
+// gets, and the frame of the output in which it starts. Both follow the
+// job's cadence.
+PulldownFlags OutputFlags(const StreamCounters& counters, int64_t n);
+int64_t OutputFrame(const StreamCounters& counters, int64_t n);
+
 // Picture coding extension, offset 7: top_field_first (bit 7) and
 // repeat_first_field (bit 1) set as given, the other bits kept.
 uint8_t WithPulldownFlags(uint8_t byte7, PulldownFlags flags);

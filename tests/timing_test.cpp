@@ -268,9 +268,9 @@ TEST(ShowAtTimes, FlagsFollowTheRulesOfTheCadences)
 // Pictures from their units, "3232" fields, each starting on the other
 // parity than the one before ended on, or on the same after '!'; after
 // 'f', frames of a progressive sequence.
-std::vector<ShownPicture> Pictures(const std::string& units)
+std::vector<CadenceRecord> Pictures(const std::string& units)
 {
-    std::vector<ShownPicture> pictures;
+    std::vector<CadenceRecord> pictures;
     bool top = true, progressive = false;
     for (const char c : units) {
         if (c == 'f') {
@@ -278,7 +278,7 @@ std::vector<ShownPicture> Pictures(const std::string& units)
         } else if (c == '!') {
             top = !top;
         } else {
-            pictures.push_back(MakeShownPicture(c - '0', top, progressive));
+            pictures.push_back(MakeCadenceRecord(c - '0', top, progressive));
             top = top != ((c - '0') % 2 == 1);
         }
     }
@@ -384,12 +384,12 @@ TEST(UndoTimes, SpacesFilmEvenlyAndKeepsVideoWhereItWasShown)
          "458.791667 500.5 533.866667 567.233333 600.6"},
     };
     for (const Case& c : cases) {
-        const std::vector<ShownPicture> pictures = Pictures(c.units);
+        const std::vector<CadenceRecord> pictures = Pictures(c.units);
         EXPECT_EQ(Joined(UndoTimes(pictures, FindSections(pictures, c.rate), c.rate)), c.times) << c.units;
     }
     // Two breaks: evenly from where each run was shown, 40 and 80 fields
     // in.
-    const std::vector<ShownPicture> broken = Pictures(Repeat("32", 8) + Repeat("23", 8) + Repeat("32", 8));
+    const std::vector<CadenceRecord> broken = Pictures(Repeat("32", 8) + Repeat("23", 8) + Repeat("32", 8));
     const std::vector<int64_t> restarted = UndoTimes(broken, FindSections(broken, kNtsc), kNtsc);
     ASSERT_EQ(restarted.size(), 48u);
     for (int64_t k = 0; k < 48; ++k) {
@@ -397,7 +397,7 @@ TEST(UndoTimes, SpacesFilmEvenlyAndKeepsVideoWhereItWasShown)
         EXPECT_EQ(restarted[k], (quarters * 1001000000000 + 60000) / 120000) << k;
     }
     // Ten hours of film at 29.97, each picture to the nanosecond.
-    const std::vector<ShownPicture> film = Pictures(Repeat("23", 432000));
+    const std::vector<CadenceRecord> film = Pictures(Repeat("23", 432000));
     const Sections sections = FindSections(film, kNtsc);
     ASSERT_EQ(Described(sections), "0-863999 3:2 0 0.000+36036.000");
     const std::vector<int64_t> times = UndoTimes(film, sections, kNtsc);
@@ -431,7 +431,7 @@ TEST(FindSections, FindsRandomHybridsAndTheirTimesStayWithinHalfAField)
             }
             count += length;
         }
-        const std::vector<ShownPicture> pictures = Pictures(units);
+        const std::vector<CadenceRecord> pictures = Pictures(units);
         const Sections sections = FindSections(pictures, kNtsc);
         ASSERT_EQ(sections.list.size(), truth.size()) << units << "\n" << Described(sections);
         for (std::size_t s = 0; s < truth.size(); ++s) {

@@ -48,7 +48,7 @@ void SetCadence(uint8_t& work, SectionCadence cadence)
 // of a frame in a progressive sequence (4) is whole.
 constexpr int64_t kQuartersPerFrame = 4;
 
-int64_t QuartersPerUnit(const ShownPicture& picture)
+int64_t QuartersPerUnit(const CadenceRecord& picture)
 {
     return picture.progressiveSequence ? 4 : 2;
 }
@@ -61,12 +61,12 @@ double Seconds(int64_t quarters, FrameRate rate)
 
 // Where CountShownPicture breaks 3:2 and one field in twelve, and where a
 // picture starts on the parity the one before ended on.
-std::vector<uint8_t> JudgeBreaks(const std::vector<ShownPicture>& pictures)
+std::vector<uint8_t> JudgeBreaks(const std::vector<CadenceRecord>& pictures)
 {
     std::vector<uint8_t> work(pictures.size(), kUnset);
     DisplayStats stats;
     for (std::size_t n = 0; n < pictures.size(); ++n) {
-        const ShownPicture& p = pictures[n];
+        const CadenceRecord& p = pictures[n];
         const uint64_t breaks32 = stats.breaks32, breaksTwelve = stats.breaksOneInTwelve;
         const bool parity = n > 0 && !p.progressiveSequence &&
                             p.topFieldFirst != (stats.lastTopFieldFirst != (stats.lastUnits % 2 == 1));
@@ -82,7 +82,7 @@ std::vector<uint8_t> JudgeBreaks(const std::vector<ShownPicture>& pictures)
 // stretch's end (at the latest the twelfth two after its last three, where
 // CountShownPicture sees it break); then none (long runs of one frame), frame repetition, two fields, or
 // irregular.
-void Label(const std::vector<ShownPicture>& pictures, std::vector<uint8_t>& work, int64_t shortest)
+void Label(const std::vector<CadenceRecord>& pictures, std::vector<uint8_t>& work, int64_t shortest)
 {
     const auto count = static_cast<int64_t>(pictures.size());
     const auto odd = [&](int64_t n) { return pictures[n].units < 2; };
@@ -132,7 +132,7 @@ void Label(const std::vector<ShownPicture>& pictures, std::vector<uint8_t>& work
                CadenceOf(work[k]) == SectionCadence(kUnset);
     };
     for (int64_t n = 0; n < count; ++n) {
-        const ShownPicture& p = pictures[n];
+        const CadenceRecord& p = pictures[n];
         if (CadenceOf(work[n]) != SectionCadence(kUnset)) {
             continue;
         }
@@ -152,7 +152,7 @@ void Label(const std::vector<ShownPicture>& pictures, std::vector<uint8_t>& work
 }
 
 // Whether picture n, not a section's first, breaks the section's cadence.
-bool BreaksCadence(SectionCadence cadence, uint8_t work, const ShownPicture& picture)
+bool BreaksCadence(SectionCadence cadence, uint8_t work, const CadenceRecord& picture)
 {
     switch (cadence) {
     case SectionCadence::kThreeTwo:
@@ -171,9 +171,9 @@ bool BreaksCadence(SectionCadence cadence, uint8_t work, const ShownPicture& pic
 
 }  // namespace
 
-ShownPicture MakeShownPicture(int units, bool topFieldFirst, bool progressiveSequence)
+CadenceRecord MakeCadenceRecord(int units, bool topFieldFirst, bool progressiveSequence)
 {
-    ShownPicture picture{};
+    CadenceRecord picture{};
     picture.units = static_cast<uint8_t>(units) & 3;
     picture.topFieldFirst = topFieldFirst;
     picture.progressiveSequence = progressiveSequence;
@@ -192,7 +192,7 @@ bool IsFilm(SectionCadence cadence)
     return cadence == SectionCadence::kThreeTwo || cadence == SectionCadence::kFrameThreeTwo;
 }
 
-Sections FindSections(const std::vector<ShownPicture>& pictures, FrameRate codedRate)
+Sections FindSections(const std::vector<CadenceRecord>& pictures, FrameRate codedRate)
 {
     Sections sections;
     const auto count = static_cast<int64_t>(pictures.size());
@@ -255,7 +255,7 @@ Sections FindSections(const std::vector<ShownPicture>& pictures, FrameRate coded
     return sections;
 }
 
-std::vector<int64_t> UndoTimes(const std::vector<ShownPicture>& pictures, const Sections& sections,
+std::vector<int64_t> UndoTimes(const std::vector<CadenceRecord>& pictures, const Sections& sections,
                                FrameRate codedRate)
 {
     std::vector<int64_t> times;
@@ -266,7 +266,7 @@ std::vector<int64_t> UndoTimes(const std::vector<ShownPicture>& pictures, const 
     int64_t shown = 0;  // where the picture was shown, in quarter frames
     int64_t even = 0;   // where film's next picture goes, evenly spaced
     for (std::size_t n = 0; n < pictures.size(); ++n) {
-        const ShownPicture& p = pictures[n];
+        const CadenceRecord& p = pictures[n];
         const uint64_t breaks32 = stats.breaks32;
         CountShownPicture(stats, p.units, p.topFieldFirst, p.progressiveSequence);
         while (section < list.size() && list[section].last < static_cast<int64_t>(n)) {

@@ -367,14 +367,6 @@ std::string WriteTimestampsV2(const std::vector<int64_t>& times)
     return text;
 }
 
-PulldownFlags FlagsOfUnits(int64_t start, int64_t units, int unitsPerFrame)
-{
-    if (unitsPerFrame == 1) {
-        return PulldownFlags{units >= 3, units >= 2};
-    }
-    return PulldownFlags{start % 2 == 0, units >= 3};
-}
-
 std::string ShowAtTimes(const std::vector<int64_t>& times, int targetCode, const std::string& name,
                         std::vector<ShownAt>& shown)
 {

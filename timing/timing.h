@@ -84,12 +84,6 @@ struct ShownAt {
     PulldownFlags flags;
 };
 
-// top_field_first and repeat_first_field (6.3.10) of a picture that starts
-// at unit start and shows units units, by the rules of FlagsOfPicture:
-// unitsPerFrame 2 (fields) starts on the top field at an even field and
-// repeats its first field to show three; unitsPerFrame 1 (frames) shows
-// one frame (0, 0), two (0, 1) or three (1, 1).
-PulldownFlags FlagsOfUnits(int64_t start, int64_t units, int unitsPerFrame);
 
 // Shows pictures at their times (nanoseconds, display order) at a target
 // rate, frame_rate_code 3 to 8: fields at 25, 29.97 and 30, whole frames at
@@ -110,13 +104,13 @@ std::string ShowAtTimes(const std::vector<int64_t>& times, int targetCode, const
 // One picture as a decoder shows it, in one byte: the units it shows
 // (fields, or frames in a progressive sequence: 1 to 3), top_field_first,
 // and progressive_sequence.
-struct ShownPicture {
+struct CadenceRecord {
     uint8_t units : 2;
     uint8_t topFieldFirst : 1;
     uint8_t progressiveSequence : 1;
 };
 
-ShownPicture MakeShownPicture(int units, bool topFieldFirst, bool progressiveSequence);
+CadenceRecord MakeCadenceRecord(int units, bool topFieldFirst, bool progressiveSequence);
 
 enum class SectionCadence : uint8_t {
     kThreeTwo,         // "3:2": film shown by repeated fields, 3, 2, 3, 2 fields
@@ -157,7 +151,7 @@ struct Sections {
 
 // Divides pictures (display order) into sections; codedRate is the rate of
 // the stream's frames. Keeps a byte a picture while it works.
-Sections FindSections(const std::vector<ShownPicture>& pictures, FrameRate codedRate);
+Sections FindSections(const std::vector<CadenceRecord>& pictures, FrameRate codedRate);
 
 // ---- Timing kept when pulldown is taken off a hybrid (--undo) ----
 
@@ -168,5 +162,5 @@ Sections FindSections(const std::vector<ShownPicture>& pictures, FrameRate coded
 // where it was shown, and so does each run of it after a break of its
 // cadence, and any picture that even spacing would put more than half a
 // unit from where it was shown.
-std::vector<int64_t> UndoTimes(const std::vector<ShownPicture>& pictures, const Sections& sections,
+std::vector<int64_t> UndoTimes(const std::vector<CadenceRecord>& pictures, const Sections& sections,
                                FrameRate codedRate);
