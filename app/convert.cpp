@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/file_access.h"
+#include "app/picture_times.h"
 #include "app/progress.h"
 #include "naming/output_name.h"
 #include "stream/display_order.h"
@@ -105,6 +106,10 @@ struct FileJob {
     StreamCounters counters;
     BlockWriter blocks;
     WaitingBytes waiting;
+    // --timestamps-out: the file, and the pictures' times as the output
+    // shows them.
+    const char* timestampsPath = nullptr;
+    PictureTimes times;
 };
 
 // The classic job's tag, and one for each rate shown.
@@ -318,7 +323,39 @@ bool PatchOutput(void* context, int64_t offset, uint8_t value)
 
 void ShowProgress(void* context, int64_t bytesDone)
 {
-    HostPrintMessage(FormatProgress(bytesDone, static_cast<const FileJob*>(context)->source.size));
+    FileJob& job = *static_cast<FileJob*>(context);
+    TakeShownPictures(job.times, job.counters);
+    HostPrintMessage(FormatProgress(bytesDone, job.source.size));
+}
+
+// The timestamp file must be a file of its own: not the input, not the
+// output, nothing that is no regular file. Told before anything is written.
+std::string CheckTimestampsPath(const FileJob& job)
+{
+    const char* path = job.timestampsPath;
+    if (path == nullptr) {
+        return std::string();
+    }
+    const OutputTarget target = FileOutputTarget(path, job.source.file, false);
+    const char* reason = target == OutputTarget::kInput ? "it is the input"
+                         : target != OutputTarget::kFile ? "not a regular file"
+                         : !job.standardOutput && job.outputName == path ? "it is the output"
+                                                                          : nullptr;
+    return reason == nullptr ? std::string() : Format("can't write timestamps file\nratefold: %s: %s\n", path, reason);
+}
+
+// Once the stream has its name: its pictures' times, all or nothing. Taking
+// pulldown off, film and video each keep their own timing.
+std::string WriteTimestamps(FileJob& job)
+{
+    if (job.timestampsPath == nullptr) {
+        return std::string();
+    }
+    TakeShownPictures(job.times, job.counters);
+    if (job.counters.job.kind == JobKind::kUndo) {
+        KeepTimesOfFilmAndVideo(job.times, job.counters.frameRateCode);
+    }
+    return WriteWholeFile(job.timestampsPath, WriteTimestampsV2(job.times.times), -1);
 }
 
 std::string TransferStream(FileJob& job)
@@ -573,15 +610,21 @@ StreamEnd ConvertStream(const StreamEnds& ends, StreamCounters& counters)
     return StreamEnd::kFinished;
 }
 
-int ConvertFile(const char* path, const Job& streamJob, const char* outputPath)
+int ConvertFile(const char* path, const Job& streamJob, const char* outputPath, const char* timestampsPath)
 {
     FileJob job;
     job.source.path = path;
     job.outputPath = outputPath;
     job.counters.job = streamJob;
+    job.timestampsPath = timestampsPath;
+    job.counters.listPictures = timestampsPath != nullptr;
+    job.times.keepRecords = timestampsPath != nullptr && streamJob.kind == JobKind::kUndo;
     std::string failure = OpenInputStream(job.source);
     if (failure.empty()) {
         failure = OpenDestination(job);
+    }
+    if (failure.empty()) {
+        failure = CheckTimestampsPath(job);
     }
     if (failure.empty()) {
         failure = TransferStream(job);
@@ -591,6 +634,9 @@ int ConvertFile(const char* path, const Job& streamJob, const char* outputPath)
     }
     if (failure.empty()) {
         failure = CommitDestination(job);
+    }
+    if (failure.empty()) {
+        failure = WriteTimestamps(job);
     }
     return FinishFile(job, failure);
 }

@@ -20,7 +20,10 @@ constexpr int32_t kWorkBufferSize = 2 * kReadSize;
 // tag); "-" as either is standard input or output. Standard output is
 // written as the stream goes: a refusal part-way leaves the reader with the
 // bytes before it.
-int ConvertFile(const char* path, const Job& job, const char* outputPath);
+// timestampsPath, if not null, receives each picture's start time in the
+// output (mkvmerge's timestamp format v2), written once the output has its
+// name.
+int ConvertFile(const char* path, const Job& job, const char* outputPath, const char* timestampsPath = nullptr);
 
 // True for "-", which names standard input or output.
 bool IsStandardStream(const char* path);

@@ -8,6 +8,7 @@
 
 #include "app/convert.h"
 #include "app/file_access.h"
+#include "app/picture_times.h"
 #include "naming/output_name.h"
 #include "stream/scanner.h"
 
@@ -51,8 +52,9 @@ struct PictureList {
     bool json = false;
     std::FILE* spool = nullptr;
     std::string kept;  // where no temporary file could be made
-    Fraction start{0, 1};  // seconds, exactly
     bool failed = false;
+    bool print = false;  // --pictures: the lines are printed
+    PictureTimes times;  // every picture's start, and the records sections need
 };
 
 struct Reading {
@@ -234,6 +236,7 @@ struct Description {
     uint64_t fields = 0;  // 2 + repeat_pict over the frames, as ffprobe counts
     double seconds = 0;
     CadenceFound cadence;
+    Sections sections;  // runs of one cadence, in display order
     Verdict conversion;
     Verdict undo;
 };
@@ -267,6 +270,10 @@ Description Describe(const StreamCounters& counters, const Reading& reading, con
         d.seconds = static_cast<double>(time.numerator) / static_cast<double>(time.denominator);
     }
     d.cadence = FindCadence(counters);
+    if (d.codedRate.numerator > 0) {
+        d.sections = FindSections(reading.pictures.times.records,
+                                  FrameRate{d.codedRate.numerator, d.codedRate.denominator});
+    }
     d.conversion = Judge(reading.conversion, path, d.stream);
     d.undo = Judge(reading.undo, path, d.stream);
     return d;
@@ -307,6 +314,17 @@ std::string Text(const StreamCounters& counters, const Description& d, const cha
                                             std::to_string(d.cadence.firstBreak) + " (in display order, from 0)";
     }
     text += "\n";
+    for (const Section& section : d.sections.list) {
+        std::snprintf(line, sizeof line, "  pictures %" PRId64 " to %" PRId64 ": %s from %.3f s for %.3f s, ",
+                      section.first, section.last, SectionCadenceName(section.cadence), section.start,
+                      section.seconds);
+        text += line + (section.breaks == 0 ? std::string("no breaks") : std::to_string(section.breaks) + " breaks") +
+                "\n";
+    }
+    if (!d.sections.list.empty()) {
+        std::snprintf(line, sizeof line, "  film share: %.3f of the pictures in 3:2\n", d.sections.filmShare);
+        text += line;
+    }
     const Verdict* verdicts[] = {&d.conversion, &d.undo};
     const std::string jobs[] = {options.job.targetCode != 0 ? " " + JobName(options.job) : "", " --undo"};
     for (int k = 0; k < 2; ++k) {
@@ -347,6 +365,19 @@ std::string Json(const StreamCounters& counters, const Description& d, const cha
     json += ", \"cadence\": " + JsonString(d.cadence.name) + ", \"cadence_breaks\": " +
             (d.cadence.regular ? std::to_string(d.cadence.breaks) : "null") + ", \"first_break\": " +
             (d.cadence.firstBreak >= 0 ? std::to_string(d.cadence.firstBreak) : "null");
+    json += ", \"sections\": [";
+    for (const Section& section : d.sections.list) {
+        char object[256];
+        std::snprintf(object, sizeof object,
+                      "%s{\"first\": %" PRId64 ", \"last\": %" PRId64 ", \"cadence\": \"%s\", \"start\": %.3f"
+                      ", \"seconds\": %.3f, \"breaks\": %" PRId64 "}",
+                      &section == d.sections.list.data() ? "" : ", ", section.first, section.last,
+                      SectionCadenceName(section.cadence), section.start, section.seconds, section.breaks);
+        json += object;
+    }
+    char share[64];
+    std::snprintf(share, sizeof share, "], \"film_share\": %.3f", d.sections.filmShare);
+    json += share;
     json += ", \"convert\": " + JsonVerdict(JobName(options.job).c_str(), d.conversion) +
             ", \"undo\": " + JsonVerdict("--undo", d.undo) + "}\n";
     return json;
@@ -360,10 +391,10 @@ const char* TypeName(PictureType type)
 
 // One line a picture, in the form of the description: its start counts the
 // time every picture before it shows, each at its own sequence's rate.
-std::string PictureLine(const ShownPicture& p, Fraction start, bool json)
+std::string PictureLine(const ShownPicture& p, int64_t startNanoseconds, bool json)
 {
     const char* const unit = p.progressiveSequence ? "frames" : "fields";
-    const double seconds = static_cast<double>(start.numerator) / static_cast<double>(start.denominator);
+    const double seconds = static_cast<double>(startNanoseconds) / kNanosecondsPerSecond;
     // A picture without a coding extension (MPEG-1) shows once, top first
     // or not as the decoder likes: no flags set.
     const int tff = p.hasCodingExtension && p.topFieldFirst ? 1 : 0;
@@ -386,22 +417,22 @@ std::string PictureLine(const ShownPicture& p, Fraction start, bool json)
     return line;
 }
 
-// Takes the pictures shown so far from the counters into the list.
+// Takes the pictures shown so far from the counters: their lines into the
+// list, their times and cadences into the record.
 void ListPictures(PictureList& list, StreamCounters& counters)
 {
-    for (const ShownPicture& picture : counters.shown) {
-        const std::string line = PictureLine(picture, list.start, list.json);
+    const std::size_t first = list.times.times.size();
+    const std::vector<ShownPicture> taken = list.print ? counters.shown : std::vector<ShownPicture>();
+    TakeShownPictures(list.times, counters);
+    std::size_t k = first;
+    for (const ShownPicture& picture : taken) {
+        const std::string line = PictureLine(picture, list.times.times[k++], list.json);
         if (list.spool != nullptr) {
             list.failed |= std::fwrite(line.data(), 1, line.size(), list.spool) != line.size();
         } else {
             list.kept += line;
         }
-        const FrameRate rate = RateOfCode(IsKnownRate(picture.frameRateCode) ? picture.frameRateCode : kRate30);
-        const int64_t fields = picture.progressiveSequence ? 2 * picture.units : picture.units;
-        list.start = Reduce(list.start.numerator * 2 * rate.numerator + fields * rate.denominator * list.start.denominator,
-                            list.start.denominator * 2 * rate.numerator);
     }
-    counters.shown.clear();
 }
 
 // Prints the listed pictures after the description; false if the spool
@@ -434,14 +465,21 @@ int DescribeFile(const char* path, const Options& options)
     reading.undo.counters.job.kind = JobKind::kUndo;
     StreamCounters counters;
     counters.job.kind = JobKind::kDescribe;
-    counters.listPictures = options.pictures;
+    counters.listPictures = true;  // for the sections, if not for a listing
     reading.counters = &counters;
     reading.pictures.json = options.json;
+    reading.pictures.print = options.pictures;
+    reading.pictures.times.keepRecords = true;
     if (options.pictures) {
         reading.pictures.spool = std::tmpfile();
     }
 
     std::string failure = OpenInputStream(reading.input);
+    if (failure.empty() && options.timestampsOut != nullptr &&
+        FileOutputTarget(options.timestampsOut, reading.input.file, false) != OutputTarget::kFile) {
+        failure = "can't write timestamps file\nratefold: " + std::string(options.timestampsOut) +
+                  ": not a regular file, or the input\n";
+    }
     if (failure.empty()) {
         const auto read = [](void* context, uint8_t* into, int32_t capacity) {
             return ReadInputStream(&static_cast<Reading*>(context)->input, into, capacity);
@@ -487,6 +525,14 @@ int DescribeFile(const char* path, const Options& options)
     const Description d = Describe(counters, reading, path);
     const std::string report = options.json ? Json(counters, d, path, options) : Text(counters, d, path, options);
     std::fputs(report.c_str(), stdout);
+    if (options.timestampsOut != nullptr) {
+        const std::string unwritten =
+            WriteWholeFile(options.timestampsOut, WriteTimestampsV2(reading.pictures.times.times), -1);
+        if (!unwritten.empty()) {
+            HostPrintMessage(unwritten);
+            return 1;
+        }
+    }
     if (options.pictures && !PrintPictures(reading.pictures)) {
         HostPrintMessage("can't list the pictures of " + std::string(path) + ": the temporary file failed\n");
         return 1;

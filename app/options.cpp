@@ -7,6 +7,11 @@ const char kUsage[] = "\nUSAGE: ratefold 24fps_mpeg2_video_stream[s] \n\n";
 
 namespace {
 
+bool IsStandardStreamName(const char* path)
+{
+    return std::strcmp(path, "-") == 0;
+}
+
 // "--to 25" and "--to=25" alike: the value, or null if the argument is not
 // this option.
 const char* ValueOf(const char* name, int& i, int argc, char** argv, bool& missing)
@@ -45,7 +50,7 @@ std::string TargetRate(const char* value, Job& job)
 
 bool OptionTakesValue(const std::string& argument)
 {
-    return argument == "--to" || argument == "-o";
+    return argument == "--to" || argument == "-o" || argument == "--timestamps-out";
 }
 
 std::string ParseOptions(int argc, char** argv, Options& options)
@@ -81,6 +86,10 @@ std::string ParseOptions(int argc, char** argv, Options& options)
             options.output = output;
         } else if (missing) {
             return std::string(argument) + " needs a value\n";
+        } else if (const char* timestamps = ValueOf("--timestamps-out", i, argc, argv, missing)) {
+            options.timestampsOut = timestamps;
+        } else if (missing) {
+            return std::string(argument) + " needs a value\n";
         } else if (std::strcmp(argument, "--info") == 0) {
             options.info = true;
         } else if (std::strcmp(argument, "--json") == 0) {
@@ -98,6 +107,7 @@ std::string ParseOptions(int argc, char** argv, Options& options)
             return std::string("unknown option ") + argument + " (ratefold --help lists them)\n";
         }
     }
+    options.job.keepTiming = undo && options.timestampsOut != nullptr;
     if (to && undo) {
         return "--to and --undo don't go together\n";
     }
@@ -113,6 +123,12 @@ std::string ParseOptions(int argc, char** argv, Options& options)
     if (options.output != nullptr && options.paths.size() > 1) {
         return "-o names the output of a single stream\n";
     }
+    if (options.timestampsOut != nullptr && options.paths.size() > 1) {
+        return "--timestamps-out names the timestamps of a single stream\n";
+    }
+    if (options.timestampsOut != nullptr && IsStandardStreamName(options.timestampsOut)) {
+        return "--timestamps-out names a file, not -\n";
+    }
     if (options.output == nullptr && !options.info) {
         for (const char* path : options.paths) {
             if (std::strcmp(path, "-") == 0) {
@@ -126,7 +142,7 @@ std::string ParseOptions(int argc, char** argv, Options& options)
 std::string HelpText()
 {
     return "USAGE: ratefold [OPTION]... STREAM...\n"
-           "       ratefold --info [--json] [--to RATE] STREAM...\n"
+           "       ratefold --info [--json] [--pictures] [--timestamps-out FILE] [--to RATE] STREAM...\n"
            "Shows MPEG-2 video elementary streams at another rate by rewriting header flags; without\n"
            "options, 24 fps as 30 and 23.976 as 29.97 by 3:2 pulldown, into NAME_30i.EXT beside each.\n"
            "\n"
@@ -136,6 +152,8 @@ std::string HelpText()
            "  --json      with --info: one JSON object a stream, on standard output\n"
            "  --pictures  with --info: one line (JSON object) a picture, in display order\n"
            "  -o PATH     name the output of a single stream; - is standard output (and as a stream, input)\n"
+           "  --timestamps-out FILE  each picture's start, in mkvmerge's timestamp format v2 (with --undo:\n"
+           "              the timing of film and video kept for a hybrid)\n"
            "  --help      print this help and exit\n"
            "  --version   print the version and exit\n"
            "  --          end of the options: every argument after it is a stream\n";

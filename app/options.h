@@ -13,6 +13,9 @@ struct Options {
     bool json = false;   // --json: the description as one JSON object a file
     bool pictures = false;  // --pictures: with --info, one line a picture
     const char* output = nullptr;  // -o: the single stream's output, "-" standard output
+    // --timestamps-out: each picture's start time, for the stream written
+    // or described, in mkvmerge's timestamp format v2.
+    const char* timestampsOut = nullptr;
     bool help = false;
     bool version = false;
     std::vector<const char*> paths;  // "-" is standard input

@@ -41,7 +41,7 @@ int RunProgram(int argc, char** argv)
     // The first file that fails ends the run: the files after it are not
     // touched.
     for (const char* path : options.paths) {
-        const int status = ConvertFile(path, options.job, options.output);
+        const int status = ConvertFile(path, options.job, options.output, options.timestampsOut);
         if (status != 0) {
             return status;
         }

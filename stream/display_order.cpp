@@ -74,6 +74,26 @@ bool IsReference(const PictureRecord& picture)
     return picture.type == PictureType::kIntra || picture.type == PictureType::kPredictive;
 }
 
+// Notes the picture shown, as the input shows it and as the output will.
+void ListShown(StreamCounters& counters, const PictureRecord& picture, int64_t display, int units, bool progressive)
+{
+    const bool frame = picture.pictureStructure == kFramePicture;
+    ShownPicture shown{static_cast<uint64_t>(display), picture.coded, picture.type, picture.temporalReference,
+                       picture.hasCodingExtension, frame ? picture.topFieldFirst : picture.pictureStructure == kTopField,
+                       picture.repeatFirstField, picture.progressiveFrame, progressive, units, picture.frameRateCode,
+                       units, picture.frameRateCode, progressive};
+    if (counters.job.kind != JobKind::kDescribe) {
+        // The output shows the picture by the job's flags, at its rate: by
+        // frames where the cadence counts frames.
+        const PulldownFlags flags = OutputFlags(counters, display);
+        shown.outputProgressive = counters.cadence.unitsPerFrame == 1;
+        shown.outputUnits = shown.outputProgressive ? (flags.repeatFirstField ? (flags.topFieldFirst ? 3 : 2) : 1)
+                                                    : (flags.repeatFirstField ? 3 : 2);
+        shown.outputRateCode = counters.targetCode;
+    }
+    counters.shown.push_back(shown);
+}
+
 // A decoder shows the frame now: it takes the next display number. Its
 // flags, written for the number guessed, are mended if that was another;
 // then it is counted as shown, and the jobs refuse what they cannot take.
@@ -85,8 +105,10 @@ void Show(StreamCounters& counters, const PictureRecord& picture, ChunkAtHand ch
         return;
     }
     const auto display = static_cast<int64_t>(counters.shownCount++);
-    const bool converting = counters.job.kind != JobKind::kDescribe;
-    if (converting && picture.flagsOffset >= 0 && display != picture.guessedDisplay) {
+    // Taking pulldown off, every picture shows two fields (one frame)
+    // wherever it stands: nothing to mend.
+    const bool repeating = counters.job.kind == JobKind::kPulldown;
+    if (repeating && picture.flagsOffset >= 0 && display != picture.guessedDisplay) {
         const uint8_t value = WithPulldownFlags(picture.writtenFlags, OutputFlags(counters, display));
         const int64_t at = picture.flagsOffset - counters.streamOffset;
         if (value == picture.writtenFlags) {
@@ -110,6 +132,9 @@ void Show(StreamCounters& counters, const PictureRecord& picture, ChunkAtHand ch
             counters.refusal = Refusal::kAlreadyRepeated;
             counters.refusalValue = display;
         }
+        if (counters.listPictures) {
+            ListShown(counters, picture, display, UnitsOf(picture), picture.progressiveSequence);
+        }
         return;  // nobody counts the pictures shown
     }
     DisplayStats& stats = counters.display;
@@ -128,13 +153,9 @@ void Show(StreamCounters& counters, const PictureRecord& picture, ChunkAtHand ch
     stats.fieldsAtRate[picture.frameRateCode & 0x0F] += static_cast<uint64_t>(progressive ? 2 * units : units);
     stats.everyPictureProgressive &= progressive;
     if (counters.listPictures) {
-        counters.shown.push_back(ShownPicture{static_cast<uint64_t>(display), picture.coded, picture.type,
-                                              picture.temporalReference, picture.hasCodingExtension,
-                                              frame ? picture.topFieldFirst : picture.pictureStructure == kTopField,
-                                              picture.repeatFirstField, picture.progressiveFrame, progressive, units,
-                                              picture.frameRateCode});
+        ListShown(counters, picture, display, units, progressive);
     }
-    if (counters.job.kind == JobKind::kUndo && frame && !picture.progressiveFrame) {
+    if (counters.job.kind == JobKind::kUndo && !counters.job.keepTiming && frame && !picture.progressiveFrame) {
         counters.refusal = Refusal::kUndoInterlacedPicture;
         counters.refusalValue = display;
     }

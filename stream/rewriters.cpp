@@ -196,7 +196,14 @@ Refusal RewritePictureCodingExtension(uint8_t* header, const StreamCounters& cou
     }
     // The flags follow the picture's display position, whatever field order
     // it was coded with.
-    uint8_t flags = WithPulldownFlags(header[7], OutputFlags(counters, displayIndex));
+    PulldownFlags shown = OutputFlags(counters, displayIndex);
+    // A picture coded interlaced is video: taking pulldown off a hybrid, its
+    // field order is its motion, and stays.
+    const bool progressive_frame = (header[8] & kProgressiveFrame) != 0;
+    if (counters.job.kind == JobKind::kUndo && counters.job.keepTiming && !progressive_frame) {
+        shown.topFieldFirst = (header[7] & kTopFieldFirst) != 0;
+    }
+    uint8_t flags = WithPulldownFlags(header[7], shown);
     if (counters.job.kind == JobKind::kPulldown) {
         // In a 4:2:0 stream chroma_420_type equals progressive_frame (6.3.10);
         // in any other it is 0 and stays so.

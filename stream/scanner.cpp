@@ -339,7 +339,7 @@ void JudgeUndo(StreamCounters& counters)
     const int64_t allowed = 2 * (kUnitsOffAllowed + pictures / kPicturesPerUnitMore);
     if (stats.repeated == 0) {
         counters.refusal = Refusal::kUndoNoRepeats;
-    } else if (off > allowed || -off > allowed) {
+    } else if (!counters.job.keepTiming && (off > allowed || -off > allowed)) {
         counters.refusal = Refusal::kUndoNotFilm;
         counters.refusalValue = units;
         counters.refusalCount = pictures;

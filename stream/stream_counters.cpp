@@ -68,14 +68,16 @@ std::string DescribeRefusal(const StreamCounters& counters)
                "or 59.94 or 60 fps shown by repeated frames (a progressive sequence)\n";
     case Refusal::kUndoInterlacedPicture:
         return "can't take pulldown off: picture " + std::to_string(counters.refusalValue) +
-               " (in display order, from 0) is coded interlaced: video, not film\n";
+               " (in display order, from 0) is coded interlaced: video, not film (for a hybrid of film and "
+               "video, --timestamps-out FILE keeps the timing of both)\n";
     case Refusal::kUndoNoRepeats:
         return "can't take pulldown off: no field or frame is repeated, so this is no film shown by "
                "pulldown\n";
     case Refusal::kUndoNotFilm:
         return "can't take pulldown off: " + std::to_string(counters.refusalCount) + " pictures show " +
                std::to_string(counters.refusalValue) + (counters.progressiveSequence ? " frames" : " fields") +
-               ", not 5 for every 2 as film by 3:2 pulldown does\n";
+               ", not 5 for every 2 as film by 3:2 pulldown does (for a hybrid of film and video, "
+               "--timestamps-out FILE keeps the timing of both)\n";
     case Refusal::kAlreadyRepeated:
         return "can't convert: picture " + std::to_string(counters.refusalValue) +
                " (in display order, from 0) already shows a " +

@@ -28,6 +28,10 @@ enum class JobKind : uint8_t {
 struct Job {
     JobKind kind = JobKind::kPulldown;
     int targetCode = 0;  // frame_rate_code to show the stream at; 0: the classic job
+    // Taking pulldown off with the pictures' times written beside the
+    // stream: film and video alike are taken (a hybrid), since the times,
+    // not the frame rate, keep their timing.
+    bool keepTiming = false;
 };
 
 // Why a stream is not converted. The scanner and the rewriters hand a
@@ -100,6 +104,11 @@ struct ShownPicture {
     bool progressiveSequence = false;
     int units = 2;  // fields, or frames in a progressive sequence
     int frameRateCode = 0;
+    // As the output shows it: converting, by the job's flags and rate;
+    // describing, as the input.
+    int outputUnits = 2;
+    int outputRateCode = 0;
+    bool outputProgressive = false;
 };
 
 // A byte already handed out that must change: the display order of a GOP

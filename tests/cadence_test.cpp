@@ -283,24 +283,35 @@ TEST(Undo, JudgesWhetherTheStreamIsFilmShownByPulldown)
                                    edited = {"11", "00", "01", "10", "11", "11", "00", "01", "10", "11"},
                                    video(10, "10"), pal = {"11", "00", "10", "00", "10", "00", "10", "00", "10", "00",
                                                            "10", "00", "11", "00", "10", "00", "10", "00", "10", "00"};
-    const std::string notFilm = "can't take pulldown off: ";
-    const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
-        {film, -1, ""},
-        {edited, -1, ""},  // an edit breaks the cadence once (below)
-        {video, -1, notFilm + "no field or frame is repeated, so this is no film shown by pulldown\n"},
-        {pal, -1, notFilm + "20 pictures show 42 fields, not 5 for every 2 as film by 3:2 pulldown does\n"},
-        {film, 6, notFilm + "picture 6 (in display order, from 0) is coded interlaced: video, not film\n"},
+    const std::string notFilm = "can't take pulldown off: ",
+                      hybrid = " (for a hybrid of film and video, --timestamps-out FILE keeps the timing of both)\n";
+    // With the times kept beside the stream (keepTiming) a hybrid is taken:
+    // its video keeps the field order it was coded with.
+    const std::tuple<std::vector<std::string>, int, bool, std::string> cases[] = {
+        {film, -1, false, ""},
+        {edited, -1, false, ""},  // an edit breaks the cadence once (below)
+        {video, -1, false, notFilm + "no field or frame is repeated, so this is no film shown by pulldown\n"},
+        {video, -1, true, notFilm + "no field or frame is repeated, so this is no film shown by pulldown\n"},
+        {pal, -1, false, notFilm + "20 pictures show 42 fields, not 5 for every 2 as film by 3:2 pulldown does" + hybrid},
+        {pal, -1, true, ""},
+        {film, 6, false, notFilm + "picture 6 (in display order, from 0) is coded interlaced: video, not film" + hybrid},
+        {film, 6, true, ""},
     };
-    for (const auto& [flags, interlacedAt, refusal] : cases) {
+    for (const auto& [flags, interlacedAt, keepTiming, refusal] : cases) {
         StreamCounters counters;
-        counters.job.kind = JobKind::kUndo;
+        counters.job = Job{JobKind::kUndo, 0, keepTiming};
         const Scanned scanned = ScanWhole(Hex(stream(flags, interlacedAt)), counters);
         EXPECT_EQ(scanned.refusal, refusal) << flags.size() << " " << interlacedAt;
         if (refusal.empty()) {
-            // Two fields a picture, top first, at 23.976 fps (code 1).
-            Bytes expected = Hex(stream(std::vector<std::string>(flags.size(), "10"), -1));
+            // Two fields a picture, top first, at 23.976 fps (code 1); the
+            // video picture keeps its top_field_first.
+            std::vector<std::string> written(flags.size(), "10");
+            if (interlacedAt >= 0) {
+                written[static_cast<std::size_t>(interlacedAt)] = flags[static_cast<std::size_t>(interlacedAt)][0] + std::string("0");
+            }
+            Bytes expected = Hex(stream(written, interlacedAt));
             expected[7] = 0x21;
-            EXPECT_EQ(scanned.bytes, expected);
+            EXPECT_EQ(scanned.bytes, expected) << interlacedAt;
         }
     }
     // The fields may be 4 + 1 per 1000 pictures off: 2000 pictures, 5006
@@ -437,6 +448,9 @@ TEST(ParseOptions, ReadsTheJobAndThePaths)
         {{"--json", "a.m2v"}, "--json goes with --info\n"},
         {{"--info", "--pictures", "a.m2v"}, "0 0 | a.m2v info pictures"},
         {{"--pictures", "a.m2v"}, "--pictures goes with --info\n"},
+        {{"--undo", "--timestamps-out", "t.txt", "a.m2v"}, "1 0 | a.m2v times t.txt"},
+        {{"--timestamps-out=t.txt", "a.m2v", "b.m2v"}, "--timestamps-out names the timestamps of a single stream\n"},
+        {{"--timestamps-out", "-", "a.m2v"}, "--timestamps-out names a file, not -\n"},
         {{"--info", "-o", "x", "a.m2v"}, "-o doesn't go with --info\n"},
         // Given twice: named as spelt, without the value, whichever way.
         {{"--to", "25", "--to", "30", "a.m2v"}, "--to given twice\n"},
@@ -459,7 +473,10 @@ TEST(ParseOptions, ReadsTheJobAndThePaths)
             }
             result += options.output != nullptr ? std::string(" > ") + options.output : "";
             result += std::string(options.info ? " info" : "") + (options.json ? " json" : "") +
-                      (options.pictures ? " pictures" : "");
+                      (options.pictures ? " pictures" : "") +
+                      (options.timestampsOut != nullptr ? std::string(" times ") + options.timestampsOut : "") +
+                      (options.job.keepTiming != (options.timestampsOut != nullptr && options.job.kind == JobKind::kUndo)
+                           ? " keepTiming wrong" : "");
             result += options.help ? " help" : options.version ? " version" : "";
         }
         EXPECT_EQ(result, c.result) << c.arguments.size();

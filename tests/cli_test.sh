@@ -51,7 +51,7 @@ cp -- clip.m2v -x.m2v
 expect "--" 0 "$(percent 1 1)$(done_line -x.m2v)$nl" "$ratefold" --to 30 -- -x.m2v
 cmp -s -- -x_30i.m2v expected.m2v || fail "-- -x.m2v: converted bytes"
 help=$("$ratefold" --help 2>"$TMPDIR/help.err") && [ ! -s "$TMPDIR/help.err" ] &&
-  [ "$(grep -c '^  -' <<<"$help")" -eq 9 ] || fail "--help: $help"
+  [ "$(grep -c '^  -' <<<"$help")" -eq 10 ] || fail "--help: $help"
 [[ $("$ratefold" --version 2>&1) =~ ^ratefold\ [0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "--version"
 rm -- -x.m2v -x_30i.m2v
 

@@ -9,10 +9,10 @@ ratefold=$(realpath "$1")
 samples=$(realpath "$2")/samples
 describe() { "$samples/../scripts/headers.sh" "$@"; }
 . "$(dirname "$0")/lib.sh"
-for tool in ffmpeg ffprobe mplex dvdauthor; do
+for tool in ffmpeg ffprobe mplex dvdauthor mkvmerge jq; do
   command -v "$tool" >/dev/null && continue
   [ "${CI:-}" != true ] || { echo "e2e: FAILED: $tool missing, and CI=true requires it" >&2; exit 1; }
-  echo "e2e: SKIPPED: $tool is not installed (apt-get install ffmpeg mjpegtools dvdauthor)" >&2
+  echo "e2e: SKIPPED: $tool is not installed (apt-get install ffmpeg mjpegtools dvdauthor mkvtoolnix jq)" >&2
   exit 77
 done
 TMPDIR=$(mktemp -d)
@@ -256,6 +256,48 @@ done
   "$ratefold" --info pal_25_480_30i.m2v | grep -q '^  cadence: irregular$' &&
   "$ratefold" --info --json pal_25_480_30i.m2v | grep -q '"cadence": "irregular", "cadence_breaks": null' ||
   fail "--info: a cadence not named"
+
+# Timing. A hybrid of film shown by 3:2 (a converted film), 30 pictures of
+# interlaced video and film again is three sections, their edges within two
+# pictures of the truth (72 and 102). The times ratefold gives (for the
+# stream described, or written) are those mkvmerge finds in the stream's
+# flags. Taking pulldown off the hybrid with its times kept, muxed with
+# them, every picture stays within half a field (8.34 ms) of where it was
+# shown (and 1 ms of mkvmerge's rounding), and the decoded pictures stay the
+# same.
+mkv_times() {  # STREAM NAME [TIMESTAMPS]: mkvmerge's times of the stream's pictures (with the file given)
+  mkvmerge -q -o "$2.mkv" ${3:+--timestamps "0:$3"} "$1" && mkvextract -q "$2.mkv" timestamps_v2 "0:$2.mkv.txt" &&
+    grep -v '^#' "$2.mkv.txt" | sed '$d'  # the last line is where the last picture ends
+}
+near() {  # A B MS: prints where the two lists of times differ by more than MS
+  paste <(grep -v '^#' "$1") <(grep -v '^#' "$2") |
+    awk -v ms="$3" '{ d = $1 - $2; if (d > ms || -d > ms || NF != 2) { print NR ": " $1 " against " $2; exit } }'
+  [ "$(grep -vc '^#' "$1")" = "$(grep -vc '^#' "$2")" ] || echo "$(grep -vc '^#' "$1") times against $(grep -vc '^#' "$2")"
+}
+ffmpeg -v error -nostdin -f lavfi -i testsrc2=size=720x480:rate=30000/1001 -frames:v 30 -c:v mpeg2video \
+  -flags +ilme+ildct -top 1 -f mpeg2video video.mpv
+cat film_23976_30i.m2v video.mpv film_23976_30i.m2v >hybrid.mpv
+"$ratefold" --info --json hybrid.mpv | jq -r '.sections[] | "\(.first) \(.last) \(.cadence)"' >sections.txt
+awk 'NR == 1 && $1 == 0 && $3 == "3:2" && $2 >= 70 && $2 <= 73 { ok++ }
+     NR == 2 && $3 == "two" && $2 >= 99 && $2 <= 103 { ok++ }
+     NR == 3 && $3 == "3:2" && $2 == 173 { ok++ } END { exit !(ok == 3 && NR == 3) }' sections.txt ||
+  fail "hybrid: sections $(tr '\n' ',' <sections.txt)"
+for stream in film_23976_30i.m2v film_576_25i.m2v hybrid.mpv; do
+  "$ratefold" --info --timestamps-out "$stream.txt" "$stream" >/dev/null &&
+    mkv_times "$stream" own >own.txt || fail "$stream: no times"
+  [ -z "$(near "$stream.txt" own.txt 1)" ] || fail "$stream: times not mkvmerge's: $(near "$stream.txt" own.txt 1)"
+done
+"$ratefold" --to 25 --timestamps-out film_576.txt -o film_576_t.m2v film_576.m2v 2>/dev/null &&
+  cmp -s film_576_t.m2v film_576_25i.m2v && cmp -s film_576.txt film_576_25i.m2v.txt ||
+  fail "--to 25 --timestamps-out: not the times of the stream written"
+expect "--undo of a hybrid" 1 "can't take pulldown off: picture 72 (in display order, from 0) is coded interlaced: video, not film (for a hybrid of film and video, --timestamps-out FILE keeps the timing of both)"$'\n'"now working... hybrid.mpv failed"$'\n' \
+  "$ratefold" --undo hybrid.mpv
+"$ratefold" --undo --timestamps-out kept.txt hybrid.mpv 2>/dev/null && mkv_times hybrid_24p.mpv kept kept.txt >kept_mkv.txt ||
+  fail "--undo --timestamps-out of a hybrid: refused"
+[ -z "$(near hybrid.mpv.txt kept_mkv.txt 9.4)" ] || fail "--undo of a hybrid: $(near hybrid.mpv.txt kept_mkv.txt 9.4)"
+[ "$(hashes hybrid.mpv)" = "$(hashes hybrid_24p.mpv)" ] || fail "--undo of a hybrid: the decoded pictures differ"
+grep -q '^41.708333$' kept.txt && "$ratefold" --info hybrid_24p.mpv | grep -q '^  cadence: none$' ||
+  fail "--undo of a hybrid: not film at 23.976 with its repeats off"
 
 # From a film in a program stream to a DVD, as the README shows it: video and
 # sound taken out as they are, the video converted, both multiplexed for DVD

@@ -1,0 +1,84 @@
+// Start times of the pictures shown, and the timestamp file written from them.
+#include "app/picture_times.h"
+
+#include <numeric>
+
+#include "app/file_access.h"
+
+namespace {
+
+// One picture's time on screen added to the running start: units fields
+// (frames, in a progressive sequence) at the rate, 1 / (2 * rate) seconds a
+// field.
+void AddShown(PictureTimes& t, int units, bool progressive, int rateCode)
+{
+    const FrameRate rate = RateOfCode(IsKnownRate(rateCode) ? rateCode : kRate2997);
+    const int64_t fields = progressive ? 2 * units : units;
+    const int64_t numerator = t.startNumerator * 2 * rate.numerator + fields * rate.denominator * t.startDenominator;
+    const int64_t denominator = t.startDenominator * 2 * rate.numerator;
+    const int64_t divisor = std::gcd(numerator, denominator);
+    t.startNumerator = numerator / divisor;
+    t.startDenominator = denominator / divisor;
+}
+
+std::string Failure(const char* path, const std::string& reason)
+{
+    return "can't write timestamps file\nratefold: " + std::string(path) + ": " + reason + "\n";
+}
+
+}  // namespace
+
+void TakeShownPictures(PictureTimes& t, StreamCounters& counters)
+{
+    for (const ShownPicture& picture : counters.shown) {
+        t.times.push_back(MulDivRound(t.startNumerator, kNanosecondsPerSecond, t.startDenominator));
+        AddShown(t, picture.outputUnits, picture.outputProgressive, picture.outputRateCode);
+        if (t.keepRecords) {
+            t.records.push_back(MakeCadenceRecord(picture.units, picture.topFieldFirst, picture.progressiveSequence));
+        }
+    }
+    counters.shown.clear();
+}
+
+void KeepTimesOfFilmAndVideo(PictureTimes& t, int inputRateCode)
+{
+    const FrameRate rate = RateOfCode(IsKnownRate(inputRateCode) ? inputRateCode : kRate2997);
+    t.times = UndoTimes(t.records, FindSections(t.records, rate), rate);
+}
+
+std::string WriteWholeFile(const char* path, const std::string& text, int input)
+{
+    switch (FileOutputTarget(path, input, false)) {
+    case OutputTarget::kFile:
+        break;
+    case OutputTarget::kInput:
+        return Failure(path, "it is the input");
+    default:
+        return Failure(path, "not a regular file");
+    }
+    std::string temporary;
+    const int file = FileCreateTemporary(path, temporary);
+    if (file < 0) {
+        return Failure(path, FileErrorText(FileLastError()));
+    }
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    int error = 0;
+    if (!FileWrite(file, bytes, text.size()) || !FileFlush(file)) {
+        error = FileLastError();
+    }
+    if (!FileClose(file) && error == 0) {
+        error = FileLastError();
+    }
+    if (error == 0) {
+        const Commit commit = FileCommitTemporary(temporary, path);
+        if (commit == Commit::kDone) {
+            return std::string();
+        }
+        error = FileLastError();
+        if (commit == Commit::kNotFlushed) {
+            return Failure(path, FileErrorText(error));  // renamed: nothing to remove
+        }
+    }
+    FileDiscardTemporary(temporary);
+    return Failure(path, FileErrorText(error));
+}
