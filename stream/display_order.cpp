@@ -218,8 +218,8 @@ void FinishPictures(StreamCounters& counters)
 int64_t MendableFrom(const StreamCounters& counters)
 {
     int64_t from = INT64_MAX;
-    if (counters.job.kind == JobKind::kDescribe) {
-        return from;
+    if (counters.job.kind != JobKind::kPulldown) {
+        return from;  // describing edits nothing; taking pulldown off mends nothing
     }
     if (counters.hasHeld && counters.held.flagsOffset >= 0) {
         from = counters.held.flagsOffset;

@@ -33,7 +33,8 @@ int64_t GuessDisplayNumber(const StreamCounters& counters);
 void FinishPictures(StreamCounters& counters);
 
 // The stream offset of the first byte that a mend may still change: the
-// flags of a frame not shown yet; INT64_MAX where none can change.
+// flags of an I- or P-frame not shown yet, repeating fields or frames;
+// INT64_MAX where none can change.
 int64_t MendableFrom(const StreamCounters& counters);
 
 // Counts one picture as a decoder shows it: units (fields, or frames in a

@@ -174,6 +174,7 @@ void HandlePictureHeader(const uint8_t* p, StreamCounters& counters, uint8_t* ch
     ++counters.pictureCount;
     BeginPicture(counters, picture, ChunkAtHand{chunk, length});
 }
+
 // Runs a header's edit and, where the driver writes only the bytes that
 // change, notes whether these did.
 template <typename Edit>
