@@ -82,9 +82,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         return 0;
     }
     static const uint64_t kLongestRead[] = {1, 2, 5, 9, 64, 300, 4096, 70000};
-    static const Job kJobs[] = {{}, {JobKind::kPulldown, 3}, {JobKind::kPulldown, 7}, {JobKind::kUndo, 0}};
+    static const Job kJobs[] = {{}, {JobKind::kPulldown, 3}, {JobKind::kPulldown, 7}, {JobKind::kUndo, 0},
+                                {JobKind::kUndo, 0, true}};
     Reads reads = {data + 2, size - 2, 0, data[1], kLongestRead[data[0] % 8], {}, nullptr, 0};
-    const Job job = kJobs[data[0] / 8 % 4];
+    const Job job = kJobs[data[0] / 8 % 5];
 
     std::vector<uint8_t> walked(reads.data, reads.data + reads.size);
     walked.shrink_to_fit();
