@@ -287,9 +287,16 @@ for stream in film_23976_30i.m2v film_576_25i.m2v hybrid.mpv; do
     mkv_times "$stream" own >own.txt || fail "$stream: no times"
   [ -z "$(near "$stream.txt" own.txt 1)" ] || fail "$stream: times not mkvmerge's: $(near "$stream.txt" own.txt 1)"
 done
-"$ratefold" --to 25 --timestamps-out film_576.txt -o film_576_t.m2v film_576.m2v 2>/dev/null &&
-  cmp -s film_576_t.m2v film_576_25i.m2v && cmp -s film_576.txt film_576_25i.m2v.txt ||
-  fail "--to 25 --timestamps-out: not the times of the stream written"
+# Converting, the times are those of the stream written, as --info gives them.
+while read -r option name out; do
+  "$ratefold" "$option" --timestamps-out written.txt -o written.m2v "$name" 2>/dev/null && cmp -s written.m2v "$out" &&
+    "$ratefold" --info --timestamps-out described.txt "$out" >/dev/null && cmp -s written.txt described.txt ||
+    fail "$option --timestamps-out $name: not the times of the stream written"
+done <<'EOF_WRITTEN'
+--to=29.97 film_23976.m2v film_23976_30i.m2v
+--to=25 film_576.m2v film_576_25i.m2v
+--to=59.94 film_720p.m2v film_720p_60p.m2v
+EOF_WRITTEN
 expect "--undo of a hybrid" 1 "can't take pulldown off: picture 72 (in display order, from 0) is coded interlaced: video, not film (for a hybrid of film and video, --timestamps-out FILE keeps the timing of both)"$'\n'"now working... hybrid.mpv failed"$'\n' \
   "$ratefold" --undo hybrid.mpv
 "$ratefold" --undo --timestamps-out kept.txt hybrid.mpv 2>/dev/null && mkv_times hybrid_24p.mpv kept kept.txt >kept_mkv.txt ||
