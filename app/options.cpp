@@ -45,7 +45,7 @@ std::string TargetRate(const char* value, Job& job)
 
 bool OptionTakesValue(const std::string& argument)
 {
-    return argument == "--to" || argument == "-o";
+    return argument == "--to" || argument == "-o" || argument == "--timestamps-in";
 }
 
 std::string ParseOptions(int argc, char** argv, Options& options)
@@ -81,6 +81,10 @@ std::string ParseOptions(int argc, char** argv, Options& options)
             options.output = output;
         } else if (missing) {
             return std::string(argument) + " needs a value\n";
+        } else if (const char* timestamps = ValueOf("--timestamps-in", i, argc, argv, missing)) {
+            options.timestampsIn = timestamps;
+        } else if (missing) {
+            return std::string(argument) + " needs a value\n";
         } else if (std::strcmp(argument, "--info") == 0) {
             options.info = true;
         } else if (std::strcmp(argument, "--json") == 0) {
@@ -113,6 +117,15 @@ std::string ParseOptions(int argc, char** argv, Options& options)
     if (options.output != nullptr && options.paths.size() > 1) {
         return "-o names the output of a single stream\n";
     }
+    if (options.timestampsIn != nullptr && (undo || options.info)) {
+        return "--timestamps-in goes with the default job or --to\n";
+    }
+    if (options.timestampsIn != nullptr && options.paths.size() > 1) {
+        return "--timestamps-in names the timestamps of a single stream\n";
+    }
+    if (options.timestampsIn != nullptr && !to) {
+        options.job.targetCode = kRate2997;  // the NTSC rate, whatever the stream's
+    }
     if (options.output == nullptr && !options.info) {
         for (const char* path : options.paths) {
             if (std::strcmp(path, "-") == 0) {
@@ -136,6 +149,7 @@ std::string HelpText()
            "  --json      with --info: one JSON object a stream, on standard output\n"
            "  --pictures  with --info: one line (JSON object) a picture, in display order\n"
            "  -o PATH     name the output of a single stream; - is standard output (and as a stream, input)\n"
+           "  --timestamps-in FILE  show each picture at its time in FILE (mkvmerge's format v2 or v1), at 29.97 or --to\n"
            "  --help      print this help and exit\n"
            "  --version   print the version and exit\n"
            "  --          end of the options: every argument after it is a stream\n";

@@ -13,6 +13,7 @@ struct Options {
     bool json = false;   // --json: the description as one JSON object a file
     bool pictures = false;  // --pictures: with --info, one line a picture
     const char* output = nullptr;  // -o: the single stream's output, "-" standard output
+    const char* timestampsIn = nullptr;  // --timestamps-in: the single stream's timestamp file
     bool help = false;
     bool version = false;
     std::vector<const char*> paths;  // "-" is standard input
