@@ -264,6 +264,8 @@ bool TimelineRefuses(Timeline& timeline, int64_t count)
 
 bool TimelineRefusesCount(Timeline& timeline, int64_t pictures)
 {
-    timeline.refusal = TimestampCountRefusal(timeline.file, timeline.name, pictures);
+    // mkvextract's format v2 lists one time more: where the last picture ends.
+    const bool endListed = !timeline.file.byRates && static_cast<int64_t>(timeline.file.listed.size()) == pictures + 1;
+    timeline.refusal = endListed ? std::string() : TimestampCountRefusal(timeline.file, timeline.name, pictures);
     return !timeline.refusal.empty();
 }

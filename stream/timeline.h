@@ -81,7 +81,8 @@ std::string TimestampCountRefusal(const TimestampFile& file, const std::string& 
 // millisecond keeps its 3:2 (the first picture, with none before, takes the
 // nearer, and of two as near the longer). Where even the nearest leaves picture n + 1 more than a unit
 // from its time, picture n is refused. A picture with no time after it
-// (format v2's last) shows the fewest units; a picture planned past the
+// (format v2's last, unless the file lists where it ends) shows the fewest
+// units; a picture planned past the
 // file's times likewise, for the end of the stream to refuse the count.
 struct Timeline {
     std::string name;  // the timestamp file's, for the messages
@@ -113,5 +114,7 @@ int64_t TimelineFrame(Timeline& timeline, int64_t n);
 bool TimelineRefuses(Timeline& timeline, int64_t count);
 
 // At the end of a stream of `pictures` pictures: true if the file's times
-// are for another count, setting timeline.refusal.
+// are for another count, setting timeline.refusal. Format v2 may list one
+// time more, where the last picture ends (as mkvextract writes it): the
+// last picture then lasts until it, if it can (the fewest units if not).
 bool TimelineRefusesCount(Timeline& timeline, int64_t pictures);

@@ -9,10 +9,10 @@ ratefold=$(realpath "$1")
 samples=$(realpath "$2")/samples
 describe() { "$samples/../scripts/headers.sh" "$@"; }
 . "$(dirname "$0")/lib.sh"
-for tool in ffmpeg ffprobe mplex dvdauthor; do
+for tool in ffmpeg ffprobe mplex dvdauthor mkvmerge mkvextract; do
   command -v "$tool" >/dev/null && continue
   [ "${CI:-}" != true ] || { echo "e2e: FAILED: $tool missing, and CI=true requires it" >&2; exit 1; }
-  echo "e2e: SKIPPED: $tool is not installed (apt-get install ffmpeg mjpegtools dvdauthor)" >&2
+  echo "e2e: SKIPPED: $tool is not installed (apt-get install ffmpeg mjpegtools dvdauthor mkvtoolnix)" >&2
   exit 77
 done
 TMPDIR=$(mktemp -d)
@@ -339,6 +339,15 @@ for name in vfr vfr1; do
   [ "$name" = vfr ] && times=vfr.txt || times=vfr1_times.txt
   while read -r reason; do fail "--timestamps-in $name.txt: $reason"; done < <(judge_times "$times" "$name.m2v" "${name}_30i.m2v")
 done
+# The README's chain from a Matroska file: mkvextract's times (to the
+# millisecond, and one more: where the last picture ends), the video taken
+# out as it is.
+mkvmerge -q -o vfr.mkv --timestamps 0:vfr.txt vfr.m2v && mkvextract vfr.mkv timestamps_v2 0:vfr_mkv.txt >/dev/null &&
+  ffmpeg -v error -nostdin -i vfr.mkv -map 0:v:0 -c copy -f mpeg2video vfr_mkv.m2v &&
+  "$ratefold" --timestamps-in vfr_mkv.txt vfr_mkv.m2v 2>/dev/null || fail "--timestamps-in from mkvextract: refused"
+[ "$(wc -l <vfr_mkv.txt)" = 122 ] || fail "mkvextract: $(wc -l <vfr_mkv.txt) lines, not a header, 120 times and an end"
+while read -r reason; do fail "--timestamps-in from mkvextract: $reason"; done < <(judge_times <(sed '$d' vfr_mkv.txt) \
+  vfr.m2v vfr_mkv_30i.m2v)
 "$ratefold" -o classic.m2v vfr.m2v 2>/dev/null
 [[ $(judge_times vfr.txt vfr.m2v classic.m2v) == time:* ]] || fail "judge_times: passed 3:2 for the times"
 author vfr_30i ffmpeg NTSC

@@ -235,7 +235,10 @@ TEST(Timeline, StartsEachPictureNearItsTimeAlternatingTies)
                                       "frame from its timestamp\n"},
         // A picture whose next is past the stream's pictures is the count's
         // to refuse.
-        {"0 40 41", kRate2997, 2, "t.txt has 3 timestamps for 2 pictures\n"},
+        {"0 40 41", kRate2997, 1, "t.txt has 3 timestamps for 1 pictures\n"},
+        // One time more is where the last picture ends, as mkvextract writes it.
+        {"0 41.708333 83.416667 125.125", kRate2997, 3, "2:10 3:11 2:00 "},
+        {"0 40 41", kRate2997, 2, "2:10 2:10 "},
         {"0 40", kRate2997, 3, "t.txt has 2 timestamps for 3 pictures\n"},
         {kV1 + "Assume 25\n0,9,50\n", kRate50, 9, "t.txt has a range up to picture 9 (from 0) for 9 pictures\n"},
     };
