@@ -205,7 +205,7 @@ too large|${v2}0\n|big.txt is over 256 MiB: no timestamp file\n|--timestamps-in 
 no header|0\n|t.txt does not start with "# timestamp format v2" (or v1)\n|--timestamps-in t.txt clip.m2v
 no number|${v2}0\nx\n|t.txt line 3 is not a number: "x"\n|--timestamps-in t.txt clip.m2v
 backwards|${v2}10\n5\n|t.txt goes backwards at picture 1 (in display order, from 0): 5 ms after 10 ms\n|--timestamps-in t.txt clip.m2v
-count|${v2}0\n40\n|@donet.txt has 2 timestamps for 1 pictures\nnow working... clip.m2v failed\n|--timestamps-in t.txt clip.m2v
+count|${v2}0\n40\n80\n|@donet.txt has 3 timestamps for 1 pictures\nnow working... clip.m2v failed\n|--timestamps-in t.txt clip.m2v
 range|# timestamp format v1\nAssume 25\n0,3,50\n|@donet.txt has a range up to picture 3 (from 0) for 1 pictures\nnow working... clip.m2v failed\n|--timestamps-in t.txt clip.m2v
 too short|${v2}0\n10\n50\n|@donet.txt: picture 0 (in display order, from 0) lasts 10 ms: shown as 2 or 3 fields at 29.97 fps, picture 1 would start more than a field from its timestamp\nnow working... three.m2v failed\n|--timestamps-in t.txt three.m2v
 too long|${v2}0\n100\n140\n|@donet.txt: picture 0 (in display order, from 0) lasts 100 ms: shown as 2 or 3 fields at 25 fps, picture 1 would start more than a field from its timestamp\nnow working... three.m2v failed\n|--to 25 --timestamps-in t.txt three.m2v
