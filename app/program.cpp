@@ -1,6 +1,7 @@
 #include "app/program.h"
 
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "app/convert.h"
@@ -44,7 +45,7 @@ std::string ReadTimeline(const char* path, int targetCode, Timeline& timeline)
     TimestampFile timestamps;
     const std::string refusal = ReadTimestamps(text, path, timestamps);
     if (refusal.empty()) {
-        timeline = MakeTimeline(timestamps, path, targetCode);
+        timeline = MakeTimeline(std::move(timestamps), path, targetCode);
     }
     return refusal;
 }

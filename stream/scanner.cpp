@@ -147,9 +147,9 @@ Refusal HandlePictureCodingExtension(uint8_t* p, int64_t offset, StreamCounters&
     return refusal;
 }
 
-// At its timestamps: a picture shown that cannot start near its time is
-// refused once it is shown (a guessed display number may be past the
-// stream's end).
+// At its timestamps: a picture that leaves the next too far from its time
+// is refused once that next one is shown (a display number guessed, or the
+// last picture's next, may lie past the stream's end).
 void RefuseUntimelyPictures(StreamCounters& counters)
 {
     Timeline* timeline = counters.job.timeline;

@@ -3,6 +3,7 @@
 #include "stream/timeline.h"
 
 #include <numeric>
+#include <utility>
 
 namespace {
 
@@ -229,17 +230,17 @@ std::string TimestampCountRefusal(const TimestampFile& file, const std::string& 
     return std::string();
 }
 
-Timeline MakeTimeline(const TimestampFile& file, const std::string& name, int targetCode)
+Timeline MakeTimeline(TimestampFile file, const std::string& name, int targetCode)
 {
     Timeline timeline;
     timeline.name = name;
-    timeline.file = file;
+    timeline.file = std::move(file);
     timeline.targetCode = targetCode;
     timeline.starts.push_back(0);  // the stream starts with picture 0, whatever its time
-    if (file.byRates) {
+    if (timeline.file.byRates) {
         timeline.firstTime = NextRateTime(timeline.file, timeline.cursor);
-    } else if (!file.listed.empty()) {
-        timeline.firstTime = file.listed[0];
+    } else if (!timeline.file.listed.empty()) {
+        timeline.firstTime = timeline.file.listed[0];
     }
     timeline.lastTime = timeline.firstTime;
     return timeline;

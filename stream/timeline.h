@@ -100,7 +100,7 @@ struct Timeline {
     std::string refusal;
 };
 
-Timeline MakeTimeline(const TimestampFile& file, const std::string& name, int targetCode);
+Timeline MakeTimeline(TimestampFile file, const std::string& name, int targetCode);
 
 // Where the timeline shows picture n (display order, from 0): the flags it
 // gets, and the frame of the output in which it starts. Planned on demand,
