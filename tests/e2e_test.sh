@@ -348,6 +348,14 @@ mkvmerge -q -o vfr.mkv --timestamps 0:vfr.txt vfr.m2v && mkvextract vfr.mkv time
 [ "$(wc -l <vfr_mkv.txt)" = 122 ] || fail "mkvextract: $(wc -l <vfr_mkv.txt) lines, not a header, 120 times and an end"
 while read -r reason; do fail "--timestamps-in from mkvextract: $reason"; done < <(judge_times <(sed '$d' vfr_mkv.txt) \
   vfr.m2v vfr_mkv_30i.m2v)
+# A stream whose temporal_references mislead (a P-picture lost): the flags
+# written for a guessed place are mended from the plan (without the mends
+# the parity breaks): 23.976 to the millisecond, then 30 fps.
+pictures=$(ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 lost_p.m2v | tr -d ,)
+awk -v n="$pictures" 'BEGIN { print "# timestamp format v2"
+  for (k = 0; k < n; k++) { printf "%.0f\n", 7 + at; at += k < 20 ? 1001 / 24 : 1000 / 30 } }' >lost_p.txt
+"$ratefold" --timestamps-in lost_p.txt -o lost_p_timed.m2v lost_p.m2v 2>/dev/null || fail "--timestamps-in lost_p.txt: refused"
+while read -r reason; do fail "--timestamps-in lost_p.txt: $reason"; done < <(judge_times lost_p.txt lost_p.m2v lost_p_timed.m2v)
 "$ratefold" -o classic.m2v vfr.m2v 2>/dev/null
 [[ $(judge_times vfr.txt vfr.m2v classic.m2v) == time:* ]] || fail "judge_times: passed 3:2 for the times"
 author vfr_30i ffmpeg NTSC
