@@ -213,6 +213,13 @@ TEST(Timeline, StartsEachPictureNearItsTimeAlternatingTies)
         {kV1 + "Assume 23.976\n", kRate2997, 5, "2:10 3:11 2:00 3:01 2:10 "},
         {kV1 + "Assume 23.976\n", kRate2997, 4, "2:10 3:11 2:00 3:01 "},
         {"0 40 80", kRate25, -1, "2:10 2:10 2:10 "},
+        // Exactly a field from its time is within one.
+        {"0 20 60", kRate25, -1, "2:10 2:10 2:10 "},
+        // To the millisecond: 7.4925 fields are nearer 7, but after a
+        // picture of two, three; an eighth of a field apart is still a tie.
+        {"0 42 83 125 167", kRate2997, -1, "3:11 2:00 3:01 2:10 2:10 "},
+        {"0 40 88.75", kRate25, -1, "2:10 3:11 2:00 "},
+        {"0 40 88.7", kRate25, -1, "2:10 2:10 2:10 "},
         {"0 41.708333 83.416667 125.125", kRate5994, -1, "2:01 3:11 2:01 1:00 "},
         {"0 33.333333 66.666667", kRate60, -1, "2:01 2:01 1:00 "},
         {"7", kRate30, -1, "2:10 "},
@@ -233,6 +240,9 @@ TEST(Timeline, StartsEachPictureNearItsTimeAlternatingTies)
         {"0 1 2", kRate60, -1,
          "t.txt: picture 1" + lasts + "1 ms: shown as 1 to 3 frames at 60 fps, picture 2 would start more than a "
                                       "frame from its timestamp\n"},
+        {"0 100000000000", kRate2997, -1,
+         "t.txt: picture 0" + lasts + "100000000000 ms: shown as 2 or 3 fields at 29.97 fps, picture 1 would start "
+                                      "more than a field from its timestamp\n"},
         // A picture whose next is past the stream's pictures is the count's
         // to refuse.
         {"0 40 41", kRate2997, 1, "t.txt has 3 timestamps for 1 pictures\n"},
@@ -245,6 +255,21 @@ TEST(Timeline, StartsEachPictureNearItsTimeAlternatingTies)
     for (const Case& c : cases) {
         EXPECT_EQ(Shown(c.times, c.target, c.pictures), c.result) << c.times << " at " << RateName(c.target);
     }
+}
+
+// A display number guessed far past the plan (a temporal_reference that
+// misleads) is not planned: it shows two fields after the last planned.
+TEST(Timeline, PlansNoMoreThanAMillionPicturesAhead)
+{
+    TimestampFile file;
+    ASSERT_EQ(ReadTimestamps(kV1 + "Assume 23.976\n", "t.txt", file), "");
+    Timeline timeline = MakeTimeline(file, "t.txt", kRate2997);
+    const int64_t farAhead = (int64_t{1} << 20) + 1;
+    EXPECT_EQ(TimelineFrame(timeline, farAhead), farAhead);
+    const PulldownFlags flags = TimelineFlags(timeline, farAhead);
+    EXPECT_TRUE(flags.topFieldFirst && !flags.repeatFirstField);
+    EXPECT_EQ(timeline.starts.size(), 1u);
+    EXPECT_EQ(TimelineFrame(timeline, 4), 5);  // 3:2 from the start, as planned in order
 }
 
 // Runs of 24, 30 and 23.976 fps, from an odd origin, at 29.97: every
