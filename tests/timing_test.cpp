@@ -95,6 +95,8 @@ TEST(Timestamps, ReadsBothFormatsAndRefusesWhatTheyDoNotSay)
         // 1001/30 + 1001/60 + 1001/120 = 7007/120 ms, then 12.5 as written.
         {kV1 + "Assume 29.97\n1,1,59.94\n2,2,119.88\n3,3,12.5\n", 5, "0 33.366667 50.05 58.391667 138.391667"},
         {kV1 + "Assume 23.98\n", 2, "0 41.701418"},
+        // 10^9 / 1024 ns is 976562.5: half a nanosecond rounds up.
+        {kV1 + "Assume 1024\n", 2, "0 0.976563"},
         {kV1 + "Assume 25\n0,9,50\n5,12,25\n", 20, "t.txt has ranges that overlap: pictures 0 to 9 and 5 to 12\n"},
         {kV1 + "Assume 25\n5,12,25\n0,5,50\n", 20, "t.txt has ranges that overlap: pictures 0 to 5 and 5 to 12\n"},
         {kV1 + "Assume 25\n9,8,50\n", 20, "t.txt line 3 has a range that ends before it starts: \"9,8,50\"\n"},
