@@ -50,7 +50,7 @@ std::string TargetRate(const char* value, Job& job)
 
 bool OptionTakesValue(const std::string& argument)
 {
-    return argument == "--to" || argument == "-o" || argument == "--timestamps-out";
+    return argument == "--to" || argument == "-o" || argument == "--timestamps-out" || argument == "--timestamps-in";
 }
 
 std::string ParseOptions(int argc, char** argv, Options& options)
@@ -88,6 +88,10 @@ std::string ParseOptions(int argc, char** argv, Options& options)
             return std::string(argument) + " needs a value\n";
         } else if (const char* timestamps = ValueOf("--timestamps-out", i, argc, argv, missing)) {
             options.timestampsOut = timestamps;
+        } else if (missing) {
+            return std::string(argument) + " needs a value\n";
+        } else if (const char* timestamps = ValueOf("--timestamps-in", i, argc, argv, missing)) {
+            options.timestampsIn = timestamps;
         } else if (missing) {
             return std::string(argument) + " needs a value\n";
         } else if (std::strcmp(argument, "--info") == 0) {
@@ -129,6 +133,15 @@ std::string ParseOptions(int argc, char** argv, Options& options)
     if (options.timestampsOut != nullptr && IsStandardStreamName(options.timestampsOut)) {
         return "--timestamps-out names a file, not -\n";
     }
+    if (options.timestampsIn != nullptr && (undo || options.info)) {
+        return "--timestamps-in goes with the default job or --to\n";
+    }
+    if (options.timestampsIn != nullptr && options.paths.size() > 1) {
+        return "--timestamps-in names the timestamps of a single stream\n";
+    }
+    if (options.timestampsIn != nullptr && !to) {
+        options.job.targetCode = kRate2997;  // the NTSC rate, whatever the stream's
+    }
     if (options.output == nullptr && !options.info) {
         for (const char* path : options.paths) {
             if (std::strcmp(path, "-") == 0) {
@@ -152,8 +165,10 @@ std::string HelpText()
            "  --json      with --info: one JSON object a stream, on standard output\n"
            "  --pictures  with --info: one line (JSON object) a picture, in display order\n"
            "  -o PATH     name the output of a single stream; - is standard output (and as a stream, input)\n"
-           "  --timestamps-out FILE  each picture's start, in mkvmerge's timestamp format v2 (with --undo:\n"
-           "              the timing of film and video kept for a hybrid)\n"
+           "  --timestamps-in FILE   show each picture at its time in FILE (mkvmerge's format v2 or v1),\n"
+           "                         at 29.97 fps or at --to RATE\n"
+           "  --timestamps-out FILE  write each picture's start to FILE (mkvmerge's format v2); with\n"
+           "                         --undo, keep the timing of a hybrid's film and video\n"
            "  --help      print this help and exit\n"
            "  --version   print the version and exit\n"
            "  --          end of the options: every argument after it is a stream\n";

@@ -16,6 +16,7 @@ struct Options {
     // --timestamps-out: each picture's start time, for the stream written
     // or described, in mkvmerge's timestamp format v2.
     const char* timestampsOut = nullptr;
+    const char* timestampsIn = nullptr;  // --timestamps-in: the single stream's timestamp file
     bool help = false;
     bool version = false;
     std::vector<const char*> paths;  // "-" is standard input

@@ -1,6 +1,7 @@
 #include "stream/rewriters.h"
 
 #include "stream/start_codes.h"
+#include "stream/timeline.h"
 
 namespace {
 
@@ -61,7 +62,15 @@ Refusal PlanRate(StreamCounters& counters)
     case JobKind::kDescribe:
         return Refusal::kNone;
     case JobKind::kPulldown:
-        if (counters.job.targetCode == 0) {
+        if (counters.job.timeline != nullptr) {
+            // At its timestamps: any rate (the cadence only converts the
+            // first time code's pictures).
+            if (!IsKnownRate(source)) {
+                counters.refusalValue = source;
+                return Refusal::kRatePair;
+            }
+            target = counters.job.targetCode;
+        } else if (counters.job.targetCode == 0) {
             if (source != kRate23976 && source != kRate24) {
                 return Refusal::kFrameRate;
             }
@@ -167,11 +176,17 @@ Refusal RewriteSequenceExtension(uint8_t* header, const StreamCounters& counters
 
 PulldownFlags OutputFlags(const StreamCounters& counters, int64_t n)
 {
+    if (counters.job.timeline != nullptr) {
+        return TimelineFlags(*counters.job.timeline, n);
+    }
     return FlagsOfPicture(counters.cadence, n);
 }
 
 int64_t OutputFrame(const StreamCounters& counters, int64_t n)
 {
+    if (counters.job.timeline != nullptr) {
+        return TimelineFrame(*counters.job.timeline, n);
+    }
     return FrameOfPicture(counters.cadence, n);
 }
 

@@ -43,7 +43,7 @@ Refusal RewriteGopHeader(uint8_t* header, const StreamCounters& counters);
 
 // How the output shows picture n (in display order, from 0): the flags it
 // gets, and the frame of the output in which it starts. Both follow the
-// job's cadence.
+// job's timeline where it has one, its cadence otherwise.
 PulldownFlags OutputFlags(const StreamCounters& counters, int64_t n);
 int64_t OutputFrame(const StreamCounters& counters, int64_t n);
 

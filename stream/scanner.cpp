@@ -6,6 +6,7 @@
 #include "stream/rewriters.h"
 #include "stream/start_code_search.h"
 #include "stream/start_codes.h"
+#include "stream/timeline.h"
 
 namespace {
 
@@ -146,6 +147,18 @@ Refusal HandlePictureCodingExtension(uint8_t* p, int64_t offset, StreamCounters&
     return refusal;
 }
 
+// At its timestamps: a picture that leaves the next too far from its time
+// is refused once that next one is shown (a display number guessed, or the
+// last picture's next, may lie past the stream's end).
+void RefuseUntimelyPictures(StreamCounters& counters)
+{
+    Timeline* timeline = counters.job.timeline;
+    if (timeline != nullptr && counters.refusal == Refusal::kNone &&
+        TimelineRefuses(*timeline, static_cast<int64_t>(counters.shownCount))) {
+        counters.refusal = Refusal::kTimestamps;
+    }
+}
+
 // Picture header (6.2.3): temporal_reference, 10 bits from offset 4;
 // picture_coding_type, 3 bits after it.
 void HandlePictureHeader(const uint8_t* p, StreamCounters& counters, uint8_t* chunk, int32_t length)
@@ -173,6 +186,7 @@ void HandlePictureHeader(const uint8_t* p, StreamCounters& counters, uint8_t* ch
     picture.frameRateCode = counters.frameRateCode;
     ++counters.pictureCount;
     BeginPicture(counters, picture, ChunkAtHand{chunk, length});
+    RefuseUntimelyPictures(counters);
 }
 
 // Runs a header's edit and, where the driver writes only the bytes that
@@ -374,5 +388,10 @@ void FinishStream(StreamCounters& counters)
     FinishPictures(counters);
     if (counters.refusal == Refusal::kNone && counters.job.kind == JobKind::kUndo) {
         JudgeUndo(counters);
+    }
+    RefuseUntimelyPictures(counters);
+    if (counters.refusal == Refusal::kNone && counters.job.timeline != nullptr &&
+        TimelineRefusesCount(*counters.job.timeline, static_cast<int64_t>(counters.shownCount))) {
+        counters.refusal = Refusal::kTimestamps;
     }
 }

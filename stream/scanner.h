@@ -35,5 +35,6 @@ int32_t ScanChunkWith(StartCodeSearch search, uint8_t* chunk, int32_t length,
 // At the end of the input, after the last ScanChunk: refuses a stream that
 // never got to its first sequence header (an empty input among them), ends
 // the last GOP (its mends come as counters.patches), and, taking pulldown
-// off, judges whether the stream was film shown by pulldown at all.
+// off, judges whether the stream was film shown by pulldown at all; at its
+// timestamps, whether the timestamps were for as many pictures.
 void FinishStream(StreamCounters& counters);

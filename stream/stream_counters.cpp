@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "stream/timeline.h"
+
 namespace {
 
 // "23.976", or the code itself where it names no rate.
@@ -48,6 +50,11 @@ std::string DescribeRefusal(const StreamCounters& counters)
     case Refusal::kMpeg1:
         return "can't treat MPEG-1 stream\n";
     case Refusal::kRatePair:
+        if (counters.job.timeline != nullptr) {
+            return "can't show " + RateText(static_cast<int>(counters.refusalValue)) +
+                   " at its timestamps: --timestamps-in takes a stream at 23.976, 24, 25, 29.97, 30, 50, 59.94 "
+                   "or 60 fps\n";
+        }
         return "can't show " + RateText(static_cast<int>(counters.refusalValue)) + " at " + target +
                " fps: --to " + target + " takes " +
                (IsFrameTarget(counters.job.targetCode) ? "a progressive sequence at " : "") +
@@ -83,6 +90,8 @@ std::string DescribeRefusal(const StreamCounters& counters)
                " (in display order, from 0) already shows a " +
                (counters.progressiveSequence ? "frame" : "field") +
                " repeated: take the repeats off first (ratefold --undo)\n";
+    case Refusal::kTimestamps:
+        return counters.job.timeline != nullptr ? counters.job.timeline->refusal : std::string();
     case Refusal::kNotSequenceHeader:
         return "non sequence header data incomming\n";
     case Refusal::kNotSequenceExtension:

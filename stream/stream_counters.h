@@ -8,6 +8,8 @@
 
 #include "stream/cadence.h"
 
+struct Timeline;
+
 // chroma_format (Table 6-5): 1 is 4:2:0, 2 is 4:2:2, 3 is 4:4:4.
 constexpr int kChroma420 = 1;
 
@@ -32,6 +34,10 @@ struct Job {
     // stream: film and video alike are taken (a hybrid), since the times,
     // not the frame rate, keep their timing.
     bool keepTiming = false;
+    // Repeating (--timestamps-in): each picture shown at its timestamp, by
+    // the timeline's plan, from a stream at any rate; null: by the cadence.
+    // The plan is worked out as the stream asks for it.
+    Timeline* timeline = nullptr;
 };
 
 // Why a stream is not converted. The scanner and the rewriters hand a
@@ -56,6 +62,9 @@ enum class Refusal : uint8_t {
     // Repeating fields or frames of a stream that repeats some already
     // (refusalValue: the first such picture in display order).
     kAlreadyRepeated,
+    // --timestamps-in: a picture that cannot be shown at its timestamp, or
+    // timestamps for another count of pictures (the timeline's refusal).
+    kTimestamps,
     // A rewriter handed bytes that are not its header: a fault of the
     // program itself, never of the stream.
     kNotSequenceHeader,

@@ -51,7 +51,7 @@ cp -- clip.m2v -x.m2v
 expect "--" 0 "$(percent 1 1)$(done_line -x.m2v)$nl" "$ratefold" --to 30 -- -x.m2v
 cmp -s -- -x_30i.m2v expected.m2v || fail "-- -x.m2v: converted bytes"
 help=$("$ratefold" --help 2>"$TMPDIR/help.err") && [ ! -s "$TMPDIR/help.err" ] &&
-  [ "$(grep -c '^  -' <<<"$help")" -eq 10 ] || fail "--help: $help"
+  [ "$(grep -c '^  -' <<<"$help")" -eq 11 ] || fail "--help: $help"
 [[ $("$ratefold" --version 2>&1) =~ ^ratefold\ [0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "--version"
 rm -- -x.m2v -x_30i.m2v
 
@@ -170,6 +170,48 @@ if command -v jq >/dev/null; then
   jq -e .file info.out >/dev/null || fail "--info --json of a name not UTF-8: jq: $(cat info.out)"
 fi
 rm -f info.out "$name"
+
+# --timestamps-in: each picture at its timestamp, at 29.97 unless --to says
+# otherwise, from a stream at any rate. Refused, with nothing written: other
+# jobs and several streams, a file that cannot be read or is no timestamp
+# file, timestamps for another count of pictures, a picture that cannot be
+# shown near its time, a stream at no rate.
+v2='# timestamp format v2\n'
+printf "${v2}0\n" >t.txt
+expect "--timestamps-in" 0 "$(percent 1 1)$(done_line clip.m2v)$nl" "$ratefold" --timestamps-in t.txt clip.m2v
+from_hex "$(sed 's/e022/e024/' <<<"$stream")" | cmp -s - clip_30i.m2v || fail "--timestamps-in: converted bytes"
+expect "--timestamps-in --to 30" 0 "$(percent 1 1)$(done_line clip.m2v)$nl" "$ratefold" --to 30 --timestamps-in=t.txt clip.m2v
+from_hex "$(sed 's/e022/e025/' <<<"$stream")" | cmp -s - clip_30i.m2v || fail "--timestamps-in --to 30: converted bytes"
+rm clip_30i.m2v
+cat clip.m2v clip.m2v clip.m2v >three.m2v
+from_hex "$(sed 's/e022/e029/' <<<"$stream")" >rate9.m2v
+truncate -s 300M big.txt
+# MESSAGE: "@usage" stands for the usage lines, "@done" for a progress line at 100 %.
+goes_with='--timestamps-in goes with the default job or --to\n@usage'
+while IFS='|' read -r what timestamps message command; do
+  printf '%b' "$timestamps" >t.txt
+  message=$(printf '%b' "$message") && [[ $message == *@usage ]] || message+=$nl
+  message=${message//@usage/$usage} && message=${message//@done/$(percent 1 1)}
+  expect "--timestamps-in: $what" 1 "$message" sh -c "'$ratefold' $command"
+  what="--timestamps-in: $what" only a.m2v big.txt clip.m2v expected.m2v pipe rate9.m2v somedir t.txt three.m2v
+done <<EOF_TIMESTAMPS
+--undo|${v2}0\n|$goes_with|--undo --timestamps-in t.txt clip.m2v
+--info|${v2}0\n|$goes_with|--info --timestamps-in t.txt clip.m2v
+two streams|${v2}0\n|--timestamps-in names the timestamps of a single stream\n@usage|--timestamps-in t.txt clip.m2v a.m2v
+no value|${v2}0\n|--timestamps-in needs a value\n@usage|clip.m2v --timestamps-in
+missing|${v2}0\n|can't read missing.txt\n|--timestamps-in missing.txt clip.m2v
+a folder|${v2}0\n|can't read somedir\n|--timestamps-in somedir clip.m2v
+too large|${v2}0\n|big.txt is over 256 MiB: no timestamp file\n|--timestamps-in big.txt clip.m2v
+no header|0\n|t.txt does not start with "# timestamp format v2" (or v1)\n|--timestamps-in t.txt clip.m2v
+no number|${v2}0\nx\n|t.txt line 3 is not a number: "x"\n|--timestamps-in t.txt clip.m2v
+backwards|${v2}10\n5\n|t.txt goes backwards at picture 1 (in display order, from 0): 5 ms after 10 ms\n|--timestamps-in t.txt clip.m2v
+count|${v2}0\n40\n80\n|@donet.txt has 3 timestamps for 1 pictures\nnow working... clip.m2v failed\n|--timestamps-in t.txt clip.m2v
+range|# timestamp format v1\nAssume 25\n0,3,50\n|@donet.txt has a range up to picture 3 (from 0) for 1 pictures\nnow working... clip.m2v failed\n|--timestamps-in t.txt clip.m2v
+too short|${v2}0\n10\n50\n|@donet.txt: picture 0 (in display order, from 0) lasts 10 ms: shown as 2 or 3 fields at 29.97 fps, picture 1 would start more than a field from its timestamp\nnow working... three.m2v failed\n|--timestamps-in t.txt three.m2v
+too long|${v2}0\n100\n140\n|@donet.txt: picture 0 (in display order, from 0) lasts 100 ms: shown as 2 or 3 fields at 25 fps, picture 1 would start more than a field from its timestamp\nnow working... three.m2v failed\n|--to 25 --timestamps-in t.txt three.m2v
+no rate|${v2}0\n|can't show frame_rate_code 9 at its timestamps: --timestamps-in takes a stream at 23.976, 24, 25, 29.97, 30, 50, 59.94 or 60 fps\nnow working... rate9.m2v failed\n|--timestamps-in t.txt rate9.m2v
+EOF_TIMESTAMPS
+rm -f big.txt t.txt three.m2v rate9.m2v
 
 # Outputs that must not be written, each refused at once (a FIFO is not
 # waited on), with a line that names it and says why: beside the input a

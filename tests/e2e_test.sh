@@ -9,7 +9,7 @@ ratefold=$(realpath "$1")
 samples=$(realpath "$2")/samples
 describe() { "$samples/../scripts/headers.sh" "$@"; }
 . "$(dirname "$0")/lib.sh"
-for tool in ffmpeg ffprobe mplex dvdauthor mkvmerge jq; do
+for tool in ffmpeg ffprobe mplex dvdauthor mkvmerge mkvextract jq; do
   command -v "$tool" >/dev/null && continue
   [ "${CI:-}" != true ] || { echo "e2e: FAILED: $tool missing, and CI=true requires it" >&2; exit 1; }
   echo "e2e: SKIPPED: $tool is not installed (apt-get install ffmpeg mjpegtools dvdauthor mkvtoolnix jq)" >&2
@@ -350,4 +350,63 @@ grep -Eq '^WARN.*frame rate' film.log || fail "dvd: no frame rate warning for th
 author film_576_25i ffmpeg PAL
 author pal_25_480_30i ffmpeg NTSC
 ! grep -E '^(WARN|ERR)' film_576_25i.log pal_25_480_30i.log || fail "dvd: dvdauthor warned of an uneven cadence"
+
+# Variable frame rates at their timestamps (--timestamps-in): a stream coded
+# at 24 fps whose pictures are timed 40 at 24 fps, 40 at 30, 40 at 23.976,
+# from 3.3 ms, none on the field grid (format v2), and the same rates from 0
+# (format v1). judge_times TIMES INPUT OUTPUT prints why OUTPUT does not
+# show INPUT's pictures at TIMES (format v2) at 29.97: the same decoded
+# pictures, as many as times, each two or three fields, each starting on the
+# other parity than the one before ended on and within a field of its time.
+judge_times() {
+  [ "$(hashes "$2")" = "$(hashes "$3")" ] || echo "pictures: the decoded pictures differ"
+  ffprobe -v error -of compact=p=0:nk=1 -show_entries frame=top_field_first,repeat_pict "$3" | grep . |
+    awk -F'|' '
+      function why(kind, text) { if (!(kind in told)) print kind ": " text; told[kind] }
+      NR == FNR { if (!/^#/) time[times++] = $1; next }
+      n && $1 != next_tff { why("parity", "picture " n " starts on the parity picture " n - 1 " ended on") }
+      { shown = 2 + $2; next_tff = shown % 2 ? 1 - $1 : $1 }
+      shown < 2 || shown > 3 { why("count", "picture " n " shows " shown " fields") }
+      { ideal = (time[n] - time[0]) * 60 / 1001; off = fields - ideal
+        if (off > 1 || off < -1) why("time", "picture " n " starts at field " fields ", its time at " ideal)
+        fields += shown; n++ }
+      END { if (n != times) why("pictures", n " pictures for " times " times") }' "$1" -
+}
+ffmpeg -v error -nostdin -f lavfi -i testsrc2=size=720x480:rate=24 -frames:v 120 -c:v mpeg2video -g 12 -bf 2 \
+  -aspect 4:3 -b:v 5M -maxrate 8M -bufsize 1835k -f mpeg2video vfr.m2v && cp vfr.m2v vfr1.m2v
+times() {  # FIRST: the v2 times of the three runs from FIRST ms
+  awk -v t="$1" 'BEGIN { print "# timestamp format v2"
+    for (k = 0; k < 120; k++) {
+      if (k < 40) at = k * 1000 / 24; else if (k < 80) at = 40000 / 24 + (k - 40) * 1000 / 30
+      else at = 40000 / 24 + 40000 / 30 + (k - 80) * 1001 / 24
+      printf "%.6f\n", t + at } }'
+}
+times 3.3 >vfr.txt && times 0 >vfr1_times.txt
+printf '# timestamp format v1\nAssume 24\n80,119,23.976\n40,79,30\n' >vfr1.txt
+for name in vfr vfr1; do
+  "$ratefold" --timestamps-in "$name.txt" "$name.m2v" 2>/dev/null || fail "--timestamps-in $name.txt: refused"
+  [ "$name" = vfr ] && times=vfr.txt || times=vfr1_times.txt
+  while read -r reason; do fail "--timestamps-in $name.txt: $reason"; done < <(judge_times "$times" "$name.m2v" "${name}_30i.m2v")
+done
+# The README's chain from a Matroska file: mkvextract's times (to the
+# millisecond, and one more: where the last picture ends), the video taken
+# out as it is.
+mkvmerge -q -o vfr.mkv --timestamps 0:vfr.txt vfr.m2v && mkvextract vfr.mkv timestamps_v2 0:vfr_mkv.txt >/dev/null &&
+  ffmpeg -v error -nostdin -i vfr.mkv -map 0:v:0 -c copy -f mpeg2video vfr_mkv.m2v &&
+  "$ratefold" --timestamps-in vfr_mkv.txt vfr_mkv.m2v 2>/dev/null || fail "--timestamps-in from mkvextract: refused"
+[ "$(wc -l <vfr_mkv.txt)" = 122 ] || fail "mkvextract: $(wc -l <vfr_mkv.txt) lines, not a header, 120 times and an end"
+while read -r reason; do fail "--timestamps-in from mkvextract: $reason"; done < <(judge_times <(sed '$d' vfr_mkv.txt) \
+  vfr.m2v vfr_mkv_30i.m2v)
+# A stream whose temporal_references mislead (a P-picture lost): the flags
+# written for a guessed place are mended from the plan (without the mends
+# the parity breaks): 23.976 to the millisecond, then 30 fps.
+pictures=$(ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 lost_p.m2v | tr -d ,)
+awk -v n="$pictures" 'BEGIN { print "# timestamp format v2"
+  for (k = 0; k < n; k++) { printf "%.0f\n", 7 + at; at += k < 20 ? 1001 / 24 : 1000 / 30 } }' >lost_p.txt
+"$ratefold" --timestamps-in lost_p.txt -o lost_p_timed.m2v lost_p.m2v 2>/dev/null || fail "--timestamps-in lost_p.txt: refused"
+while read -r reason; do fail "--timestamps-in lost_p.txt: $reason"; done < <(judge_times lost_p.txt lost_p.m2v lost_p_timed.m2v)
+"$ratefold" -o classic.m2v vfr.m2v 2>/dev/null
+[[ $(judge_times vfr.txt vfr.m2v classic.m2v) == time:* ]] || fail "judge_times: passed 3:2 for the times"
+author vfr_30i ffmpeg NTSC
+! grep -E '^(WARN|ERR)' vfr_30i.log || fail "dvd: dvdauthor warned of the variable frame rate"
 finish

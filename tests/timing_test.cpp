@@ -1,4 +1,4 @@
-// Timestamp files, pictures shown at their timestamps, cadence sections and
+// Timestamp files, pictures shown at their timestamps (stream/timeline.h), cadence sections and
 // the times that taking pulldown off a hybrid keeps.
 #include <gtest/gtest.h>
 
@@ -95,6 +95,8 @@ TEST(Timestamps, ReadsBothFormatsAndRefusesWhatTheyDoNotSay)
         // 1001/30 + 1001/60 + 1001/120 = 7007/120 ms, then 12.5 as written.
         {kV1 + "Assume 29.97\n1,1,59.94\n2,2,119.88\n3,3,12.5\n", 5, "0 33.366667 50.05 58.391667 138.391667"},
         {kV1 + "Assume 23.98\n", 2, "0 41.701418"},
+        // 10^9 / 1024 ns is 976562.5: half a nanosecond rounds up.
+        {kV1 + "Assume 1024\n", 2, "0 0.976563"},
         {kV1 + "Assume 25\n0,9,50\n5,12,25\n", 20, "t.txt has ranges that overlap: pictures 0 to 9 and 5 to 12\n"},
         {kV1 + "Assume 25\n5,12,25\n0,5,50\n", 20, "t.txt has ranges that overlap: pictures 0 to 5 and 5 to 12\n"},
         {kV1 + "Assume 25\n9,8,50\n", 20, "t.txt line 3 has a range that ends before it starts: \"9,8,50\"\n"},
@@ -164,87 +166,166 @@ TEST(MulDivRound, IsExactWhereTheProductPassesSixtyFourBits)
     }
 }
 
-// What a decoder sees for each picture: "units:top_field_first repeat_first_field".
-std::string Shown(const std::string& milliseconds, int targetCode)
+// What a decoder sees for each of the pictures shown at the times of a
+// timestamp file ("ms ms ..." in format v2, or a whole file):
+// "units:top_field_first repeat_first_field", or the refusal.
+std::string Shown(const std::string& times, int targetCode, int64_t pictures = -1)
 {
     std::string text = kV2;
-    for (const char c : milliseconds) {
+    for (const char c : times) {
         text += c == ' ' ? '\n' : c;
     }
     TimestampFile file;
-    EXPECT_EQ(ReadTimestamps(text, "t.txt", file), "");
-    std::vector<ShownAt> shown(2);  // what it held goes
-    const std::string refusal = ShowAtTimes(file.listed, targetCode, "t.txt", shown);
-    std::string result;
-    for (const ShownAt& s : shown) {
-        result += std::to_string(s.units) + ":" + (s.flags.topFieldFirst ? "1" : "0") +
-                  (s.flags.repeatFirstField ? "1 " : "0 ");
+    EXPECT_EQ(ReadTimestamps(times[0] == '#' ? times : text, "t.txt", file), "");
+    Timeline timeline = MakeTimeline(file, "t.txt", targetCode);
+    pictures = pictures < 0 ? static_cast<int64_t>(file.listed.size()) : pictures;
+    if (TimelineRefuses(timeline, pictures) || TimelineRefusesCount(timeline, pictures)) {
+        return timeline.refusal;
     }
-    return refusal.empty() ? result : refusal;
+    std::string result;
+    for (int64_t n = 0; n < pictures; ++n) {
+        const PulldownFlags flags = TimelineFlags(timeline, n);
+        const int units = IsFrameTarget(targetCode) ? (flags.topFieldFirst ? 3 : flags.repeatFirstField ? 2 : 1)
+                                                    : (flags.repeatFirstField ? 3 : 2);
+        result += std::to_string(units) + ":" + (flags.topFieldFirst ? "1" : "0") +
+                  (flags.repeatFirstField ? "1 " : "0 ");
+    }
+    return result;
 }
 
-TEST(ShowAtTimes, StartsEachPictureAtTheUnitNearestItsTime)
+TEST(Timeline, StartsEachPictureNearItsTimeAlternatingTies)
 {
     struct Case {
-        std::string milliseconds;
+        std::string times;
         int target;
+        int64_t pictures;
         std::string result;
     };
-    const std::string fields = " (in display order, from 0) lasts ";
+    const std::string lasts = " (in display order, from 0) lasts ";
+    const std::string fields = " fps, picture 2 would start more than a field from its timestamp\n";
     const Case cases[] = {
-        // 24 fps at 30: the classic 3:2; the last picture shows two fields.
-        {"0 41.666667 83.333333 125", kRate30, "3:11 2:00 3:01 2:10 "},
-        // 23.976 to the nanosecond at 29.97: 2.4999999 fields round down,
-        // 7.5 exactly (125.125 ms) up.
-        {"1000 1041.708333 1083.416667 1125.125 1166.833333", kRate2997, "2:10 3:11 3:01 2:10 2:10 "},
-        {"0 40 80", kRate25, "2:10 2:10 2:10 "},
-        {"0 41.708333 83.416667 125.125", kRate5994, "2:01 3:11 3:11 1:00 "},
-        {"0 33.333333 66.666667", kRate60, "2:01 2:01 1:00 "},
-        {"7", kRate30, "2:10 "},
-        {"0 40 41", kRate2997, "t.txt: picture 1" + fields + "1 ms: 0 fields at 29.97 fps, not 2 or 3\n"},
-        {"0 10 50", kRate2997, "t.txt: picture 0" + fields + "10 ms: 1 field at 29.97 fps, not 2 or 3\n"},
-        {"0 60", kRate2997, "t.txt: picture 0" + fields + "60 ms: 4 fields at 29.97 fps, not 2 or 3\n"},
-        {"0 70", kRate5994, "t.txt: picture 0" + fields + "70 ms: 4 frames at 59.94 fps, not 1 to 3\n"},
-        {"0 20 22", kRate60, "t.txt: picture 1" + fields + "2 ms: 0 frames at 60 fps, not 1 to 3\n"},
-        {"0 16.7 20", kRate60, "t.txt: picture 1" + fields + "3.3 ms: 0 frames at 60 fps, not 1 to 3\n"},
+        // 24 fps at 30: the classic 3:2, a tie with no picture before
+        // taking three; the last picture shows two fields.
+        {"0 41.666667 83.333333 125", kRate30, -1, "3:11 2:00 3:01 2:10 "},
+        // 23.976 to the nanosecond at 29.97, from 1000 ms: 2.4999999 fields
+        // are nearer 2; 7.5 exactly (125.125 ms) is a tie, and goes to the
+        // length the picture before did not show.
+        {"1000 1041.708333 1083.416667 1125.125 1166.833333", kRate2997, -1, "2:10 3:11 2:00 3:01 2:10 "},
+        // Format v1: the same times, and the last picture's length too.
+        {kV1 + "Assume 23.976\n", kRate2997, 5, "2:10 3:11 2:00 3:01 2:10 "},
+        {kV1 + "Assume 23.976\n", kRate2997, 4, "2:10 3:11 2:00 3:01 "},
+        {"0 40 80", kRate25, -1, "2:10 2:10 2:10 "},
+        // Exactly a field from its time is within one.
+        {"0 20 60", kRate25, -1, "2:10 2:10 2:10 "},
+        // To the millisecond: 7.4925 fields are nearer 7, but after a
+        // picture of two, three; an eighth of a field apart is still a tie.
+        {"0 42 83 125 167", kRate2997, -1, "3:11 2:00 3:01 2:10 2:10 "},
+        {"0 40 88.75", kRate25, -1, "2:10 3:11 2:00 "},
+        {"0 40 88.7", kRate25, -1, "2:10 2:10 2:10 "},
+        {"0 41.708333 83.416667 125.125", kRate5994, -1, "2:01 3:11 2:01 1:00 "},
+        {"0 33.333333 66.666667", kRate60, -1, "2:01 2:01 1:00 "},
+        {"7", kRate30, -1, "2:10 "},
+        // 60 ms is 3.6 fields: three leave the next picture 0.6 field late.
+        {"0 60 90", kRate2997, -1, "3:11 2:00 2:00 "},
+        {"0 40 41", kRate2997, -1, "t.txt: picture 1" + lasts + "1 ms: shown as 2 or 3 fields at 29.97" + fields},
+        {"0 10 50", kRate2997, -1,
+         "t.txt: picture 0" + lasts + "10 ms: shown as 2 or 3 fields at 29.97 fps, picture 1 would start more than "
+                                      "a field from its timestamp\n"},
+        {"0 70", kRate2997, -1,
+         "t.txt: picture 0" + lasts + "70 ms: shown as 2 or 3 fields at 29.97 fps, picture 1 would start more than "
+                                      "a field from its timestamp\n"},
+        {"0 70", kRate5994, -1,
+         "t.txt: picture 0" + lasts + "70 ms: shown as 1 to 3 frames at 59.94 fps, picture 1 would start more than "
+                                      "a frame from its timestamp\n"},
+        // A frame late is not more than a frame.
+        {"0 16.7 20 40", kRate60, -1, "1:00 1:00 1:00 1:00 "},
+        {"0 1 2", kRate60, -1,
+         "t.txt: picture 1" + lasts + "1 ms: shown as 1 to 3 frames at 60 fps, picture 2 would start more than a "
+                                      "frame from its timestamp\n"},
+        {"0 100000000000", kRate2997, -1,
+         "t.txt: picture 0" + lasts + "100000000000 ms: shown as 2 or 3 fields at 29.97 fps, picture 1 would start "
+                                      "more than a field from its timestamp\n"},
+        // A picture whose next is past the stream's pictures is the count's
+        // to refuse.
+        {"0 40 41", kRate2997, 1, "t.txt has 3 timestamps for 1 pictures\n"},
+        // One time more is where the last picture ends, as mkvextract writes it.
+        {"0 41.708333 83.416667 125.125", kRate2997, 3, "2:10 3:11 2:00 "},
+        {"0 40 41", kRate2997, 2, "2:10 2:10 "},
+        {"0 40", kRate2997, 3, "t.txt has 2 timestamps for 3 pictures\n"},
+        {kV1 + "Assume 25\n0,9,50\n", kRate50, 9, "t.txt has a range up to picture 9 (from 0) for 9 pictures\n"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(Shown(c.milliseconds, c.target), c.result) << c.milliseconds << " at " << RateName(c.target);
+        EXPECT_EQ(Shown(c.times, c.target, c.pictures), c.result) << c.times << " at " << RateName(c.target);
     }
 }
 
-// A variable frame rate (24, 25 and 23.976 fps in turn, from an odd
-// origin) at 29.97: every picture starts within half a field of its time,
-// on the field after the one before ended, with the flags for it.
-TEST(ShowAtTimes, KeepsEveryPictureWithinHalfAFieldOfItsTime)
+// A display number guessed far past the plan (a temporal_reference that
+// misleads) is not planned: it shows two fields after the last planned.
+TEST(Timeline, PlansNoMoreThanAMillionPicturesAhead)
 {
+    TimestampFile file;
+    ASSERT_EQ(ReadTimestamps(kV1 + "Assume 23.976\n", "t.txt", file), "");
+    Timeline timeline = MakeTimeline(file, "t.txt", kRate2997);
+    const int64_t farAhead = (int64_t{1} << 20) + 1;
+    EXPECT_EQ(TimelineFrame(timeline, farAhead), farAhead);
+    const PulldownFlags flags = TimelineFlags(timeline, farAhead);
+    EXPECT_TRUE(flags.topFieldFirst && !flags.repeatFirstField);
+    EXPECT_EQ(timeline.starts.size(), 1u);
+    EXPECT_EQ(TimelineFrame(timeline, 4), 5);  // 3:2 from the start, as planned in order
+}
+
+// Runs of 24, 30 and 23.976 fps, from an odd origin, at 29.97: every
+// picture two or three fields, each within a field of its time, the 30 fps
+// run a field late at most, and film whose times are rounded to the
+// millisecond in clean 3:2. A 30 fps run of 600 pictures falls more than a
+// field behind, and is refused.
+TEST(Timeline, KeepsVariableRatesWithinAFieldAndFilmInThreeTwo)
+{
+    const auto run = [](std::vector<int64_t>& times, FrameRate rate, int64_t count, bool toMilliseconds) {
+        const int64_t base = times.empty() ? 123456789 : times.back() + (times.back() - times[times.size() - 2]);
+        for (int64_t k = 0; k < count; ++k) {
+            const int64_t t = base + MulDivRound(k, kNanosecondsPerSecond * rate.denominator, rate.numerator);
+            times.push_back(toMilliseconds ? MulDivRound(t, 1, kNanosecondsPerMillisecond) * kNanosecondsPerMillisecond
+                                           : t);
+        }
+    };
     std::vector<int64_t> times;
-    const FrameRate rates[] = {{24, 1}, {25, 1}, {24000, 1001}};
-    int64_t base = 123456789;
-    for (const FrameRate& rate : rates) {
-        for (int64_t k = 0; k < 500; ++k) {
-            times.push_back(base + MulDivRound(k, kNanosecondsPerSecond * rate.denominator, rate.numerator));
+    run(times, FrameRate{24, 1}, 300, false);
+    run(times, FrameRate{30, 1}, 400, false);
+    run(times, FrameRate{24000, 1001}, 1000, true);
+    TimestampFile file;
+    file.listed = times;
+    Timeline timeline = MakeTimeline(file, "t.txt", kRate2997);
+    const auto count = static_cast<int64_t>(times.size());
+    ASSERT_FALSE(TimelineRefuses(timeline, count)) << timeline.refusal;
+    for (int64_t n = 0; n < count; ++n) {
+        const int64_t start = timeline.starts[static_cast<std::size_t>(n)];
+        const int64_t units = timeline.starts[static_cast<std::size_t>(n) + 1] - start;
+        // Nanoseconds times 60000: a field is 1001 * 10^9 of these.
+        const int64_t off = start * 1001000000000 - (times[static_cast<std::size_t>(n)] - times[0]) * 60000;
+        ASSERT_LE(std::abs(off), 1001000000000) << n;
+        ASSERT_TRUE(units == 2 || units == 3) << n;
+        const PulldownFlags flags = TimelineFlags(timeline, n);
+        ASSERT_EQ(flags.topFieldFirst, start % 2 == 0) << n;
+        ASSERT_EQ(flags.repeatFirstField, units == 3) << n;
+        if (n > 720 && n + 1 < count) {
+            ASSERT_NE(units, timeline.starts[static_cast<std::size_t>(n)] - timeline.starts[static_cast<std::size_t>(n) - 1])
+                << "3:2 broken at " << n;
         }
-        base = times.back() + MulDivRound(1, kNanosecondsPerSecond * rate.denominator, rate.numerator);
     }
-    std::vector<ShownAt> shown;
-    ASSERT_EQ(ShowAtTimes(times, kRate2997, "t.txt", shown), "");
-    ASSERT_EQ(shown.size(), times.size());
-    for (std::size_t n = 0; n < shown.size(); ++n) {
-        // Nanoseconds times 60000: a field is 1001 * 10^6 of these.
-        const int64_t offset = (shown[n].startUnit * 1001000000 - (times[n] - times[0]) * 60) * 2;
-        ASSERT_LE(std::abs(offset), 1001000000) << n;
-        ASSERT_EQ(shown[n].flags.topFieldFirst, shown[n].startUnit % 2 == 0) << n;
-        ASSERT_EQ(shown[n].flags.repeatFirstField, shown[n].units == 3) << n;
-        if (n > 0) {
-            ASSERT_EQ(shown[n].startUnit, shown[n - 1].startUnit + shown[n - 1].units) << n;
-        }
-    }
+    times.clear();
+    run(times, FrameRate{24, 1}, 10, false);
+    run(times, FrameRate{30, 1}, 600, false);
+    file.listed = times;
+    timeline = MakeTimeline(file, "t.txt", kRate2997);
+    ASSERT_TRUE(TimelineRefuses(timeline, static_cast<int64_t>(times.size())));
+    EXPECT_EQ(timeline.refusal.substr(0, 71),
+              "t.txt: picture 498 (in display order, from 0) lasts 33.333333 ms: shown");
 }
 
 // The flags of a picture by its units are FlagsOfPicture's for every
 // cadence ratefold writes.
-TEST(ShowAtTimes, FlagsFollowTheRulesOfTheCadences)
+TEST(FlagsOfUnits, FollowTheRulesOfTheCadences)
 {
     for (int source = kFirstFrameRateCode; source <= kLastFrameRateCode; ++source) {
         for (int target = kRate25; target <= kRate60; ++target) {

@@ -1,5 +1,4 @@
-// mkvmerge's timestamp files read and written, and the fields (frames) each
-// picture shows to start at its timestamp.
+// mkvmerge's timestamp files read and written.
 #include <algorithm>
 #include <cctype>
 #include <numeric>
@@ -18,9 +17,6 @@ constexpr int kRateDecimals = 6;
 constexpr int kMostRateDigits = 6;
 // The most of a line a message quotes.
 constexpr std::size_t kQuoted = 40;
-// The units a picture shows: two or three fields, one to three frames.
-constexpr int kFewestFields = 2;
-constexpr int kMostUnits = 3;
 
 std::string Quote(const std::string& line)
 {
@@ -164,86 +160,7 @@ bool ParseRange(const std::string& line, RateRange& range)
     return ParseRate(Trim(line.substr(comma2 + 1)), range.rate);
 }
 
-// floor(a * b / c) and its remainder, exact however large a * b grows,
-// for a >= 0, b >= 0, c > 0 and a quotient below 2^63.
-int64_t MulDivFloor(int64_t a, int64_t b, int64_t c, int64_t& remainder)
-{
-    // a * b in two 64-bit halves, from products of 32-bit halves.
-    constexpr uint64_t kLow = 0xFFFFFFFF;
-    const auto x = static_cast<uint64_t>(a), y = static_cast<uint64_t>(b);
-    const uint64_t lowLow = (x & kLow) * (y & kLow), lowHigh = (x & kLow) * (y >> 32),
-                   highLow = (x >> 32) * (y & kLow), highHigh = (x >> 32) * (y >> 32);
-    const uint64_t middle = (lowLow >> 32) + (lowHigh & kLow) + (highLow & kLow);
-    const uint64_t high = highHigh + (lowHigh >> 32) + (highLow >> 32) + (middle >> 32);
-    const uint64_t low = middle << 32 | (lowLow & kLow);
-    // Long division, a bit at a time: the remainder stays below c < 2^63.
-    const auto divisor = static_cast<uint64_t>(c);
-    uint64_t quotient = 0, rest = 0;
-    for (int bit = 127; bit >= 0; --bit) {
-        rest = rest << 1 | ((bit >= 64 ? high >> (bit - 64) : low >> bit) & 1);
-        quotient <<= 1;
-        if (rest >= divisor) {
-            rest -= divisor;
-            quotient |= 1;
-        }
-    }
-    remainder = static_cast<int64_t>(rest);
-    return static_cast<int64_t>(quotient);
-}
-
-// A time as an exact sum, whole + part / denominator nanoseconds, with
-// 0 <= part < denominator.
-struct ExactTime {
-    int64_t whole = 0;
-    int64_t part = 0;
-    int64_t denominator = 1;
-};
-
-// The largest denominator an ExactTime keeps, so that its sums below stay
-// within 63 bits. Rates whose denominators together pass it (several odd
-// rates with six decimals) round the time to the nanosecond where the
-// next of them starts: half a nanosecond at most.
-constexpr int64_t kMostDenominator = int64_t{1} << 60;
-
-// count pictures at rate after t, exactly: whole nanoseconds, and the part
-// left over t's denominator, which this puts over one that the pictures'
-// length (10^9 * den / num ns) shares.
-ExactTime After(ExactTime& t, const FrameRate& rate, int64_t count)
-{
-    const int64_t factor = rate.numerator / std::gcd(t.denominator, rate.numerator);
-    int64_t common = 0;
-    if (__builtin_mul_overflow(t.denominator, factor, &common) || common > kMostDenominator) {
-        t.whole += t.part >= t.denominator - t.part;
-        t.part = 0;
-        t.denominator = 1;
-        common = rate.numerator;
-    } else {
-        t.part *= factor;
-    }
-    t.denominator = common;
-    int64_t remainder = 0;
-    const int64_t whole = MulDivFloor(count, kNanosecondsPerSecond * rate.denominator, rate.numerator, remainder);
-    ExactTime later{t.whole + whole, t.part + remainder * (common / rate.numerator), common};
-    if (later.part >= common) {
-        ++later.whole;
-        later.part -= common;
-    }
-    return later;
-}
-
-int64_t Rounded(const ExactTime& t)
-{
-    return t.whole + (t.part >= t.denominator - t.part);
-}
-
 }  // namespace
-
-int64_t MulDivRound(int64_t a, int64_t b, int64_t c)
-{
-    int64_t remainder = 0;
-    const int64_t quotient = MulDivFloor(a, b, c, remainder);
-    return quotient + (remainder >= c - remainder);
-}
 
 std::string ReadTimestamps(const std::string& text, const std::string& name, TimestampFile& file)
 {
@@ -317,45 +234,20 @@ std::string TimesOfPictures(const TimestampFile& file, const std::string& name, 
                             std::vector<int64_t>& times)
 {
     times.clear();
+    const std::string refusal = TimestampCountRefusal(file, name, pictures);
+    if (!refusal.empty()) {
+        return refusal;
+    }
     if (!file.byRates) {
-        if (static_cast<int64_t>(file.listed.size()) != pictures) {
-            return name + " has " + std::to_string(file.listed.size()) + " timestamps for " +
-                   std::to_string(pictures) + " pictures\n";
-        }
         times = file.listed;
         return "";
     }
-    if (!file.ranges.empty() && file.ranges.back().last >= pictures) {
-        return name + " has a range up to picture " + std::to_string(file.ranges.back().last) + " (from 0) for " +
-               std::to_string(pictures) + " pictures\n";
-    }
     times.reserve(static_cast<std::size_t>(pictures));
-    ExactTime start;
-    std::size_t next = 0;
-    for (int64_t picture = 0; picture < pictures;) {
-        // A run of pictures at one rate: a range, or those up to the next.
-        const bool inRange = next < file.ranges.size() && file.ranges[next].first == picture;
-        const FrameRate rate = inRange ? file.ranges[next].rate : file.assumed;
-        const int64_t end = inRange                          ? file.ranges[next++].last + 1
-                            : next < file.ranges.size() ? file.ranges[next].first
-                                                        : pictures;
-        for (int64_t k = 0; picture + k < end; ++k) {
-            times.push_back(Rounded(After(start, rate, k)));
-        }
-        start = After(start, rate, end - picture);
-        picture = end;
+    RateCursor cursor;
+    while (static_cast<int64_t>(times.size()) < pictures) {
+        times.push_back(NextRateTime(file, cursor));
     }
     return "";
-}
-
-std::string MillisecondsText(int64_t nanoseconds)
-{
-    const int64_t magnitude = nanoseconds < 0 ? -nanoseconds : nanoseconds;
-    std::string fraction = std::to_string(magnitude % kNanosecondsPerMillisecond + kNanosecondsPerMillisecond);
-    fraction.erase(fraction.find_last_not_of('0') + 1);
-    fraction[0] = '.';  // the leading 1 that kept the zeros after the point
-    return (nanoseconds < 0 ? "-" : "") + std::to_string(magnitude / kNanosecondsPerMillisecond) +
-           (fraction.size() > 1 ? fraction : "");
 }
 
 std::string WriteTimestampsV2(const std::vector<int64_t>& times)
@@ -365,33 +257,4 @@ std::string WriteTimestampsV2(const std::vector<int64_t>& times)
         text += MillisecondsText(time) + "\n";
     }
     return text;
-}
-
-std::string ShowAtTimes(const std::vector<int64_t>& times, int targetCode, const std::string& name,
-                        std::vector<ShownAt>& shown)
-{
-    shown.clear();
-    const int unitsPerFrame = IsFrameTarget(targetCode) ? 1 : 2;
-    const int fewest = unitsPerFrame == 1 ? 1 : kFewestFields;
-    const FrameRate rate = RateOfCode(targetCode);
-    // A unit lasts 10^9 * den / (num * unitsPerFrame) ns. The first picture
-    // starts at unit 0 whatever its time: the stream starts with it.
-    const auto unitAt = [&](int64_t time) {
-        return MulDivRound(time - times[0], rate.numerator * unitsPerFrame, kNanosecondsPerSecond * rate.denominator);
-    };
-    int64_t start = 0;
-    for (std::size_t i = 0; i < times.size(); ++i) {
-        const bool last = i + 1 == times.size();
-        const int64_t next = last ? start + fewest : unitAt(times[i + 1]);
-        const int64_t units = next - start;
-        if (units < fewest || units > kMostUnits) {
-            return name + ": picture " + std::to_string(i) + " (in display order, from 0) lasts " +
-                   MillisecondsText(times[i + 1] - times[i]) + " ms: " + std::to_string(units) +
-                   (unitsPerFrame == 2 ? " field" : " frame") + (units == 1 ? "" : "s") + " at " +
-                   RateName(targetCode) + " fps, not " + (unitsPerFrame == 2 ? "2 or 3" : "1 to 3") + "\n";
-        }
-        shown.push_back(ShownAt{start, static_cast<int>(units), FlagsOfUnits(start, units, unitsPerFrame)});
-        start = next;
-    }
-    return "";
 }

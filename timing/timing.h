@@ -1,6 +1,6 @@
 // Timing: pictures' times read from and written to mkvmerge's timestamp
-// files, the fields each picture shows to start at its timestamp, the
-// cadence sections of a stream, and the times that taking pulldown off a
+// files (the fields each picture shows to start at its timestamp are
+// planned in stream/timeline.h, as the stream is read), the cadence sections of a stream, and the times that taking pulldown off a
 // hybrid keeps. Plain functions over vectors and strings: nothing here
 // reads or writes a file or prints. A refusal comes back as its message,
 // one line ending in a line feed, naming the timestamp file; an empty
@@ -15,32 +15,9 @@
 #include <vector>
 
 #include "stream/cadence.h"
-
-constexpr int64_t kNanosecondsPerSecond = 1000000000;
-constexpr int64_t kNanosecondsPerMillisecond = 1000000;
-
-// a * b / c rounded to the nearest whole (a half up), exact however large
-// a * b grows, for a >= 0, b >= 0, c > 0 and a result below 2^63.
-int64_t MulDivRound(int64_t a, int64_t b, int64_t c);
+#include "stream/timeline.h"
 
 // ---- Timestamp files: mkvmerge's formats v1 and v2 ----
-
-// Format v1: pictures first to last (display order, from 0) at a rate.
-struct RateRange {
-    int64_t first;
-    int64_t last;
-    FrameRate rate;
-};
-
-// A timestamp file as read. Format v2 lists each picture's time; format v1
-// gives rates, so the times of any number of pictures follow from it once
-// that number is known, at the end of the stream (TimesOfPictures).
-struct TimestampFile {
-    bool byRates = false;           // format v1
-    std::vector<int64_t> listed;    // format v2: each picture's time as written
-    FrameRate assumed{0, 1};        // format v1: the rate outside every range
-    std::vector<RateRange> ranges;  // format v1: by first picture, none overlapping
-};
 
 // Reads a timestamp file's text. Format v2: "# timestamp format v2" (or
 // "# timecode format v2"), then one time in milliseconds a line, decimals
@@ -61,10 +38,6 @@ std::string ReadTimestamps(const std::string& text, const std::string& name, Tim
 std::string TimesOfPictures(const TimestampFile& file, const std::string& name, int64_t pictures,
                             std::vector<int64_t>& times);
 
-// "41.708333": a time in milliseconds, exact, with as few decimals as it
-// needs (up to six: nanoseconds).
-std::string MillisecondsText(int64_t nanoseconds);
-
 // A timestamp file in format v2: "# timestamp format v2", then one line a
 // picture, its time in milliseconds. Times come in whole nanoseconds, each
 // rounded there once from its exact value, so the file is exact to the
@@ -72,32 +45,6 @@ std::string MillisecondsText(int64_t nanoseconds);
 // them to its timestamp scale otherwise (1 ms unless told), as it would
 // any time it reads.
 std::string WriteTimestampsV2(const std::vector<int64_t>& times);
-
-// ---- Showing each picture at its timestamp (--timestamps-in) ----
-
-// Where a picture is shown: its first unit (a field, or a frame when whole
-// frames are repeated), counted from the first picture's, how many units
-// it shows, and the flags that make a decoder show it so.
-struct ShownAt {
-    int64_t startUnit;
-    int units;
-    PulldownFlags flags;
-};
-
-
-// Shows pictures at their times (nanoseconds, display order) at a target
-// rate, frame_rate_code 3 to 8: fields at 25, 29.97 and 30, whole frames at
-// 50, 59.94 and 60. Each picture starts at the unit nearest its time (a
-// time half way between two units takes the later) counted from the first
-// picture's time, so it starts within half a unit of it, and shows two or
-// three fields (one to three frames), each field of the other parity than
-// the one before; a picture that would show fewer or more is refused. The
-// last picture's length has no timestamp to end it: it shows the fewest
-// units a picture may (two fields, one frame), so the stream does not
-// outlast its last time by more than it must. The times may not go
-// backwards (ReadTimestamps refuses a file where they do).
-std::string ShowAtTimes(const std::vector<int64_t>& times, int targetCode, const std::string& name,
-                        std::vector<ShownAt>& shown);
 
 // ---- Cadence sections (--info) ----
 
