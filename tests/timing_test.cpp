@@ -30,7 +30,12 @@ std::string Read(const std::string& text, int64_t pictures, std::vector<int64_t>
     TimestampFile file;
     std::string message = ReadTimestamps(text, "t.txt", file);
     if (message.empty()) {
-        message = TimesOfPictures(file, "t.txt", pictures, times);
+        message = TimestampCountRefusal(file, "t.txt", pictures);
+    }
+    times.clear();
+    RateCursor cursor;
+    while (message.empty() && static_cast<int64_t>(times.size()) < pictures) {
+        times.push_back(file.byRates ? NextRateTime(file, cursor) : file.listed[times.size()]);
     }
     return message.empty() ? Joined(times) : message;
 }

@@ -230,26 +230,6 @@ std::string ReadTimestamps(const std::string& text, const std::string& name, Tim
     return "";
 }
 
-std::string TimesOfPictures(const TimestampFile& file, const std::string& name, int64_t pictures,
-                            std::vector<int64_t>& times)
-{
-    times.clear();
-    const std::string refusal = TimestampCountRefusal(file, name, pictures);
-    if (!refusal.empty()) {
-        return refusal;
-    }
-    if (!file.byRates) {
-        times = file.listed;
-        return "";
-    }
-    times.reserve(static_cast<std::size_t>(pictures));
-    RateCursor cursor;
-    while (static_cast<int64_t>(times.size()) < pictures) {
-        times.push_back(NextRateTime(file, cursor));
-    }
-    return "";
-}
-
 std::string WriteTimestampsV2(const std::vector<int64_t>& times)
 {
     std::string text = "# timestamp format v2\n";

@@ -31,13 +31,6 @@
 // feed are allowed. name is the file's name, for the messages.
 std::string ReadTimestamps(const std::string& text, const std::string& name, TimestampFile& file);
 
-// Each of the pictures' times, in nanoseconds (display order): format v2's
-// as listed; format v1's from 0, each the exact sum of the pictures'
-// lengths before it rounded to the nanosecond. Refused when the file has
-// times (or ranges) for another count of pictures.
-std::string TimesOfPictures(const TimestampFile& file, const std::string& name, int64_t pictures,
-                            std::vector<int64_t>& times);
-
 // A timestamp file in format v2: "# timestamp format v2", then one line a
 // picture, its time in milliseconds. Times come in whole nanoseconds, each
 // rounded there once from its exact value, so the file is exact to the
