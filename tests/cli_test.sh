@@ -324,6 +324,13 @@ if strace -o /dev/null true 2>/dev/null; then
 fdatasync earlier
 fsync expected.m2v
 EOF_FLUSHES
+  # The timestamp file is flushed too, after the stream: failing, it is not
+  # left, and the stream written before it is kept.
+  rm -f clip_30i.m2v
+  expect "timestamp file's fdatasync failing" 1 \
+    "$(percent 1 1)$(failed $'can\'t write timestamps file\nratefold: t.txt: Input/output error\n' clip.m2v)$nl" \
+    traced -o /dev/null -e trace=fdatasync -e inject=fdatasync:error=EIO:when=2 "$ratefold" --timestamps-out t.txt clip.m2v
+  cmp -s clip_30i.m2v expected.m2v && [ ! -e t.txt ] || fail "timestamp file's fdatasync failing: the files left"
   rm -f clip_30i.m2v earlier trace.log
 elif [ "${CI:-}" = true ]; then
   fail "strace missing or unable to trace, and CI=true requires it"
