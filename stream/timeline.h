@@ -79,11 +79,11 @@ std::string TimestampCountRefusal(const TimestampFile& file, const std::string& 
 // come within an eighth of a unit of each other, the one other than the
 // picture before showed, so that film whose times are rounded to the
 // millisecond keeps its 3:2 (the first picture, with none before, takes the
-// nearer, and of two as near the longer). Where even the nearest leaves picture n + 1 more than a unit
-// from its time, picture n is refused. A picture with no time after it
-// (format v2's last, unless the file lists where it ends) shows the fewest
-// units; a picture planned past the
-// file's times likewise, for the end of the stream to refuse the count.
+// nearer, and of two as near the longer). Where even the nearest leaves
+// picture n + 1 more than a unit from its time, picture n is refused. A
+// picture with no time after it (format v2's last, unless the file lists
+// where it ends) shows the fewest units; a picture planned past the file's
+// times likewise, for the end of the stream to refuse the count.
 struct Timeline {
     std::string name;  // the timestamp file's, for the messages
     TimestampFile file;
