@@ -155,6 +155,8 @@ TEST(PlanRate, TakesWhatItCanShowAndSaysWhichPairsWork)
     EXPECT_EQ(ScanWhole(Hex(twoRates), counters).refusal, "sequence frame rate changes within the stream\n");
     EXPECT_EQ(ScanWhole(Hex(Sequence(kRate23976) + "000001b5 14 82 00 010001"), counters).refusal,
               "sequence frame rate is 23.976 fps times 1/2 (frame_rate_extension): not a rate ratefold converts\n");
+    EXPECT_EQ(ScanWhole(Hex(Sequence(kRate25) + "000001b5 14 82 00 010040"), counters).refusal,
+              "sequence frame rate is 25 fps times 3/1 (frame_rate_extension): not a rate ratefold converts\n");
     // Taking pulldown off a join of 30 and 29.97: no one film rate.
     counters.job = undo;
     EXPECT_EQ(ScanWhole(Hex(Sequence(kRate30) + kSequenceExtension + Sequence(kRate2997) + kSequenceExtension),
