@@ -14,6 +14,7 @@
 #include "app/file_access.h"
 #include "app/picture_times.h"
 #include "app/progress.h"
+#include "avc/avc_stream.h"
 #include "naming/output_name.h"
 #include "stream/display_order.h"
 #include "stream/scanner.h"
@@ -155,6 +156,25 @@ std::string OpenStream(FileJob& job, bool standard)
     return std::string();
 }
 
+// What a regular file's first bytes say it holds, read through a handle of
+// its own: an MPEG-2 stream when they cannot be read.
+InputKind KindOfFile(const char* path)
+{
+    constexpr std::size_t kFirstBytes = 64;
+    uint8_t first[kFirstBytes];
+    const int file = FileOpenInput(path);
+    if (file < 0) {
+        return InputKind::kMpegVideo;
+    }
+    std::size_t got = 0;
+    int64_t read = 0;
+    while (got < kFirstBytes && (read = FileRead(file, first + got, kFirstBytes - got)) > 0) {
+        got += static_cast<std::size_t>(read);
+    }
+    FileClose(file);
+    return RecognizeInput(first, got);
+}
+
 // The output goes to a new temporary file beside it, renamed once complete;
 // standard output, and a device or FIFO named with -o, are written as the
 // stream goes.
@@ -187,8 +207,10 @@ std::string OpenDestination(FileJob& job)
         return OutputFailure(job, kCantOpenOutput);
     }
     // Standard input is read from where it stands, which a clone would not
-    // know.
-    job.blocks.clonedLength = IsStandardStream(job.source.path) ? -1 : FileClone(job.output, job.source.file);
+    // know; an H.264 stream changes length, and is written whole.
+    job.blocks.clonedLength = IsStandardStream(job.source.path) || KindOfFile(job.source.path) != InputKind::kMpegVideo
+                                  ? -1
+                                  : FileClone(job.output, job.source.file);
     job.blocks.cloned = job.blocks.clonedLength >= 0;
     job.counters.trackEdits = job.blocks.cloned;
     if (!job.blocks.cloned) {
@@ -547,6 +569,48 @@ bool ApplyPatches(const StreamEnds& ends, StreamCounters& counters)
     return true;
 }
 
+// An H.264 stream, whose first `got` bytes are at `buffer`: its length
+// changes, so the output is written as the converter gives it, never
+// mended. A clone of the input cannot take it: the input has changed
+// since it was found to be an MPEG-2 stream.
+StreamEnd ConvertAvcStream(const StreamEnds& ends, StreamCounters& counters, uint8_t* buffer, int32_t got)
+{
+    if (counters.trackEdits) {
+        return StreamEnd::kReadFailed;
+    }
+    auto converter = std::make_unique<AvcConverter>();
+    std::vector<uint8_t> out;
+    int64_t bytesDone = 0;
+    const auto write = [&] {
+        const bool written = out.empty() || ends.write(ends.context, out.data(), static_cast<int32_t>(out.size()));
+        out.clear();
+        return written;
+    };
+    while (got > 0) {
+        AvcTake(*converter, buffer, static_cast<std::size_t>(got), counters, out);
+        if (counters.refusal != Refusal::kNone) {
+            return StreamEnd::kRefused;
+        }
+        if (!write()) {
+            return StreamEnd::kWriteFailed;
+        }
+        bytesDone += got;
+        ends.progress(ends.context, bytesDone);
+        got = ends.read(ends.context, buffer, kReadSize);
+    }
+    if (got < 0) {
+        return StreamEnd::kReadFailed;
+    }
+    AvcFinish(*converter, counters, out);
+    if (counters.refusal == Refusal::kNone) {
+        FinishStream(counters);
+    }
+    if (counters.refusal != Refusal::kNone) {
+        return StreamEnd::kRefused;
+    }
+    return write() ? StreamEnd::kFinished : StreamEnd::kWriteFailed;
+}
+
 }  // namespace
 
 // Reads land at the buffer's midpoint; the bytes the scanner held back sit
@@ -568,6 +632,17 @@ StreamEnd ConvertStream(const StreamEnds& ends, StreamCounters& counters)
         }
         if (got == 0) {
             break;
+        }
+        if (bytesDone == 0 && held == 0) {
+            switch (RecognizeInput(mid, static_cast<std::size_t>(got))) {
+            case InputKind::kAvc:
+                return ConvertAvcStream(ends, counters, mid, got);
+            case InputKind::kHevc:
+                counters.refusal = Refusal::kHevc;
+                return StreamEnd::kRefused;
+            case InputKind::kMpegVideo:
+                break;
+            }
         }
         uint8_t* const chunk = mid - held;
         const int32_t length = held + got;

@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <memory>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "app/convert.h"
 #include "app/file_access.h"
 #include "app/picture_times.h"
+#include "avc/avc_stream.h"
 #include "naming/output_name.h"
 #include "stream/scanner.h"
 
@@ -31,11 +33,22 @@ Fraction Reduce(int64_t numerator, int64_t denominator)
 struct TrialRun {
     StreamCounters counters;
     std::vector<uint8_t> pending;  // the bytes it holds back, then the new ones
+    // An H.264 stream's converter, and its output, which nobody reads.
+    std::unique_ptr<AvcConverter> avc;
+    std::vector<uint8_t> output;
 };
 
-void Feed(TrialRun& trial, const uint8_t* bytes, int32_t count)
+void Feed(TrialRun& trial, const uint8_t* bytes, int32_t count, bool avc)
 {
     if (trial.counters.refusal != Refusal::kNone) {
+        return;
+    }
+    if (avc) {
+        if (!trial.avc) {
+            trial.avc = std::make_unique<AvcConverter>();
+        }
+        AvcTake(*trial.avc, bytes, static_cast<std::size_t>(count), trial.counters, trial.output);
+        trial.output.clear();
         return;
     }
     trial.pending.insert(trial.pending.end(), bytes, bytes + count);
@@ -279,6 +292,11 @@ Description Describe(const StreamCounters& counters, const Reading& reading, con
     return d;
 }
 
+const char* StreamName(const StreamCounters& counters)
+{
+    return counters.avc ? "H.264" : counters.mpeg1 ? "MPEG-1" : "MPEG-2";
+}
+
 std::string Text(const StreamCounters& counters, const Description& d, const char* path, const Options& options)
 {
     std::string text = std::string(path) + ": ";
@@ -288,7 +306,7 @@ std::string Text(const StreamCounters& counters, const Description& d, const cha
     const DisplayStats& stats = counters.display;
     char line[256];
     std::snprintf(line, sizeof line, "%s, %" PRId32 "x%" PRId32 ", %s, coded at %s fps\n",
-                  counters.mpeg1 ? "MPEG-1" : "MPEG-2", counters.horizontalSize, counters.verticalSize,
+                  StreamName(counters), counters.horizontalSize, counters.verticalSize,
                   ChromaText(counters.chromaFormat).c_str(), DecimalText(d.codedRate).c_str());
     text += line;
     if (counters.mpeg1) {
@@ -296,9 +314,9 @@ std::string Text(const StreamCounters& counters, const Description& d, const cha
                       stats.pictures);
     } else {
         std::snprintf(line, sizeof line,
-                      "  progressive_sequence %d, %" PRIu64 " frame pictures, %" PRIu64 " field pictures, %" PRIu64
+                      "  %s %d, %" PRIu64 " frame pictures, %" PRIu64 " field pictures, %" PRIu64
                       " coded interlaced\n",
-                      counters.progressiveSequence ? 1 : 0, stats.framePictures, stats.fieldPictures,
+                      counters.avc ? "frame_mbs_only_flag" : "progressive_sequence", counters.progressiveSequence ? 1 : 0, stats.framePictures, stats.fieldPictures,
                       stats.interlacedCoded);
     }
     text += line;
@@ -355,9 +373,9 @@ std::string Json(const StreamCounters& counters, const Description& d, const cha
                   ", \"frame_pictures\": %" PRIu64 ", \"field_pictures\": %" PRIu64
                   ", \"interlaced_pictures\": %" PRIu64 ", \"pictures\": %" PRIu64 ", \"fields\": %" PRIu64
                   ", \"frames\": %s, \"picture_rate\": \"%s\", \"duration\": %.3f",
-                  counters.mpeg1 ? "MPEG-1" : "MPEG-2", counters.horizontalSize, counters.verticalSize,
+                  StreamName(counters), counters.horizontalSize, counters.verticalSize,
                   ChromaText(counters.chromaFormat).c_str(), FractionText(d.codedRate).c_str(),
-                  counters.mpeg1 ? "null" : counters.progressiveSequence ? "1" : "0", stats.framePictures,
+                  counters.mpeg1 || counters.avc ? "null" : counters.progressiveSequence ? "1" : "0", stats.framePictures,
                   stats.fieldPictures, stats.interlacedCoded, stats.pictures, d.fields,
                   stats.everyPictureProgressive && stats.pictures > 0 ? std::to_string(stats.units).c_str() : "null",
                   FractionText(d.pictureRate).c_str(), d.seconds);
@@ -391,8 +409,10 @@ const char* TypeName(PictureType type)
 
 // One line a picture, in the form of the description: its start counts the
 // time every picture before it shows, each at its own sequence's rate.
-std::string PictureLine(const ShownPicture& p, int64_t startNanoseconds, bool json)
+// An H.264 picture's order is its picture order count.
+std::string PictureLine(const ShownPicture& p, int64_t startNanoseconds, bool json, bool avc)
 {
+    const char* const order = avc ? "pic_order_cnt" : "temporal_reference";
     const char* const unit = p.progressiveSequence ? "frames" : "fields";
     const double seconds = static_cast<double>(startNanoseconds) / kNanosecondsPerSecond;
     // A picture without a coding extension (MPEG-1) shows once, top first
@@ -402,16 +422,16 @@ std::string PictureLine(const ShownPicture& p, int64_t startNanoseconds, bool js
     char line[320];
     if (json) {
         std::snprintf(line, sizeof line,
-                      "{\"picture\": %" PRIu64 ", \"coded\": %" PRIu64 ", \"type\": \"%s\", \"temporal_reference\": %d"
+                      "{\"picture\": %" PRIu64 ", \"coded\": %" PRIu64 ", \"type\": \"%s\", \"%s\": %d"
                       ", \"top_field_first\": %d, \"repeat_first_field\": %d, \"progressive_frame\": %d"
                       ", \"%s\": %d, \"start\": %.6f}\n",
-                      p.display, p.coded, TypeName(p.type), p.temporalReference, tff, rff,
+                      p.display, p.coded, TypeName(p.type), order, p.temporalReference, tff, rff,
                       p.progressiveFrame ? 1 : 0, unit, p.units, seconds);
     } else {
         std::snprintf(line, sizeof line,
-                      "  picture %" PRIu64 ": coded %" PRIu64 ", %s, temporal_reference %d, top_field_first %d"
+                      "  picture %" PRIu64 ": coded %" PRIu64 ", %s, %s %d, top_field_first %d"
                       ", repeat_first_field %d, progressive_frame %d, %d %s, start %.6f s\n",
-                      p.display, p.coded, TypeName(p.type), p.temporalReference, tff, rff,
+                      p.display, p.coded, TypeName(p.type), order, p.temporalReference, tff, rff,
                       p.progressiveFrame ? 1 : 0, p.units, unit, seconds);
     }
     return line;
@@ -426,7 +446,7 @@ void ListPictures(PictureList& list, StreamCounters& counters)
     TakeShownPictures(list.times, counters);
     std::size_t k = first;
     for (const ShownPicture& picture : taken) {
-        const std::string line = PictureLine(picture, list.times.times[k++], list.json);
+        const std::string line = PictureLine(picture, list.times.times[k++], list.json, counters.avc);
         if (list.spool != nullptr) {
             list.failed |= std::fwrite(line.data(), 1, line.size(), list.spool) != line.size();
         } else {
@@ -487,8 +507,8 @@ int DescribeFile(const char* path, const Options& options)
         // Every byte the description has read goes to both trials too.
         const auto write = [](void* context, const uint8_t* bytes, int32_t count) {
             Reading& r = *static_cast<Reading*>(context);
-            Feed(r.conversion, bytes, count);
-            Feed(r.undo, bytes, count);
+            Feed(r.conversion, bytes, count, r.counters->avc);
+            Feed(r.undo, bytes, count, r.counters->avc);
             ListPictures(r.pictures, *r.counters);
             return true;
         };
@@ -518,6 +538,9 @@ int DescribeFile(const char* path, const Options& options)
         return 1;
     }
     for (TrialRun* trial : {&reading.conversion, &reading.undo}) {
+        if (trial->avc) {
+            AvcFinish(*trial->avc, trial->counters, trial->output);
+        }
         if (trial->counters.refusal == Refusal::kNone) {
             FinishStream(trial->counters);
         }

@@ -202,6 +202,13 @@ int64_t GuessDisplayNumber(const StreamCounters& counters)
                                    : counters.unwrappedReference;
 }
 
+int64_t ShowWholeFrame(StreamCounters& counters, const PictureRecord& picture)
+{
+    const auto display = static_cast<int64_t>(counters.shownCount);
+    Show(counters, picture, ChunkAtHand{nullptr, 0});
+    return display;
+}
+
 void FinishPictures(StreamCounters& counters)
 {
     const ChunkAtHand none = {nullptr, 0};

@@ -29,6 +29,11 @@ void BeginPicture(StreamCounters& counters, const PictureRecord& picture, ChunkA
 // shown if pictures were lost.
 int64_t GuessDisplayNumber(const StreamCounters& counters);
 
+// A decoder shows a whole frame now, whose display order is known (H.264:
+// by picture order count): counted, listed and refused as any other.
+// Returns its display number.
+int64_t ShowWholeFrame(StreamCounters& counters, const PictureRecord& picture);
+
 // At the end of the input: the last frames are shown.
 void FinishPictures(StreamCounters& counters);
 

@@ -39,8 +39,32 @@ std::string DescribeRefusal(const StreamCounters& counters)
     case Refusal::kNone:
         break;
     case Refusal::kNotElementaryStream:
-        return "not an MPEG-2 video elementary stream (take the video out of a container first: "
-               "ffmpeg -i film.vob -map 0:v:0 -c copy -f mpeg2video film.m2v)\n";
+        return "not an MPEG-2 or H.264 video elementary stream (take the video out of a container first: "
+               "ffmpeg -i film.vob -map 0:v:0 -c copy -f mpeg2video film.m2v, or -f h264 film.264)\n";
+    case Refusal::kHevc:
+        return "can't treat H.265 (HEVC) stream: ratefold takes MPEG-2 and H.264 video\n";
+    case Refusal::kAvcNoTiming:
+        return std::string("can't convert: the H.264 stream's sequence parameter set has no frame rate (") +
+               (counters.refusalValue == 0 ? "vui_parameters_present_flag" : "timing_info_present_flag") +
+               " 0)\n";
+    case Refusal::kAvcSyntax:
+        return "can't read the H.264 stream: its NAL unit of type " + std::to_string(counters.refusalCount) +
+               " at byte " + std::to_string(counters.refusalValue) +
+               " is cut off, holds a value out of range or refers to a parameter set not sent\n";
+    case Refusal::kAvcNoPicTiming:
+        return "can't convert: access unit " + std::to_string(counters.refusalValue) +
+               " (in decoding order, from 0) has no picture timing SEI message, though the stream's HRD "
+               "parameters ask for one in each\n";
+    case Refusal::kAvcDisplayOrder:
+        return "can't convert: picture " + std::to_string(counters.refusalValue) +
+               " (in decoding order, from 0) is not shown before a thousand more are decoded: its picture "
+               "order counts are not a stream's that a decoder can show\n";
+    case Refusal::kCpbRemovalDelay:
+    case Refusal::kDpbOutputDelay:
+        return "can't convert: picture " + std::to_string(counters.refusalValue) +
+               " (in display order, from 0) would need a " +
+               (counters.refusal == Refusal::kCpbRemovalDelay ? "cpb_removal_delay" : "dpb_output_delay") +
+               " of " + std::to_string(counters.refusalCount) + " clock ticks, which its field cannot hold\n";
     case Refusal::kFrameRate:
         return "sequence frame rate is not 24/23.976\n";
     case Refusal::kFieldPicture:
@@ -82,13 +106,13 @@ std::string DescribeRefusal(const StreamCounters& counters)
                "pulldown\n";
     case Refusal::kUndoNotFilm:
         return "can't take pulldown off: " + std::to_string(counters.refusalCount) + " pictures show " +
-               std::to_string(counters.refusalValue) + (counters.progressiveSequence ? " frames" : " fields") +
+               std::to_string(counters.refusalValue) + (counters.progressiveSequence && !counters.avc ? " frames" : " fields") +
                ", not 5 for every 2 as film by 3:2 pulldown does (for a hybrid of film and video, "
                "--timestamps-out FILE keeps the timing of both)\n";
     case Refusal::kAlreadyRepeated:
         return "can't convert: picture " + std::to_string(counters.refusalValue) +
                " (in display order, from 0) already shows a " +
-               (counters.progressiveSequence ? "frame" : "field") +
+               (counters.progressiveSequence && !counters.avc ? "frame" : "field") +
                " repeated: take the repeats off first (ratefold --undo)\n";
     case Refusal::kTimestamps:
         return counters.job.timeline != nullptr ? counters.job.timeline->refusal : std::string();

@@ -65,6 +65,16 @@ enum class Refusal : uint8_t {
     // --timestamps-in: a picture that cannot be shown at its timestamp, or
     // timestamps for another count of pictures (the timeline's refusal).
     kTimestamps,
+    // H.264 and H.265 (ISO/IEC 14496-10 and 23008-2).
+    kHevc,              // an H.265 stream
+    kAvcNoTiming,       // an SPS without timing_info (refusalValue 1) or without VUI (0)
+    kAvcSyntax,         // a NAL unit that cannot be read (refusalValue: its offset, refusalCount: its type)
+    kAvcNoPicTiming,    // HRD parameters, but access unit refusalValue has no pic_timing
+    kAvcDisplayOrder,   // access unit refusalValue is not shown after a thousand more
+    // A delay of the HRD that its field cannot hold (refusalValue: the
+    // picture in display order, refusalCount: the delay in ticks).
+    kCpbRemovalDelay,
+    kDpbOutputDelay,
     // A rewriter handed bytes that are not its header: a fault of the
     // program itself, never of the stream.
     kNotSequenceHeader,
@@ -197,6 +207,10 @@ struct StreamCounters {
     // 11172-2) there is none, and a GOP or picture header comes next.
     bool sequenceExtensionDue = false;
     bool mpeg1 = false;  // describing: the stream is MPEG-1
+    // The stream is H.264: sizes, chroma format and rate come from its
+    // sequence parameter sets; temporal_reference of a picture is its
+    // picture order count.
+    bool avc = false;
 
     // How the output shows each picture, set by the first sequence header.
     bool cadenceSet = false;
