@@ -326,9 +326,10 @@ void AppendPrefix(std::vector<uint8_t>& out, bool zeroByte)
 std::vector<uint8_t> WithPicTiming(AvcConverter& c, const AccessUnit& au, const NalUnit& nal,
                                    const std::vector<uint8_t>& payload)
 {
-    Unescape(au.bytes.data() + nal.header + 1, nal.end - nal.header - 1, c.rbsp);
+    std::vector<uint8_t>& rbsp = c.writing;
+    Unescape(au.bytes.data() + nal.header + 1, nal.end - nal.header - 1, rbsp);
     std::vector<SeiMessage> messages;
-    ParseSeiMessages(c.rbsp.data(), c.rbsp.size(), messages);  // read once already
+    ParseSeiMessages(rbsp.data(), rbsp.size(), messages);  // read once already
     std::vector<int> types;
     std::vector<std::vector<uint8_t>> payloads;
     for (const SeiMessage& m : messages) {
@@ -336,8 +337,8 @@ std::vector<uint8_t> WithPicTiming(AvcConverter& c, const AccessUnit& au, const 
         if (m.type == kSeiPicTiming) {
             payloads.push_back(payload);
         } else {
-            payloads.emplace_back(c.rbsp.begin() + static_cast<std::ptrdiff_t>(m.offset),
-                                  c.rbsp.begin() + static_cast<std::ptrdiff_t>(m.offset + m.size));
+            payloads.emplace_back(rbsp.begin() + static_cast<std::ptrdiff_t>(m.offset),
+                                  rbsp.begin() + static_cast<std::ptrdiff_t>(m.offset + m.size));
         }
     }
     return BuildSeiNal(types, payloads);

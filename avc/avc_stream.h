@@ -75,7 +75,8 @@ struct AvcConverter {
     int64_t newAnchorRemoval = 0;
     int64_t newOutputBase = 0;
     uint64_t written = 0;
-    std::vector<uint8_t> rbsp;  // scratch
+    std::vector<uint8_t> rbsp;     // the payload of the NAL unit being read
+    std::vector<uint8_t> writing;  // that of the SEI NAL unit being written
 };
 
 // Takes the next bytes of the input (split anywhere) and appends to `out`
