@@ -47,6 +47,9 @@ constexpr int kMaxDpbFrames = 16;
 // stream that a decoder can show needs.
 constexpr std::size_t kMostHeldAccessUnits = 1024;
 
+// The bytes of a slice read for its header first.
+constexpr std::size_t kSliceHeaderBytes = 256;
+
 // slice_type modulo 5 (Table 7-6).
 constexpr int kSliceP = 0;
 constexpr int kSliceB = 1;
@@ -452,12 +455,20 @@ void TakeNal(AvcConverter& c, StreamCounters& counters, const uint8_t* unit, std
     }
     SliceHeader slice;
     const bool isSlice = IsSlice(type);
-    if (isSlice || type == kNalSps || type == kNalPps || type == kNalSei) {
-        Unescape(unit + header + 1, size - header - 1, c.rbsp);
+    const std::size_t payloadSize = size - header - 1;
+    if (type == kNalSps || type == kNalPps || type == kNalSei) {
+        Unescape(unit + header + 1, payloadSize, c.rbsp);
     }
     if (isSlice) {
-        if (ParseSliceHeader(c.rbsp.data(), c.rbsp.size(), type, NalRefIdc(nalHeader), c.sets, slice) !=
-            SyntaxError::kNone) {
+        // Only the header is read: the first bytes of the slice are almost
+        // always enough, the whole slice where they are not.
+        Unescape(unit + header + 1, std::min(payloadSize, kSliceHeaderBytes), c.rbsp);
+        SyntaxError error = ParseSliceHeader(c.rbsp.data(), c.rbsp.size(), type, NalRefIdc(nalHeader), c.sets, slice);
+        if (error == SyntaxError::kCutOff && payloadSize > kSliceHeaderBytes) {
+            Unescape(unit + header + 1, payloadSize, c.rbsp);
+            error = ParseSliceHeader(c.rbsp.data(), c.rbsp.size(), type, NalRefIdc(nalHeader), c.sets, slice);
+        }
+        if (error != SyntaxError::kNone) {
             RefuseSyntax(counters, offset, type);
             return;
         }
@@ -540,23 +551,58 @@ std::size_t ZerosBefore(const std::vector<uint8_t>& bytes, std::size_t one, std:
     return k;
 }
 
-// The next start code prefix's last byte at or after `from`, or the end.
+// Eight bytes at once, the first in the lowest bits, whatever the host's
+// byte order.
+uint64_t LoadWord(const uint8_t* p)
+{
+    uint64_t word = 0;
+    for (int k = 7; k >= 0; --k) {
+        word = word << 8 | p[k];
+    }
+    return word;
+}
+
+// The highest bit of each byte of the result is set where that byte of
+// `word` is zero, and no other bit.
+uint64_t ZeroBytes(uint64_t word)
+{
+    constexpr uint64_t kLowSevenBits = 0x7F7F7F7F7F7F7F7FULL;
+    return ~(((word & kLowSevenBits) + kLowSevenBits) | word | kLowSevenBits);
+}
+
+// The next start code prefix's last byte at or after `from`, or the end:
+// eight places at a time, each a one after two zero bytes.
 std::size_t FindPrefix(const std::vector<uint8_t>& bytes, std::size_t from)
 {
+    constexpr std::size_t kWord = sizeof(uint64_t);
+    constexpr uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr int kByteBits = 8;
     const uint8_t* data = bytes.data();
+    const std::size_t size = bytes.size();
     std::size_t k = std::max(from, kPrefixZeroBytes);
-    while (k < bytes.size()) {
-        const void* found = std::memchr(data + k, kPrefixLastByte, bytes.size() - k);
-        if (found == nullptr) {
-            return bytes.size();
+    if (k >= size) {
+        return size;
+    }
+    // Which of the two bytes before k are zero, as the last two bytes of
+    // a word before it.
+    uint64_t zerosBefore = (data[k - 1] == 0x00 ? uint64_t{1} << 63 : 0) | (data[k - 2] == 0x00 ? uint64_t{1} << 55 : 0);
+    for (; k + kWord <= size; k += kWord) {
+        const uint64_t word = LoadWord(data + k);
+        const uint64_t zeros = ZeroBytes(word);
+        const uint64_t ones = ZeroBytes(word ^ kOnes);
+        const uint64_t found = ones & (zeros << kByteBits | zerosBefore >> (7 * kByteBits)) &
+                               (zeros << (2 * kByteBits) | zerosBefore >> (6 * kByteBits));
+        if (found != 0) {
+            return k + static_cast<std::size_t>(__builtin_ctzll(found)) / kByteBits;
         }
-        k = static_cast<std::size_t>(static_cast<const uint8_t*>(found) - data);
-        if (data[k - 1] == 0x00 && data[k - 2] == 0x00) {
+        zerosBefore = zeros;
+    }
+    for (; k < size; ++k) {
+        if (data[k] == kPrefixLastByte && data[k - 1] == 0x00 && data[k - 2] == 0x00) {
             return k;
         }
-        ++k;
     }
-    return bytes.size();
+    return size;
 }
 
 }  // namespace
