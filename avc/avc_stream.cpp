@@ -47,6 +47,11 @@ constexpr int kMaxDpbFrames = 16;
 // stream that a decoder can show needs.
 constexpr std::size_t kMostHeldAccessUnits = 1024;
 
+// picture_structure as MPEG-2 counts it (ISO/IEC 13818-2, Table 6-14).
+constexpr uint8_t kTopField = 1;
+constexpr uint8_t kBottomField = 2;
+constexpr uint8_t kFramePicture = 3;
+
 // The bytes of a slice read for its header first.
 constexpr std::size_t kSliceHeaderBytes = 256;
 
@@ -176,7 +181,11 @@ PictureRecord RecordOf(const AccessUnit& au, const StreamCounters& counters)
                    : type == kSliceP || type == kSliceSp ? PictureType::kPredictive
                                                          : PictureType::kIntra;
     picture.hasCodingExtension = true;
-    picture.pictureStructure = 3;
+    // A pair of fields (each its own access unit, 7.4.1.2.4) is shown as
+    // one frame when its second field comes; describing only: converting
+    // refuses the first.
+    picture.pictureStructure = !au.slice.fieldPic ? kFramePicture : au.slice.bottomField ? kBottomField : kTopField;
+    picture.secondField = au.slice.fieldPic && au.pairedField;
     picture.progressiveFrame = true;
     picture.frameRateCode = counters.frameRateCode;
     const int picStruct = au.hasPicTiming ? au.timing.picStruct : -1;
@@ -425,6 +434,28 @@ void FinishAccessUnit(AvcConverter& c, StreamCounters& counters, std::vector<uin
                 au.order = 0;
             }
         }
+        // The second field of a pair follows the first at once, with the
+        // same frame_num and the other parity (7.4.3): the pair is one
+        // frame, shown with the first field.
+        if (au.slice.fieldPic && c.unpairedField && c.lastField.frameNum == au.slice.frameNum &&
+            c.lastField.bottomField != au.slice.bottomField) {
+            c.unpairedField = false;
+            au.display = -2;
+            c.queue.push_back(std::move(au));
+            WriteShown(c, counters, out);
+            return;
+        }
+        if (c.unpairedField) {
+            // The field before has no other: shown alone, as no frame.
+            for (AccessUnit& waiting : c.queue) {
+                if (waiting.coded + 1 == c.codedCount) {
+                    waiting.pairedField = false;
+                }
+            }
+        }
+        c.unpairedField = au.slice.fieldPic;
+        c.lastField = au.slice;
+        au.pairedField = au.slice.fieldPic;  // until a lone field is found
         au.period = c.period;
         au.coded = c.codedCount++;
         ++counters.pictureCount;

@@ -52,6 +52,7 @@ struct AccessUnit {
     bool hasPicTiming = false;
     PicTiming timing;
     bool bufferingPeriod = false;
+    bool pairedField = false;  // a field whose other field follows it
 };
 
 // The converter's state between chunks.
@@ -67,6 +68,9 @@ struct AvcConverter {
     uint64_t codedCount = 0;
     int64_t period = 0;
     PocState poc;
+    // The last field picture, while its other field may still come.
+    bool unpairedField = false;
+    SliceHeader lastField;
     int pending = 0;  // access units in the queue not shown yet
     // The output's HRD clock, in its ticks from the first access unit's
     // removal from the coded picture buffer: the removal of the last access
