@@ -1,0 +1,492 @@
+// H.264 picture parameter sets, slice headers, where a picture begins and
+// picture order counts (avc/slice.cpp).
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "avc/avc_syntax.h"
+#include "stream_helpers.h"
+
+namespace {
+
+// A syntax element to code: u(bits), or ue(v) and se(v).
+constexpr int kUe = 0;
+constexpr int kSe = -1;
+struct Element {
+    int bits;
+    int64_t value;
+};
+
+Bytes Coded(const std::vector<Element>& elements)
+{
+    BitWriter writer;
+    for (const Element& element : elements) {
+        if (element.bits == kUe) {
+            WriteUe(writer, static_cast<uint32_t>(element.value));
+        } else if (element.bits == kSe) {
+            WriteSe(writer, static_cast<int32_t>(element.value));
+        } else {
+            WriteBits(writer, static_cast<uint32_t>(element.value), element.bits);
+        }
+    }
+    return writer.bytes;
+}
+
+std::string ErrorName(SyntaxError error)
+{
+    switch (error) {
+    case SyntaxError::kNone:
+        return "none";
+    case SyntaxError::kCutOff:
+        return "cut off";
+    case SyntaxError::kOutOfRange:
+        return "out of range";
+    case SyntaxError::kUnknownSps:
+        return "unknown SPS";
+    case SyntaxError::kUnknownPps:
+        return "unknown PPS";
+    }
+    return "?";
+}
+
+std::string Describe(const AvcPps& pps)
+{
+    char text[160];
+    std::snprintf(text, sizeof text, "pps %d sps %d cabac %d bottom %d l0 %d l1 %d weighted %d bipred %d redundant %d",
+                  pps.id, pps.spsId, pps.entropyCodingMode, pps.bottomFieldPicOrderInFramePresent,
+                  pps.numRefIdxL0DefaultActive, pps.numRefIdxL1DefaultActive, pps.weightedPred, pps.weightedBipredIdc,
+                  pps.redundantPicCntPresent);
+    return text;
+}
+
+std::string Describe(const SliceHeader& slice)
+{
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "mb %u type %d pps %d sps %d frame %u field %d%d idr %u lsb %u bottom %d delta %d %d redundant %u "
+                  "mmco5 %d",
+                  slice.firstMbInSlice, slice.sliceType, slice.ppsId, slice.spsId, slice.frameNum, slice.fieldPic,
+                  slice.bottomField, slice.idrPicId, slice.picOrderCntLsb, slice.deltaPicOrderCntBottom,
+                  slice.deltaPicOrderCnt[0], slice.deltaPicOrderCnt[1], slice.redundantPicCnt,
+                  slice.memoryManagement5);
+    return text;
+}
+
+// What a parser makes of `bytes`: the fields it read, or its error. Where
+// it reads them, the same bytes less the last must be cut off: it read up
+// to the last byte, and not past it.
+template <typename Parse, typename Parsed>
+std::string Outcome(const Bytes& bytes, Parse parse, Parsed& parsed)
+{
+    const SyntaxError error = parse(bytes.data(), bytes.size(), parsed);
+    if (error != SyntaxError::kNone) {
+        return ErrorName(error);
+    }
+    Parsed shorter;
+    const SyntaxError cut = parse(bytes.data(), bytes.size() - 1, shorter);
+    return Describe(parsed) + (cut == SyntaxError::kCutOff ? "" : ", without its last byte " + ErrorName(cut));
+}
+
+std::string PpsOutcome(const Bytes& bytes)
+{
+    AvcPps pps;
+    return Outcome(bytes, ParsePps, pps);
+}
+
+// The tail of a PPS after its slice groups: l0 and l1 default, weighted,
+// bipred, pic_init_qp/qs, chroma_qp_index_offset, deblocking, constrained,
+// redundant_pic_cnt_present_flag.
+std::vector<Element> PpsTail(int64_t l0Minus1 = 0, int64_t bipred = 0, int64_t qp = 0, int64_t qs = 0,
+                             int64_t chroma = 0)
+{
+    return {{kUe, l0Minus1}, {kUe, 1}, {1, 1}, {2, bipred}, {kSe, qp}, {kSe, qs}, {kSe, chroma}, {1, 1}, {1, 0},
+            {1, 1}};
+}
+
+std::vector<Element> Join(std::vector<Element> head, const std::vector<Element>& tail)
+{
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
+}
+
+TEST(AvcPps, ReadsWhatSlicesNeedAndRefusesTheRest)
+{
+    const std::string tail = " l0 1 l1 2 weighted 1 bipred 0 redundant 1";
+    struct Case {
+        Bytes bytes;
+        std::string result;
+    };
+    const Case cases[] = {
+        // x264's, up to redundant_pic_cnt_present_flag: CABAC, 3 and 1
+        // references, weighted P, implicit B; with --tff the bottom field's
+        // delta is sent and P is not weighted; --bframes 0 has no B.
+        {Hex("ebe3cb22"), "pps 0 sps 0 cabac 1 bottom 0 l0 3 l1 1 weighted 1 bipred 2 redundant 0"},
+        {Hex("fba3cb22"), "pps 0 sps 0 cabac 1 bottom 1 l0 3 l1 1 weighted 0 bipred 2 redundant 0"},
+        {Hex("ebc3cb22"), "pps 0 sps 0 cabac 1 bottom 0 l0 3 l1 1 weighted 1 bipred 0 redundant 0"},
+        // Slice groups of each map type, read past.
+        {Coded(Join({{kUe, 255}, {kUe, 31}, {1, 0}, {1, 1}, {kUe, 1}, {kUe, 0}, {kUe, 3}, {kUe, 5}}, PpsTail())),
+         "pps 255 sps 31 cabac 0 bottom 1" + tail},
+        {Coded(Join({{kUe, 1}, {kUe, 2}, {1, 1}, {1, 0}, {kUe, 2}, {kUe, 2}, {kUe, 0}, {kUe, 9}, {kUe, 3}, {kUe, 4}},
+                    PpsTail())),
+         "pps 1 sps 2 cabac 1 bottom 0" + tail},
+        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 7}, {kUe, 4}, {1, 1}, {kUe, 6}}, PpsTail())),
+         "pps 0 sps 0 cabac 0 bottom 0" + tail},
+        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 3}, {kUe, 6}, {kUe, 2}, {2, 3}, {2, 0}, {2, 1}},
+                    PpsTail())),
+         "pps 0 sps 0 cabac 0 bottom 0" + tail},
+        // The limits, taken and passed.
+        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 0}}, PpsTail(31, 2, -62, -26, -12))),
+         "pps 0 sps 0 cabac 0 bottom 0 l0 32 l1 2 weighted 1 bipred 2 redundant 1"},
+        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 0}}, PpsTail(0, 0, 25, 25, 12))),
+         "pps 0 sps 0 cabac 0 bottom 0" + tail},
+        {Coded(Join({{kUe, 256}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 0}}, PpsTail())), "out of range"},
+        {Coded(Join({{kUe, 0}, {kUe, 32}, {1, 0}, {1, 0}, {kUe, 0}}, PpsTail())), "out of range"},
+        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 8}}, PpsTail())), "out of range"},
+        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 1}, {kUe, 7}}, PpsTail())), "out of range"},
+        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 0}}, PpsTail(32))), "out of range"},
+        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 0}}, PpsTail(0, 3))), "out of range"},
+        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 0}}, PpsTail(0, 0, -63))), "out of range"},
+        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 0}}, PpsTail(0, 0, 26))), "out of range"},
+        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 0}}, PpsTail(0, 0, 0, -27))), "out of range"},
+        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 0}}, PpsTail(0, 0, 0, 26))), "out of range"},
+        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 0}}, PpsTail(0, 0, 0, 0, -13))), "out of range"},
+        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 0}}, PpsTail(0, 0, 0, 0, 13))), "out of range"},
+        // Cut off in the explicit slice group map, and before any field.
+        {Coded({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 1}, {kUe, 6}, {kUe, 40}, {1, 1}}), "cut off"},
+        {Bytes{}, "cut off"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(PpsOutcome(c.bytes), c.result) << testing::PrintToString(c.bytes);
+    }
+}
+
+// The parameter sets x264 writes for 320x240 at 4:2:0: frame_num of 4
+// bits, pic_order_cnt_lsb of 6 (type 0) or none (type 2).
+struct Stream {
+    bool frameMbsOnly;
+    int picOrderCntType;
+    const char* pps;
+};
+const Stream kProgressive{true, 0, "ebe3cb22"}, kMbaff{false, 0, "fba3cb22"}, kNoBFrames{true, 2, "ebc3cb22"};
+
+std::unique_ptr<ParameterSets> StreamSets(const Stream& stream)
+{
+    auto sets = std::make_unique<ParameterSets>();
+    AvcSps& sps = sets->sps[0];
+    sps.log2MaxFrameNum = 4;
+    sps.picOrderCntType = stream.picOrderCntType;
+    sps.log2MaxPicOrderCntLsb = 6;
+    sps.frameMbsOnly = stream.frameMbsOnly;
+    sets->hasSps[0] = true;
+    const Bytes pps = Hex(stream.pps);
+    EXPECT_EQ(ParsePps(pps.data(), pps.size(), sets->pps[0]), SyntaxError::kNone);
+    sets->hasPps[0] = true;
+    return sets;
+}
+
+std::string SliceOutcome(const Bytes& bytes, uint8_t nalHeader, const ParameterSets& sets)
+{
+    const int nalUnitType = nalHeader & 0x1f;
+    const int nalRefIdc = nalHeader >> 5;
+    SliceHeader slice;
+    return Outcome(
+        bytes,
+        [&](const uint8_t* data, std::size_t size, SliceHeader& out) {
+            return ParseSliceHeader(data, size, nalUnitType, nalRefIdc, sets, out);
+        },
+        slice);
+}
+
+TEST(AvcSliceHeader, ReadsX264HeadersUpToTheirReferenceMarking)
+{
+    // Each header's bytes up to the byte that holds its last bit of
+    // dec_ref_pic_marking, as ffmpeg's trace_headers shows them.
+    struct Case {
+        const Stream* stream;
+        uint8_t nalHeader;
+        const char* bytes;
+        std::string result;
+    };
+    const std::string none = " field 00 idr 0 lsb ";
+    const Case cases[] = {
+        {&kProgressive, 0x65, "888400", "mb 0 type 7 pps 0 sps 0 frame 0" + none + "0 bottom 0 delta 0 0 redundant 0 mmco5 0"},
+        // P with four reordering commands and a weight for reference 1.
+        {&kProgressive, 0x41, "9a6849a84168994c08",
+         "mb 0 type 5 pps 0 sps 0 frame 3" + none + "16 bottom 0 delta 0 0 redundant 0 mmco5 0"},
+        // A referenced B with two operations 1; an unreferenced one.
+        {&kProgressive, 0x41, "9e8645112c", "mb 0 type 6 pps 0 sps 0 frame 4" + none + "12 bottom 0 delta 0 0 redundant 0 mmco5 0"},
+        {&kProgressive, 0x01, "9e617442", "mb 0 type 6 pps 0 sps 0 frame 3" + none + "2 bottom 0 delta 0 0 redundant 0 mmco5 0"},
+        // --slices 4: the third slice of a P picture.
+        {&kProgressive, 0x41, "014269a126a105a2653021",
+         "mb 160 type 5 pps 0 sps 0 frame 3" + none + "16 bottom 0 delta 0 0 redundant 0 mmco5 0"},
+        // --tff: MBAFF frames with field_pic_flag and the bottom field's delta.
+        {&kMbaff, 0x65, "88820203", "mb 0 type 7 pps 0 sps 0 frame 0" + none + "0 bottom 1 delta 0 0 redundant 0 mmco5 0"},
+        {&kMbaff, 0x41, "9e83145112c2", "mb 0 type 6 pps 0 sps 0 frame 4" + none + "12 bottom 1 delta 0 0 redundant 0 mmco5 0"},
+        // --bframes 0: picture order count type 2; the second IDR picture.
+        {&kNoBFrames, 0x65, "888203", "mb 0 type 7 pps 0 sps 0 frame 0 field 00 idr 1 lsb 0 bottom 0 delta 0 0 redundant 0 mmco5 0"},
+        {&kNoBFrames, 0x41, "9a727843c994c0", "mb 0 type 5 pps 0 sps 0 frame 3" + none + "0 bottom 0 delta 0 0 redundant 0 mmco5 0"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(SliceOutcome(Hex(c.bytes), c.nalHeader, *StreamSets(*c.stream)), c.result) << c.bytes;
+    }
+}
+
+// Parameter sets for the syntax x264 does not write: SPS 0 with picture
+// order count type 1 and fields, SPS 1 with its colour planes apart; PPS 0
+// (SPS 0) sending the bottom field's delta and redundant_pic_cnt, PPS 1
+// (SPS 0) with explicit B weights, PPS 2 (SPS 1) with P weights, PPS 3 of
+// an SPS not seen.
+std::unique_ptr<ParameterSets> SyntheticSets()
+{
+    auto sets = std::make_unique<ParameterSets>();
+    sets->sps[0].picOrderCntType = 1;
+    sets->sps[0].frameMbsOnly = false;
+    sets->sps[1].id = 1;
+    sets->sps[1].picOrderCntType = 2;
+    sets->sps[1].separateColourPlane = true;
+    sets->sps[1].chromaFormatIdc = 3;
+    sets->hasSps[0] = sets->hasSps[1] = true;
+    sets->pps[0].bottomFieldPicOrderInFramePresent = true;
+    sets->pps[0].redundantPicCntPresent = true;
+    sets->pps[1].spsId = 0;
+    sets->pps[1].weightedBipredIdc = 1;
+    sets->pps[1].numRefIdxL0DefaultActive = 2;
+    sets->pps[2].spsId = 1;
+    sets->pps[2].weightedPred = true;
+    sets->pps[3].spsId = 5;
+    for (int id = 0; id < 4; ++id) {
+        sets->pps[id].id = id;
+        sets->hasPps[id] = true;
+    }
+    return sets;
+}
+
+TEST(AvcSliceHeader, ReadsEveryBranchAndRefusesWhatCannotBe)
+{
+    const auto sets = SyntheticSets();
+    // first_mb_in_slice, slice_type, pic_parameter_set_id.
+    auto start = [](int64_t mb, int64_t type, int64_t pps) {
+        return std::vector<Element>{{kUe, mb}, {kUe, type}, {kUe, pps}};
+    };
+    // Type 1, a frame: frame_num, field_pic_flag 0, both deltas,
+    // redundant_pic_cnt.
+    const std::vector<Element> frame = {{4, 9}, {1, 0}, {kSe, -3}, {kSe, 2}, {kUe, 1}};
+    // A P slice's override of 16 references, no reordering.
+    const std::vector<Element> sixteen = {{1, 1}, {kUe, 15}, {1, 0}};
+    const std::vector<Element> zero = {{1, 0}, {1, 0}};  // no override, no reordering
+    struct Case {
+        uint8_t nalHeader;
+        std::vector<Element> elements;
+        std::string result;
+    };
+    const Case cases[] = {
+        {0x01, Join(Join(start(0, 0, 0), frame), sixteen),
+         "mb 0 type 0 pps 0 sps 0 frame 9 field 00 idr 0 lsb 0 bottom 0 delta -3 2 redundant 1 mmco5 0"},
+        // An IDR bottom field: one delta; no_output_of_prior_pics_flag 1.
+        {0x65, Join(start(5, 2, 0), {{4, 0}, {1, 1}, {1, 1}, {kUe, 7}, {kSe, 4}, {kUe, 0}, {1, 1}, {1, 0}}),
+         "mb 5 type 2 pps 0 sps 0 frame 0 field 11 idr 7 lsb 0 bottom 0 delta 4 0 redundant 0 mmco5 0"},
+        // A top field B: reordering of list 0 by each command; explicit
+        // weights with chroma; every operation.
+        {0x41,
+         Join(start(0, 6, 1),
+              {{4, 3}, {1, 1}, {1, 0}, {kSe, -1}, {1, 1}, {1, 1}, {kUe, 1}, {kUe, 0},
+               {1, 1}, {kUe, 0}, {kUe, 2}, {kUe, 2}, {kUe, 0}, {kUe, 3}, {1, 0},
+               {kUe, 5}, {kUe, 3},
+               {1, 1}, {kSe, 3}, {kSe, -2}, {1, 1}, {kSe, 1}, {kSe, 0}, {kSe, -1}, {kSe, 2},
+               {1, 0}, {1, 0},
+               {1, 1}, {kSe, 1}, {kSe, 1}, {1, 0},
+               {1, 1}, {kUe, 1}, {kUe, 0}, {kUe, 2}, {kUe, 3}, {kUe, 3}, {kUe, 1}, {kUe, 0}, {kUe, 4}, {kUe, 2},
+               {kUe, 6}, {kUe, 1}, {kUe, 5}, {kUe, 0}}),
+         "mb 0 type 6 pps 1 sps 0 frame 3 field 10 idr 0 lsb 0 bottom 0 delta -1 0 redundant 0 mmco5 1"},
+        // Colour planes apart (ChromaArrayType 0): colour_plane_id, P
+        // weights for luma only.
+        {0x01, Join(start(0, 5, 2), {{2, 2}, {4, 1}, {1, 0}, {1, 0}, {kUe, 0}, {1, 1}, {kSe, 1}, {kSe, 0}}),
+         "mb 0 type 5 pps 2 sps 1 frame 1 field 00 idr 0 lsb 0 bottom 0 delta 0 0 redundant 0 mmco5 0"},
+        {0x01, Join(start(0, 5, 2), {{2, 3}, {4, 1}, {1, 0}, {1, 0}, {kUe, 0}, {1, 1}, {kSe, 1}, {kSe, 0}}),
+         "out of range"},
+        // In a frame, 16 references at most; in a field, 32.
+        {0x01, Join(Join(start(0, 0, 0), frame), {{1, 1}, {kUe, 16}, {1, 0}}), "out of range"},
+        {0x01, Join(start(0, 0, 0), {{4, 9}, {1, 1}, {1, 0}, {kSe, 0}, {kUe, 0}, {1, 1}, {kUe, 31}, {1, 0}}),
+         "mb 0 type 0 pps 0 sps 0 frame 9 field 10 idr 0 lsb 0 bottom 0 delta 0 0 redundant 0 mmco5 0"},
+        {0x01, Join(start(0, 0, 0), {{4, 9}, {1, 1}, {1, 0}, {kSe, 0}, {kUe, 0}, {1, 1}, {kUe, 32}, {1, 0}}),
+         "out of range"},
+        {0x01, Join(start(0, 10, 0), frame), "out of range"},
+        {0x01, Join(start(0, 0, 256), frame), "out of range"},
+        {0x01, Join(start(0, 0, 3), frame), "unknown SPS"},
+        {0x01, Join(start(0, 0, 4), frame), "unknown PPS"},
+        {0x65, Join(start(0, 2, 0), {{4, 0}, {1, 0}, {kUe, 65536}, {kSe, 0}, {kSe, 0}, {kUe, 0}, {1, 0}, {1, 0}}),
+         "out of range"},
+        {0x01, Join(start(0, 0, 0), {{4, 9}, {1, 0}, {kSe, 0}, {kSe, 0}, {kUe, 128}, {1, 0}, {1, 0}}), "out of range"},
+        // Reordering: a command 4, and more commands than references.
+        {0x01, Join(Join(start(0, 0, 0), frame), {{1, 0}, {1, 1}, {kUe, 4}, {kUe, 3}}), "out of range"},
+        {0x01, Join(Join(start(0, 0, 0), frame), {{1, 0}, {1, 1}, {kUe, 0}, {kUe, 0}, {kUe, 0}, {kUe, 0}, {kUe, 3}}),
+         "out of range"},
+        // Weights: luma_log2_weight_denom 8, chroma_log2_weight_denom 8.
+        {0x01, Join(start(0, 5, 2), {{2, 0}, {4, 1}, {1, 0}, {1, 0}, {kUe, 8}, {1, 0}}), "out of range"},
+        {0x01, Join(start(0, 1, 1), {{4, 1}, {1, 0}, {kSe, 0}, {1, 0}, {1, 0}, {1, 0}, {1, 0}, {kUe, 0}, {kUe, 8}}),
+         "out of range"},
+        // Operation 7; a list of operations cut off.
+        {0x41, Join(Join(start(0, 0, 0), frame), Join(zero, {{1, 1}, {kUe, 7}, {kUe, 0}})), "out of range"},
+        {0x41, Join(Join(start(0, 0, 0), frame), Join(zero, {{1, 1}, {kUe, 1}, {kUe, 0}, {kUe, 1}})), "cut off"},
+        {0x01, Join(Join(start(0, 0, 0), frame), {{1, 0}, {1, 1}, {kUe, 0}}), "cut off"},
+        {0x01, {}, "cut off"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(SliceOutcome(Coded(c.elements), c.nalHeader, *sets), c.result)
+            << testing::PrintToString(Coded(c.elements));
+    }
+}
+
+TEST(AvcNewPicture, AnyFieldThatNamesThePictureBeginsANewOne)
+{
+    SliceHeader base;
+    base.nalUnitType = kNalSliceIdr;
+    base.nalRefIdc = 3;
+    base.firstMbInSlice = 0;
+    base.sliceType = 7;
+    base.frameNum = 2;
+    base.picOrderCntLsb = 4;
+    struct Case {
+        const char* what;
+        std::function<void(SliceHeader&)> change;
+        bool newPicture;
+    };
+    const Case cases[] = {
+        {"nothing", [](SliceHeader&) {}, false},
+        {"first_mb_in_slice and slice_type", [](SliceHeader& s) { s.firstMbInSlice = 80, s.sliceType = 2; }, false},
+        {"nal_ref_idc, neither 0", [](SliceHeader& s) { s.nalRefIdc = 1; }, false},
+        {"nal_ref_idc to 0", [](SliceHeader& s) { s.nalRefIdc = 0; }, true},
+        {"frame_num", [](SliceHeader& s) { s.frameNum = 3; }, true},
+        {"pic_parameter_set_id", [](SliceHeader& s) { s.ppsId = 1; }, true},
+        {"field_pic_flag", [](SliceHeader& s) { s.fieldPic = true; }, true},
+        {"bottom_field_flag", [](SliceHeader& s) { s.bottomField = true; }, true},
+        {"pic_order_cnt_lsb", [](SliceHeader& s) { s.picOrderCntLsb = 6; }, true},
+        {"delta_pic_order_cnt_bottom", [](SliceHeader& s) { s.deltaPicOrderCntBottom = 1; }, true},
+        {"delta_pic_order_cnt[0]", [](SliceHeader& s) { s.deltaPicOrderCnt[0] = 1; }, true},
+        {"delta_pic_order_cnt[1]", [](SliceHeader& s) { s.deltaPicOrderCnt[1] = -1; }, true},
+        {"IdrPicFlag", [](SliceHeader& s) { s.nalUnitType = kNalSliceNonIdr; }, true},
+        {"idr_pic_id", [](SliceHeader& s) { s.idrPicId = 1; }, true},
+        {"frame_num of a redundant picture", [](SliceHeader& s) { s.frameNum = 3, s.redundantPicCnt = 1; }, false},
+    };
+    for (const Case& c : cases) {
+        SliceHeader slice = base;
+        c.change(slice);
+        EXPECT_EQ(FirstSliceOfNewPicture(base, slice), c.newPicture) << c.what;
+    }
+}
+
+// One picture for the picture order count: its first slice's fields.
+struct Picture {
+    int nalUnitType;
+    int nalRefIdc;
+    uint32_t frameNum;
+    uint32_t lsb;
+    int32_t delta0;  // delta_pic_order_cnt_bottom for type 0, delta_pic_order_cnt[0] for type 1
+    int32_t delta1;  // delta_pic_order_cnt[1]
+    int field;       // 0 a frame, 1 a top field, 2 a bottom field
+    bool mmco5;
+    int64_t count;   // the PicOrderCnt expected
+};
+
+void ExpectCounts(const AvcSps& sps, const std::vector<Picture>& pictures)
+{
+    PocState state;
+    for (std::size_t k = 0; k < pictures.size(); ++k) {
+        const Picture& p = pictures[k];
+        SliceHeader slice;
+        slice.nalUnitType = p.nalUnitType;
+        slice.nalRefIdc = p.nalRefIdc;
+        slice.frameNum = p.frameNum;
+        slice.picOrderCntLsb = p.lsb;
+        slice.deltaPicOrderCntBottom = sps.picOrderCntType == 0 ? p.delta0 : 0;
+        slice.deltaPicOrderCnt[0] = sps.picOrderCntType == 1 ? p.delta0 : 0;
+        slice.deltaPicOrderCnt[1] = p.delta1;
+        slice.fieldPic = p.field != 0;
+        slice.bottomField = p.field == 2;
+        slice.memoryManagement5 = p.mmco5;
+        EXPECT_EQ(PictureOrderCount(state, sps, slice), p.count) << "type " << sps.picOrderCntType << " picture " << k;
+    }
+}
+
+constexpr int kIdr = kNalSliceIdr, kNon = kNalSliceNonIdr;
+
+TEST(AvcPictureOrderCount, TypeZeroCarriesTheMostSignificantPartFromReferencePictures)
+{
+    AvcSps sps;
+    sps.log2MaxPicOrderCntLsb = 4;  // MaxPicOrderCntLsb 16
+    ExpectCounts(sps, {
+        {kIdr, 3, 0, 0, 0, 0, 0, false, 0},
+        {kNon, 2, 1, 8, 0, 0, 0, false, 8},     // half the range up: no wrap
+        {kNon, 2, 2, 14, 0, 0, 0, false, 14},
+        {kNon, 2, 3, 2, 0, 0, 0, false, 18},    // wraps up
+        {kNon, 0, 4, 14, 0, 0, 0, false, 14},   // wraps down, unreferenced
+        {kNon, 2, 4, 10, 0, 0, 0, false, 26},   // from 18, not from the 14
+        {kNon, 0, 5, 6, 0, 0, 0, false, 22},
+        {kNon, 2, 5, 2, -1, 0, 0, false, 33},   // down by half the range wraps; the bottom field first
+        {kNon, 2, 6, 6, -1, 0, 0, true, 0},     // operation 5: 38 and 37 less 37
+        {kNon, 0, 1, 9, 0, 0, 0, false, 9},     // from lsb 1 (the top field's 38 - 37)
+        {kNon, 2, 1, 9, 0, 0, 0, false, 9},
+        {kIdr, 3, 0, 0, 0, 0, 0, false, 0},     // 16 without the reset
+        {kNon, 2, 1, 12, 0, 0, 0, false, -4},
+        {kNon, 2, 2, 3, 0, 0, 2, true, 0},      // a bottom field with operation 5
+        {kNon, 2, 3, 9, 0, 0, 0, false, -7},    // from lsb 0
+        {kNon, 2, 4, 14, 0, 0, 1, false, -2},   // a top field
+        {kNon, 2, 4, 15, 0, 0, 2, false, -1},
+    });
+}
+
+TEST(AvcPictureOrderCount, TypeOneCountsFrameNumThroughTheCycle)
+{
+    AvcSps sps;
+    sps.picOrderCntType = 1;
+    sps.offsetForRefFrame = {4, 2};  // 6 a cycle
+    sps.offsetForNonRefPic = -3;
+    sps.offsetForTopToBottomField = 1;
+    ExpectCounts(sps, {
+        {kIdr, 3, 0, 0, 0, 0, 0, false, 0},
+        {kNon, 2, 1, 0, 0, 0, 0, false, 4},
+        {kNon, 2, 2, 0, 0, 0, 0, false, 6},
+        {kNon, 0, 3, 0, 1, -3, 0, false, 2},    // (6 - 3 + 1) + 1 - 3 for the bottom field
+        {kNon, 2, 3, 0, 0, 0, 0, false, 10},    // the second cycle
+        {kNon, 2, 15, 0, 0, 0, 0, false, 46},   // 7 cycles and 4
+        {kNon, 2, 0, 0, 0, 0, 0, false, 48},    // frame_num wraps: 16
+        {kNon, 0, 1, 0, 0, 0, 0, false, 45},    // 16 less one, less 3
+        {kNon, 2, 2, 0, 0, 0, 0, true, 0},      // operation 5
+        {kNon, 2, 1, 0, 0, 0, 0, false, 4},     // from frame_num 0, offset 0
+        {kNon, 2, 2, 0, 2, 0, 1, false, 8},     // a top field
+        {kNon, 2, 2, 0, 2, 0, 2, false, 9},     // a bottom field
+        {kIdr, 3, 0, 0, 5, 0, 0, false, 5},
+    });
+    sps.offsetForRefFrame.clear();  // no cycle: only the deltas and the non-reference offset
+    ExpectCounts(sps, {
+        {kIdr, 3, 0, 0, 0, 0, 0, false, 0},
+        {kNon, 2, 5, 0, 7, 0, 0, false, 7},
+        {kNon, 0, 6, 0, 7, 0, 0, false, 4},
+    });
+}
+
+TEST(AvcPictureOrderCount, TypeTwoFollowsFrameNumAcrossItsWrap)
+{
+    AvcSps sps;
+    sps.picOrderCntType = 2;  // frame_num of 4 bits: MaxFrameNum 16
+    ExpectCounts(sps, {
+        {kIdr, 3, 0, 0, 0, 0, 0, false, 0},
+        {kNon, 2, 1, 0, 0, 0, 0, false, 2},
+        {kNon, 0, 2, 0, 0, 0, 0, false, 3},
+        {kNon, 2, 2, 0, 0, 0, 0, false, 4},
+        {kNon, 2, 15, 0, 0, 0, 0, false, 30},
+        {kNon, 0, 0, 0, 0, 0, 0, false, 31},    // wraps: 2 * 16 - 1
+        {kNon, 2, 0, 0, 0, 0, 0, false, 32},
+        {kNon, 2, 3, 0, 0, 0, 0, true, 0},      // operation 5
+        {kNon, 0, 1, 0, 0, 0, 0, false, 1},
+        {kNon, 2, 1, 0, 0, 0, 0, false, 2},
+        {kIdr, 3, 0, 0, 0, 0, 0, false, 0},
+        {kNon, 2, 5, 0, 0, 0, 0, false, 10},
+    });
+}
+
+}  // namespace
