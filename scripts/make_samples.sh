@@ -32,14 +32,25 @@
 #   ffmpeg_skipped.m2v ffmpeg mpeg2video, 23.976 fps, 320x192, 42 pictures:
 #                      six frames left out (-skip_threshold), so GOPs lack
 #                      pictures
+# H.264 film as Debian's x264 codes it (one thread, so that every run gives
+# the same bytes), 320x240, 23.976 fps, 48 frames, as frames only
+# (frame_mbs_only_flag 1), B-pictures; the SPS's timing_info 1001/48000 (a
+# clock tick a field), fixed_frame_rate_flag 1:
+#   film_23976.264     x264's defaults: no picture timing SEI
+#   film_hrd.264       with NAL HRD parameters (--nal-hrd vbr, a VBV of 2000
+#                      kbit/s and 2000 kbit): a buffering period and picture
+#                      timing SEI (delays only) in the stream
+#   film_pulldown.264  x264 --pulldown 32: timing_info 1001/60000,
+#                      pic_struct_present_flag 1, pic_struct 5 4 6 3 in
+#                      display order
 # The script checks every header that matters before it keeps a sample. With
 # the same tool versions the output is the same byte for byte.
-# Needs ffmpeg and mjpegtools (mpeg2enc) from Debian.
+# Needs ffmpeg, mjpegtools (mpeg2enc) and x264 from Debian.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 describe() { scripts/headers.sh "$@"; }
 
-for tool in ffmpeg mpeg2enc od awk; do
+for tool in ffmpeg mpeg2enc x264 od awk; do
   command -v "$tool" >/dev/null || { echo "make_samples: $tool not found" >&2; exit 1; }
 done
 
@@ -189,3 +200,47 @@ places=$(display_order samples/ffmpeg_skipped.m2v | awk '
 [ "$places" = "0-25 32-47" ] ||
   { echo "make_samples: ffmpeg_skipped.m2v: pictures in places $places, want 0-25 32-47" >&2; exit 1; }
 echo "samples/ffmpeg_skipped.m2v: pictures in places $places"
+
+# H.264 film from x264, checked through ffmpeg's reading of the headers
+# (scripts/avc_headers.sh). x264 tells the frames it coded on standard error
+# even with --quiet.
+x264_film() {  # output [x264 options...]
+  pattern 320x240 24000/1001 "$short_frames" |
+    x264 --quiet --no-progress --threads 1 "${@:2}" --demuxer y4m -o "$1" - 2>&1 |
+    { grep -v -e '^encoded [0-9]* frames' -e '^$' || true; } >&2
+}
+# Keeps an H.264 sample only if every SPS reads as given (avc_headers.sh's sps
+# line without "sps"), it has as many pictures as the MPEG-2 samples of 48,
+# their pic_structs in display order cycle through those given (- for none),
+# the output times of the HRD delays, where there are any, follow one another
+# by the fields each picture shows (pic_struct 3 to 6: two or three ticks, -:
+# a frame, two), and the file is small enough.
+check_avc() {  # file max_KiB sps_line pic_struct...
+  local file=$1 max=$(($2 * 1024)) sps=$3 size lines
+  shift 3
+  lines=$(scripts/avc_headers.sh "$file")
+  size=$(stat -c %s "$file")
+  if [ "$size" -gt "$max" ] || [ "$(sed -n 's/^sps //p' <<<"$lines" | sort -u)" != "$sps" ] ||
+    ! awk -v want="$*" -v count="$short_frames" '
+      BEGIN { cycle = split(want, structs, " "); split("- 3 4 5 6", kind, " "); split("2 2 2 3 3", ticks, " ")
+        for (k in kind) fields[kind[k]] = ticks[k] }
+      $1 != "pic" { next }
+      $3 != structs[n % cycle + 1] { exit 1 }
+      n && $4 != "-" && $4 - last != fields[shown] { exit 1 }
+      { last = $4; shown = $3; n++ }
+      END { exit n != count }' <<<"$lines"; then
+    echo "make_samples: $file is not the stream wanted ($size bytes, want at most $max):" >&2
+    awk '$1 == "sps" { print } $1 == "pic" { print "pic", $3 }' <<<"$lines" | uniq -c >&2
+    exit 1
+  fi
+  echo "$file: $size bytes, $(grep -c '^sps ' <<<"$lines") sequence parameter sets, $(grep -c '^pic ' <<<"$lines") pictures"
+}
+# The sps lines: num_units_in_tick, time_scale, fixed_frame_rate_flag,
+# pic_struct_present_flag, frame_mbs_only_flag, mb_adaptive_frame_field_flag,
+# nal_hrd_parameters_present_flag.
+x264_film samples/film_23976.264
+check_avc samples/film_23976.264 100 "1001 48000 1 0 1 0 0" -
+x264_film samples/film_hrd.264 --nal-hrd vbr --vbv-maxrate 2000 --vbv-bufsize 2000
+check_avc samples/film_hrd.264 100 "1001 48000 1 0 1 0 1" -
+x264_film samples/film_pulldown.264 --pulldown 32
+check_avc samples/film_pulldown.264 100 "1001 60000 1 1 1 0 0" 5 4 6 3
