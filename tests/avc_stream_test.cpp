@@ -1,0 +1,354 @@
+// The H.264 converter over x264's sample films: what each job writes, read
+// back with the syntax readers, whatever the chunks the stream comes in.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "avc/avc_stream.h"
+#include "stream/scanner.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes ReadSample(const std::string& name)
+{
+    std::ifstream file(std::string(RATEFOLD_SAMPLES) + "/" + name, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+struct Converted {
+    Bytes output;
+    StreamCounters counters;
+};
+
+// The whole stream through the converter in chunks of `chunk` bytes.
+Converted Convert(const Bytes& input, JobKind kind, int targetCode = 0, std::size_t chunk = 65536)
+{
+    Converted c;
+    c.counters.job.kind = kind;
+    c.counters.job.targetCode = targetCode;
+    c.counters.listPictures = true;
+    AvcConverter converter;
+    for (std::size_t at = 0; at < input.size() && c.counters.refusal == Refusal::kNone; at += chunk) {
+        AvcTake(converter, input.data() + at, std::min(chunk, input.size() - at), c.counters, c.output);
+    }
+    AvcFinish(converter, c.counters, c.output);
+    if (c.counters.refusal == Refusal::kNone) {
+        FinishStream(c.counters);
+    }
+    return c;
+}
+
+// A NAL unit of a stream: its type and payload (emulation prevention out).
+struct Nal {
+    int type;
+    Bytes rbsp;
+    Bytes raw;  // header and payload as they stand
+};
+
+std::vector<Nal> Split(const Bytes& stream)
+{
+    std::vector<Nal> nals;
+    std::size_t k = 0;
+    std::size_t begin = std::string::npos;
+    const auto finish = [&](std::size_t end) {
+        while (end > begin && stream[end - 1] == 0) {
+            --end;
+        }
+        Nal nal{stream[begin] & 0x1F, {}, Bytes(stream.begin() + begin, stream.begin() + end)};
+        Unescape(stream.data() + begin + 1, end - begin - 1, nal.rbsp);
+        nals.push_back(nal);
+    };
+    for (; k + 2 < stream.size(); ++k) {
+        if (stream[k] == 0 && stream[k + 1] == 0 && stream[k + 2] == 1) {
+            if (begin != std::string::npos) {
+                finish(k);
+            }
+            begin = k + 3;
+            k += 2;
+        }
+    }
+    finish(stream.size());
+    return nals;
+}
+
+// What the output says of its timing: each SPS's, and each picture's
+// pic_timing in coded order.
+struct Timing {
+    std::vector<AvcSps> sps;
+    std::vector<PicTiming> pictures;
+    std::vector<bool> bufferingPeriod;  // a picture begins one
+    std::vector<int> timingsPerPicture;
+    Bytes slices;  // every slice NAL unit, as it stands
+};
+
+Timing ReadTiming(const Bytes& stream)
+{
+    Timing t;
+    AvcSps sps;
+    PicTiming pending;
+    int timings = 0;
+    bool period = false;
+    for (const Nal& nal : Split(stream)) {
+        if (nal.type == kNalSps) {
+            EXPECT_EQ(ParseSps(nal.rbsp.data(), nal.rbsp.size(), sps), SyntaxError::kNone);
+            t.sps.push_back(sps);
+        } else if (nal.type == kNalSei) {
+            std::vector<SeiMessage> messages;
+            EXPECT_EQ(ParseSeiMessages(nal.rbsp.data(), nal.rbsp.size(), messages), SyntaxError::kNone);
+            for (const SeiMessage& m : messages) {
+                period |= m.type == kSeiBufferingPeriod;
+                if (m.type == kSeiPicTiming) {
+                    EXPECT_EQ(ParsePicTiming(nal.rbsp.data() + m.offset, m.size, sps, pending), SyntaxError::kNone);
+                    ++timings;
+                }
+            }
+        } else if (nal.type == kNalSliceIdr || nal.type == kNalSliceNonIdr) {
+            // x264 codes one slice a picture.
+            t.pictures.push_back(pending);
+            t.bufferingPeriod.push_back(period);
+            t.timingsPerPicture.push_back(timings);
+            t.slices.insert(t.slices.end(), nal.raw.begin(), nal.raw.end());
+            pending = PicTiming();
+            timings = 0;
+            period = false;
+        }
+    }
+    return t;
+}
+
+// Coded order to display order, from the pictures the counters listed.
+std::vector<int64_t> DisplayOfCoded(const StreamCounters& counters)
+{
+    std::vector<int64_t> display(counters.shown.size());
+    for (const ShownPicture& p : counters.shown) {
+        display.at(p.coded) = static_cast<int64_t>(p.display);
+    }
+    return display;
+}
+
+// Fields (ticks) each pic_struct shows (Table D-1, DeltaTfiDivisor).
+int Ticks(int picStruct)
+{
+    static const int kTicks[] = {2, 1, 1, 2, 2, 3, 3, 4, 6};
+    return kTicks[picStruct];
+}
+
+}  // namespace
+
+TEST(AvcStream, RecognizesTheKindOfStream)
+{
+    struct Case {
+        Bytes bytes;
+        InputKind kind;
+    };
+    const Case cases[] = {
+        {{0x00, 0x00, 0x01, 0xB3, 0x14}, InputKind::kMpegVideo},
+        {{0x00, 0x00, 0x00, 0x01, 0x09, 0xF0}, InputKind::kAvc},  // access unit delimiter
+        {{0x00, 0x00, 0x01, 0x06, 0x05}, InputKind::kAvc},        // SEI
+        {{0x00, 0x00, 0x01, 0x67, 0x64}, InputKind::kAvc},        // SPS
+        {{0x00, 0x00, 0x01, 0x68, 0xEE}, InputKind::kAvc},        // PPS
+        {{0x00, 0x00, 0x01, 0x07, 0x64}, InputKind::kMpegVideo},  // SPS with nal_ref_idc 0
+        {{0x00, 0x00, 0x01, 0x26, 0x05}, InputKind::kMpegVideo},  // SEI with nal_ref_idc 1
+        {{0x00, 0x00, 0x01, 0x65, 0x88}, InputKind::kMpegVideo},  // a slice first
+        {{0x00, 0x00, 0x01, 0xE7, 0x64}, InputKind::kMpegVideo},  // forbidden_zero_bit
+        {{0x00, 0x00, 0x00, 0x01, 0x40, 0x01, 0x0C}, InputKind::kHevc},  // VPS
+        {{0x00, 0x00, 0x01, 0x42, 0x01, 0x01}, InputKind::kHevc},        // SPS
+        {{0x00, 0x00, 0x01, 0x44, 0x01, 0xC1}, InputKind::kHevc},        // PPS
+        {{0x00, 0x00, 0x01, 0x46, 0x01, 0x50}, InputKind::kHevc},        // access unit delimiter
+        {{0x00, 0x00, 0x01, 0x4E, 0x01, 0x05}, InputKind::kHevc},        // prefix SEI
+        {{0x00, 0x00, 0x01, 0x40, 0x00, 0x0C}, InputKind::kMpegVideo},  // nuh_temporal_id_plus1 0
+        {{0x00, 0x00, 0x01, 0x40, 0x09, 0x0C}, InputKind::kMpegVideo},  // nuh_layer_id 1
+        {{0x00, 0x01, 0x67, 0x64}, InputKind::kMpegVideo},              // one zero byte
+        {{0x00, 0x00, 0x01, 0x67}, InputKind::kMpegVideo},              // cut off
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(RecognizeInput(c.bytes.data(), c.bytes.size()), c.kind) << ::testing::PrintToString(c.bytes);
+    }
+}
+
+TEST(AvcStream, ThreeTwoPulldownWhateverTheChunks)
+{
+    const Bytes input = ReadSample("film_23976.264");
+    ASSERT_FALSE(input.empty());
+    const Converted whole = Convert(input, JobKind::kPulldown, 0, input.size());
+    ASSERT_EQ(whole.counters.refusal, Refusal::kNone);
+    for (const std::size_t chunk : {std::size_t{1}, std::size_t{7}, std::size_t{4096}}) {
+        EXPECT_EQ(Convert(input, JobKind::kPulldown, 0, chunk).output, whole.output) << chunk;
+    }
+    const Timing in = ReadTiming(input);
+    const Timing out = ReadTiming(whole.output);
+    EXPECT_EQ(out.slices, in.slices);  // not a picture re-coded
+    for (const AvcSps& sps : out.sps) {
+        EXPECT_EQ(sps.numUnitsInTick, 1001U);
+        EXPECT_EQ(sps.timeScale, 60000U);
+        EXPECT_TRUE(sps.fixedFrameRate);
+        EXPECT_TRUE(sps.picStructPresent);
+    }
+    const std::vector<int64_t> display = DisplayOfCoded(whole.counters);
+    ASSERT_EQ(out.pictures.size(), display.size());
+    const int cadence[] = {kPicStructTopBottomTop, kPicStructBottomTop, kPicStructBottomTopBottom,
+                           kPicStructTopBottom};
+    for (std::size_t k = 0; k < out.pictures.size(); ++k) {
+        EXPECT_EQ(out.timingsPerPicture[k], 1) << k;
+        EXPECT_EQ(out.pictures[k].picStruct, cadence[display[k] % 4]) << k;
+    }
+}
+
+TEST(AvcStream, RatesAndTheirPicStructs)
+{
+    struct Case {
+        int targetCode;
+        uint32_t timeScale;
+        std::vector<int> firstPicStructs;  // in display order
+        int ticks;                         // over the stream's 48 pictures
+    };
+    const Case cases[] = {
+        {kRate2997, 60000, {5, 4, 6, 3, 5}, 120},
+        {kRate5994, 120000, {8, 7, 8, 7, 8}, 240},  // frames tripled and doubled
+        {kRate25, 50050, {5, 4, 4, 4, 4}, 101},     // one field repeated in about twelve
+    };
+    const Bytes input = ReadSample("film_23976.264");
+    for (const Case& c : cases) {
+        const Converted converted = Convert(input, JobKind::kPulldown, c.targetCode);
+        ASSERT_EQ(converted.counters.refusal, Refusal::kNone) << c.targetCode;
+        const Timing out = ReadTiming(converted.output);
+        EXPECT_EQ(out.sps.at(0).timeScale, c.timeScale);
+        const std::vector<int64_t> display = DisplayOfCoded(converted.counters);
+        std::vector<int> shown(display.size());
+        int ticks = 0;
+        for (std::size_t k = 0; k < display.size(); ++k) {
+            shown[static_cast<std::size_t>(display[k])] = out.pictures[k].picStruct;
+            ticks += Ticks(out.pictures[k].picStruct);
+        }
+        EXPECT_EQ(std::vector<int>(shown.begin(), shown.begin() + 5), c.firstPicStructs);
+        EXPECT_EQ(ticks, c.ticks);
+    }
+}
+
+// Each picture is output at the tick of its first field and leaves the
+// buffer in the order it is decoded, no later before its output than in
+// the input.
+TEST(AvcStream, HrdDelaysFollowTheFields)
+{
+    const Bytes input = ReadSample("film_hrd.264");
+    for (const JobKind kind : {JobKind::kPulldown, JobKind::kUndo}) {
+        const Bytes source = kind == JobKind::kUndo ? Convert(input, JobKind::kPulldown).output : input;
+        const Converted converted = Convert(source, kind);
+        ASSERT_EQ(converted.counters.refusal, Refusal::kNone);
+        const Timing in = ReadTiming(source);
+        const Timing out = ReadTiming(converted.output);
+        const std::vector<int64_t> display = DisplayOfCoded(converted.counters);
+        ASSERT_EQ(out.pictures.size(), display.size());
+        const AvcSps& from = in.sps.at(0);
+        const AvcSps& to = out.sps.at(0);
+        std::map<int64_t, std::pair<int64_t, int>> outputTick;  // display: tick, pic_struct
+        int64_t anchor = 0;
+        int64_t lastRemoval = -1;
+        for (std::size_t k = 0; k < out.pictures.size(); ++k) {
+            const PicTiming& p = out.pictures[k];
+            const int64_t removal = k == 0 ? 0 : anchor + p.cpbRemovalDelay;
+            if (out.bufferingPeriod[k] || k == 0) {
+                anchor = removal;
+            }
+            EXPECT_GT(removal, lastRemoval) << k;
+            lastRemoval = removal;
+            outputTick[display[k]] = {removal + p.dpbOutputDelay, p.picStruct};
+            // dpb_output_delay in seconds no shorter than the input's.
+            EXPECT_GE(uint64_t{p.dpbOutputDelay} * to.numUnitsInTick * from.timeScale,
+                      uint64_t{in.pictures[k].dpbOutputDelay} * from.numUnitsInTick * to.timeScale)
+                << k;
+        }
+        for (auto it = std::next(outputTick.begin()); it != outputTick.end(); ++it) {
+            const auto& before = std::prev(it)->second;
+            EXPECT_EQ(it->second.first - before.first, Ticks(before.second)) << it->first;
+        }
+    }
+}
+
+TEST(AvcStream, UndoGivesTheFilmBack)
+{
+    const Bytes anchor = ReadSample("film_pulldown.264");
+    const Converted undone = Convert(anchor, JobKind::kUndo);
+    ASSERT_EQ(undone.counters.refusal, Refusal::kNone);
+    EXPECT_EQ(undone.counters.display.breaks32, 0U);
+    const Timing out = ReadTiming(undone.output);
+    EXPECT_EQ(out.slices, ReadTiming(anchor).slices);
+    EXPECT_EQ(out.sps.at(0).timeScale, 48000U);
+    for (const PicTiming& p : out.pictures) {
+        EXPECT_EQ(p.picStruct, kPicStructFrame);
+    }
+    // And pulldown put on again shows as x264's own did.
+    const Converted again = Convert(undone.output, JobKind::kPulldown);
+    ASSERT_EQ(again.counters.refusal, Refusal::kNone);
+    const Timing redone = ReadTiming(again.output);
+    const Timing original = ReadTiming(anchor);
+    ASSERT_EQ(redone.pictures.size(), original.pictures.size());
+    for (std::size_t k = 0; k < redone.pictures.size(); ++k) {
+        EXPECT_EQ(redone.pictures[k].picStruct, original.pictures[k].picStruct) << k;
+    }
+}
+
+TEST(AvcStream, Refusals)
+{
+    const Bytes film = ReadSample("film_23976.264");
+    const Bytes pulldown = ReadSample("film_pulldown.264");
+    EXPECT_EQ(Convert(pulldown, JobKind::kPulldown).counters.refusal, Refusal::kFrameRate);
+    EXPECT_EQ(Convert(film, JobKind::kUndo).counters.refusal, Refusal::kUndoRate);
+    // Cut inside the first SPS: it cannot be read.
+    const Bytes cut(film.begin(), film.begin() + 12);
+    const Converted cutOff = Convert(cut, JobKind::kPulldown);
+    EXPECT_EQ(cutOff.counters.refusal, Refusal::kAvcSyntax);
+    EXPECT_EQ(cutOff.counters.refusalCount, kNalSps);
+    // Nothing but a NAL unit header: no stream at all.
+    EXPECT_EQ(Convert(Bytes{0, 0, 1, 0x09, 0xF0}, JobKind::kPulldown).counters.refusal,
+              Refusal::kNotElementaryStream);
+}
+
+// x264's film with its VUI's timing_info taken out: no rate to convert.
+TEST(AvcStream, RefusesAnSpsWithoutTiming)
+{
+    Bytes film = ReadSample("film_23976.264");
+    std::vector<Nal> nals = Split(film);
+    std::size_t spsEnd = 0;
+    for (std::size_t k = 0; k + 3 < film.size(); ++k) {
+        if (film[k] == 0 && film[k + 1] == 0 && film[k + 2] == 1 && (film[k + 3] & 0x1F) == kNalSps) {
+            spsEnd = k + 3 + nals[0].raw.size();
+            break;
+        }
+    }
+    const Nal& sps = nals[0];
+    ASSERT_EQ(sps.type, kNalSps);
+    AvcSps parsed;
+    ASSERT_EQ(ParseSps(sps.rbsp.data(), sps.rbsp.size(), parsed), SyntaxError::kNone);
+    // timing_info_present_flag 0, and its 65 bits gone.
+    BitReader reader{sps.rbsp.data(), sps.rbsp.size()};
+    BitWriter writer;
+    const auto timingFlag = static_cast<std::size_t>(parsed.timingBit - 1);
+    while (reader.bit < timingFlag) {
+        WriteBits(writer, ReadBits(reader, 1), 1);
+    }
+    WriteBits(writer, 0, 1);
+    reader.bit = timingFlag + 1 + 65;
+    while (MoreRbspData(reader)) {
+        WriteBits(writer, ReadBits(reader, 1), 1);
+    }
+    WriteTrailingBits(writer);
+    Bytes stream = {0, 0, 0, 1, sps.raw[0]};
+    Escape(writer.bytes.data(), writer.bytes.size(), stream);
+    stream.insert(stream.end(), film.begin() + static_cast<std::ptrdiff_t>(spsEnd), film.end());
+    const Converted converted = Convert(stream, JobKind::kPulldown);
+    EXPECT_EQ(converted.counters.refusal, Refusal::kAvcNoTiming);
+    EXPECT_EQ(converted.counters.refusalValue, 1);
+    // Described, it is still read to the end.
+    const Converted described = Convert(stream, JobKind::kDescribe);
+    EXPECT_EQ(described.counters.refusal, Refusal::kNone);
+    EXPECT_EQ(described.counters.display.pictures, 48U);
+    EXPECT_EQ(described.output, stream);
+}
