@@ -24,7 +24,7 @@ size=$(stat -c %s clip.m2v)
 nl=$'\n'
 done_line() { printf 'now working... %s end' "$1"; }
 failed() { printf '%snow working... %s failed' "$1" "$2"; }
-not_stream="not an MPEG-2 video elementary stream (take the video out of a container first: ffmpeg -i film.vob -map 0:v:0 -c copy -f mpeg2video film.m2v)$nl"
+not_stream="not an MPEG-2 or H.264 video elementary stream (take the video out of a container first: ffmpeg -i film.vob -map 0:v:0 -c copy -f mpeg2video film.m2v, or -f h264 film.264)$nl"
 rate=$'sequence frame rate is not 24/23.976\n'
 no_output=$'can\'t open output file\n'
 # The progress figure for D bytes done of S, truncated to hundredths.

@@ -134,7 +134,7 @@ while read -r reason; do fail "panscan: $reason"; done < <(judge panscan.m2v pan
 # video elementary stream at all (a program stream, a transport stream,
 # H.264, a text).
 rate='sequence frame rate is not 24/23.976'
-not_stream='not an MPEG-2 video elementary stream (take the video out of a container first: ffmpeg -i film.vob -map 0:v:0 -c copy -f mpeg2video film.m2v)'
+not_stream='not an MPEG-2 or H.264 video elementary stream (take the video out of a container first: ffmpeg -i film.vob -map 0:v:0 -c copy -f mpeg2video film.m2v, or -f h264 film.264)'
 cp "$samples/pal_25.m2v" "$samples/mpeg1.m1v" "$samples/progressive_240.m2v" .
 cp "$samples/film_23976.m2v" field.m2v
 flip field.m2v pic 6 2  # the first picture made a top field

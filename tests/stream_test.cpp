@@ -114,8 +114,8 @@ TEST(ScanChunk, RefusesWhatItCannotConvert)
 {
     const std::string rate = "sequence frame rate is not 24/23.976\n", mpeg1 = "can't treat MPEG-1 stream\n",
                       field = "can't treat field structured picture\n",
-                      notStream = "not an MPEG-2 video elementary stream (take the video out of a container first: "
-                                  "ffmpeg -i film.vob -map 0:v:0 -c copy -f mpeg2video film.m2v)\n",
+                      notStream = "not an MPEG-2 or H.264 video elementary stream (take the video out of a container first: "
+                                  "ffmpeg -i film.vob -map 0:v:0 -c copy -f mpeg2video film.m2v, or -f h264 film.264)\n",
                       frame = kSequence + kSequenceExtension + Picture(0),
                       lines272 = "000001b3 140110 22 000001b5 148a";  // 320x272, progressive
     const std::tuple<std::string, std::string, bool> cases[] = {  // stream, message, from the start
