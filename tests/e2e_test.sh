@@ -130,9 +130,9 @@ panscan() { ffmpeg -nostdin -debug pict -v debug -i "$1" -f null - 2>&1 | grep -
 while read -r reason; do fail "panscan: $reason"; done < <(judge panscan.m2v panscan_30i.m2v 30000/1001 5/2)
 
 # Refusals, with the file named, and no output left behind: streams that
-# are not film at 24 or 23.976 frames per second, and inputs that are no
-# video elementary stream at all (a program stream, a transport stream,
-# H.264, a text).
+# are not film at 24 or 23.976 frames per second (H.264 too), and inputs
+# that are no video elementary stream at all (a program stream, a transport
+# stream, a text).
 rate='sequence frame rate is not 24/23.976'
 not_stream='not an MPEG-2 or H.264 video elementary stream (take the video out of a container first: ffmpeg -i film.vob -map 0:v:0 -c copy -f mpeg2video film.m2v, or -f h264 film.264)'
 cp "$samples/pal_25.m2v" "$samples/mpeg1.m1v" "$samples/progressive_240.m2v" .
@@ -140,7 +140,7 @@ cp "$samples/film_23976.m2v" field.m2v
 flip field.m2v pic 6 2  # the first picture made a top field
 ffmpeg -v error -nostdin -f mpegvideo -i "$samples/film_23976.m2v" -c copy -f dvd film.vob
 ffmpeg -v error -nostdin -f lavfi -i testsrc2=size=64x64:rate=24 -frames:v 4 -c:v mpeg2video -f mpegts film.ts
-ffmpeg -v error -nostdin -f lavfi -i testsrc2=size=64x64:rate=24 -frames:v 4 -c:v libx264 -f h264 film.h264
+ffmpeg -v error -nostdin -f lavfi -i testsrc2=size=64x64:rate=25 -frames:v 4 -c:v libx264 -f h264 pal.h264
 printf 'not a stream\n' >text.m2v
 while IFS='|' read -r name message; do
   out=${name%.*}_30i.${name##*.}
@@ -154,7 +154,7 @@ ffmpeg_422_30i.m2v|$rate
 field.m2v|can't treat field structured picture
 film.vob|$not_stream
 film.ts|$not_stream
-film.h264|$not_stream
+pal.h264|$rate
 text.m2v|$not_stream
 EOF_REFUSED
 [ -z "$(find . -name '.*' ! -name . | head -1)" ] || fail "temporary files left: $(find . -name '.*' ! -name .)"
