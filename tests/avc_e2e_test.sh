@@ -149,6 +149,16 @@ default_anchor 25/1 25/12 3_4_5_6 fail
 double 48/1 4/1 7_8 pass --pulldown double
 struct0 24/1 2/1 0 pass --pic-struct
 EOF
+# It fails headers changed by hand: a picture's pic_struct 4 made 3 (the
+# parity breaks, the fields stay as many), an HRD output time a tick late.
+while read -r name kind program; do
+  cp "$name.264" "forged_$kind.264" && headers "$name.264" | awk "$program" >"forged_$kind.264.headers"
+  got=$(judge "forged_$kind.264" 30000/1001 5/2 "3 4 5 6")
+  [[ $got == "$kind: "* && $got != *$'\n'* ]] || fail "judge: $kind changed by hand gives: $got"
+done <<'EOF'
+default_anchor parity $1 == "pic" && $2 == 1 { $3 = 3 } 1
+hrd_anchor hrd $1 == "pic" && $2 == 5 { $4++ } 1
+EOF
 [ "$(shown default_anchor.264 | sed -n '1p; 2,9s/^\(40040\|60060\),//p' | tr '\n' ' ')" = \
   "tt,30000/1001 0,1,1 0,0,0 0,0,1 0,1,0 0,1,1 0,0,0 0,0,1 0,1,0 " ] ||
   fail "x264 --pulldown 32 shown as: $(shown default_anchor.264 | head -5 | tr '\n' ' ')"
