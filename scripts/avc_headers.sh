@@ -18,10 +18,7 @@
 #   scripts/avc_headers.sh STREAM
 set -euo pipefail
 stream=${1:?usage: scripts/avc_headers.sh STREAM}
-# Checked apart: the pipe below ends in sort, whose status is the pipe's.
-ffmpeg -v error -nostdin -i "$stream" -c copy -f null - ||
-  { echo "avc_headers: ffmpeg cannot read $stream" >&2; exit 1; }
-ffmpeg -hide_banner -nostats -nostdin -i "$stream" -c copy -bsf:v trace_headers -f null - 2>&1 |
+{ ffmpeg -hide_banner -nostats -nostdin -i "$stream" -c copy -bsf:v trace_headers -f null - 2>&1 |
   sed -n 's/^\[trace_headers @ [^]]*\] //p' | awk '
     function value() { return $NF }
     # The picture whose headers were read ends at the next packet (an access
@@ -78,3 +75,4 @@ ffmpeg -hide_banner -nostats -nostdin -i "$stream" -c copy -bsf:v trace_headers 
     END { picture() }' |
   awk '$1 == "sps" { print; next } { print $2, $3, $4 | "sort -n" } END { fflush(); close("sort -n") }' |
   awk '$1 == "sps" { print; next } { print "pic", n++, $2, $3 }'
+} || { echo "avc_headers: ffmpeg cannot read $stream" >&2; exit 1; }
