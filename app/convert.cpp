@@ -377,7 +377,7 @@ std::string WriteTimestamps(FileJob& job)
     if (job.counters.job.kind == JobKind::kUndo) {
         KeepTimesOfFilmAndVideo(job.times, job.counters.frameRateCode);
     }
-    return WriteWholeFile(job.timestampsPath, WriteTimestampsV2(job.times.times), -1);
+    return WriteWholeFile(job.timestampsPath, WriteTimestampsV2(TimesWithEnd(job.times)), -1);
 }
 
 std::string TransferStream(FileJob& job)

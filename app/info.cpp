@@ -196,11 +196,13 @@ CadenceFound FindCadence(const StreamCounters& counters)
     if (stats.repeated == 0) {
         return {"none", true, 0, -1};
     }
+    // Whole frames repeated: in a progressive MPEG-2 sequence; in H.264,
+    // where every picture shows frames (pic_struct 7 and 8).
+    const bool frames = counters.avc ? stats.everyPictureProgressive : counters.progressiveSequence;
     if (perPicture > kThreeTwo - kNear && perPicture < kThreeTwo + kNear && fewBreaks32) {
-        return {counters.progressiveSequence ? "frame repetition 3:2" : "3:2", true, stats.breaks32,
-                stats.firstBreak32};
+        return {frames ? "frame repetition 3:2" : "3:2", true, stats.breaks32, stats.firstBreak32};
     }
-    if (!counters.progressiveSequence && perPicture > kOneInTwelve - kNear && perPicture < kOneInTwelve + kNear &&
+    if (!frames && perPicture > kOneInTwelve - kNear && perPicture < kOneInTwelve + kNear &&
         fewBreaks12) {
         return {"2:2:2:2:2:2:2:2:2:2:2:3", true, stats.breaksOneInTwelve, stats.firstBreakOneInTwelve};
     }
@@ -550,7 +552,7 @@ int DescribeFile(const char* path, const Options& options)
     std::fputs(report.c_str(), stdout);
     if (options.timestampsOut != nullptr) {
         const std::string unwritten =
-            WriteWholeFile(options.timestampsOut, WriteTimestampsV2(reading.pictures.times.times), -1);
+            WriteWholeFile(options.timestampsOut, WriteTimestampsV2(TimesWithEnd(reading.pictures.times)), -1);
         if (!unwritten.empty()) {
             HostPrintMessage(unwritten);
             return 1;

@@ -44,6 +44,19 @@ void KeepTimesOfFilmAndVideo(PictureTimes& t, int inputRateCode)
 {
     const FrameRate rate = RateOfCode(IsKnownRate(inputRateCode) ? inputRateCode : kRate2997);
     t.times = UndoTimes(t.records, FindSections(t.records, rate), rate);
+    t.undone = true;
+}
+
+std::vector<int64_t> TimesWithEnd(const PictureTimes& t)
+{
+    std::vector<int64_t> times = t.times;
+    const std::size_t n = times.size();
+    if (t.undone && n >= 2) {
+        times.push_back(2 * times[n - 1] - times[n - 2]);  // as long as the one before
+    } else if (!t.undone && n >= 1) {
+        times.push_back(MulDivRound(t.startNumerator, kNanosecondsPerSecond, t.startDenominator));
+    }
+    return times;
 }
 
 std::string WriteWholeFile(const char* path, const std::string& text, int input)

@@ -18,6 +18,7 @@ struct PictureTimes {
     // which the times of film and video are worked out at the end.
     bool keepRecords = false;
     std::vector<CadenceRecord> records;
+    bool undone = false;  // the times are film's and video's own, from the records
 };
 
 // Takes the pictures shown so far from the counters: their start times as
@@ -27,6 +28,13 @@ void TakeShownPictures(PictureTimes& times, StreamCounters& counters);
 // The times of a stream whose pulldown was taken off: film evenly at its
 // rate, video at its own, each section starting where it was shown.
 void KeepTimesOfFilmAndVideo(PictureTimes& times, int inputRateCode);
+
+// The start times and, after them, where the last picture ends, as mkvmerge
+// takes a timestamp file with one time more than there are pictures (as
+// mkvextract writes it): otherwise it guesses the last picture's length.
+// Taking pulldown off a hybrid, the last picture lasts as long as the one
+// before it.
+std::vector<int64_t> TimesWithEnd(const PictureTimes& times);
 
 // Writes `text` as the file at `path`, all or nothing: into a temporary
 // file beside it, flushed, then renamed over it. `input` is the stream's

@@ -269,10 +269,13 @@ mkv_times() {  # STREAM NAME [TIMESTAMPS]: mkvmerge's times of the stream's pict
   mkvmerge -q -o "$2.mkv" ${3:+--timestamps "0:$3"} "$1" && mkvextract -q "$2.mkv" timestamps_v2 "0:$2.mkv.txt" &&
     grep -v '^#' "$2.mkv.txt" | sed '$d'  # the last line is where the last picture ends
 }
+# ratefold's list A ends with where the last picture ends, mkvextract's B
+# does not.
 near() {  # A B MS: prints where the two lists of times differ by more than MS
   paste <(grep -v '^#' "$1") <(grep -v '^#' "$2") |
-    awk -v ms="$3" '{ d = $1 - $2; if (d > ms || -d > ms || NF != 2) { print NR ": " $1 " against " $2; exit } }'
-  [ "$(grep -vc '^#' "$1")" = "$(grep -vc '^#' "$2")" ] || echo "$(grep -vc '^#' "$1") times against $(grep -vc '^#' "$2")"
+    awk -v ms="$3" 'NF == 2 { d = $1 - $2; if (d > ms || -d > ms) { print NR ": " $1 " against " $2; exit } }'
+  [ "$(grep -vc '^#' "$1")" = "$(($(grep -vc '^#' "$2") + 1))" ] ||
+    echo "$(grep -vc '^#' "$1") times against $(grep -vc '^#' "$2")"
 }
 ffmpeg -v error -nostdin -f lavfi -i testsrc2=size=720x480:rate=30000/1001 -frames:v 30 -c:v mpeg2video \
   -flags +ilme+ildct -top 1 -f mpeg2video video.mpv
