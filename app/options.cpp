@@ -156,7 +156,7 @@ std::string HelpText()
 {
     return "USAGE: ratefold [OPTION]... STREAM...\n"
            "       ratefold --info [--json] [--pictures] [--timestamps-out FILE] [--to RATE] STREAM...\n"
-           "Shows MPEG-2 video elementary streams at another rate by rewriting header flags; without\n"
+           "Shows MPEG-2 and H.264 video elementary streams at another rate by rewriting headers; without\n"
            "options, 24 fps as 30 and 23.976 as 29.97 by 3:2 pulldown, into NAME_30i.EXT beside each.\n"
            "\n"
            "  --to RATE   show at RATE: 25, 29.97, 30 (fields repeated) or 50, 59.94, 60 (frames repeated)\n"
