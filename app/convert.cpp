@@ -83,6 +83,9 @@ struct BlockWriter {
 // mend of it later fails.
 constexpr std::size_t kMostWaitingBytes = std::size_t{64} << 20;
 
+// A new output's bytes are handed to the disk every so many written.
+constexpr int64_t kWritebackBytes = int64_t{8} << 20;
+
 struct WaitingBytes {
     std::vector<uint8_t> bytes;
     int64_t start = 0;  // stream offset of bytes[0]
@@ -107,6 +110,10 @@ struct FileJob {
     StreamCounters counters;
     BlockWriter blocks;
     WaitingBytes waiting;
+    // Bytes written into a new output, and how far its writing to the disk
+    // has been started.
+    int64_t written = 0;
+    int64_t writebackFrom = 0;
     // --timestamps-out: the file, and the pictures' times as the output
     // shows them.
     const char* timestampsPath = nullptr;
@@ -295,7 +302,16 @@ bool WriteBytes(FileJob& job, const uint8_t* bytes, int32_t count)
         return WriteChangedBlocks(job, bytes, count);
     }
     if (!job.standardOutput) {
-        return FileWrite(job.output, bytes, static_cast<std::size_t>(count));
+        if (!FileWrite(job.output, bytes, static_cast<std::size_t>(count))) {
+            return false;
+        }
+        // The disk takes the output while the rest is converted.
+        job.written += count;
+        if (job.written - job.writebackFrom >= kWritebackBytes) {
+            FileStartWriteback(job.output, job.writebackFrom, job.written - job.writebackFrom);
+            job.writebackFrom = job.written;
+        }
+        return true;
     }
     WaitingBytes& w = job.waiting;
     w.bytes.insert(w.bytes.end(), bytes, bytes + count);

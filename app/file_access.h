@@ -108,6 +108,11 @@ int64_t FileClone(int output, int input);
 // only, where the host has it.
 void FileReserveRoom(int file, int64_t size);
 
+// Asks the host to start writing the given bytes of the file to the disk
+// now, without waiting for them: the flush at the end then has little left
+// to wait for. Where the host has no such call, nothing.
+void FileStartWriteback(int file, int64_t offset, int64_t length);
+
 // Takes the bytes written to the file to the disk (of a clone, the blocks
 // written: the shared ones are there already), so that once renamed the
 // output survives a crash or a power cut whole. Returns false if the host

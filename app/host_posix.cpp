@@ -352,6 +352,17 @@ int FileCreateTemporary(const char* outputPath, std::string& temporaryPath)
     return -1;
 }
 
+void FileStartWriteback(int file, int64_t offset, int64_t length)
+{
+#if defined(__linux__) && defined(SYNC_FILE_RANGE_WRITE)
+    (void)sync_file_range(file, static_cast<off64_t>(offset), static_cast<off64_t>(length), SYNC_FILE_RANGE_WRITE);
+#else
+    (void)file;
+    (void)offset;
+    (void)length;
+#endif
+}
+
 bool FileFlush(int file)
 {
     for (;;) {

@@ -550,6 +550,11 @@ int FileCreateTemporary(const char* outputPath, std::string& temporaryPath)
     return -1;
 }
 
+void FileStartWriteback(int, int64_t, int64_t)
+{
+    // Windows writes cached data out on its own; FlushFileBuffers waits.
+}
+
 bool FileFlush(int file)
 {
     const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(file));
