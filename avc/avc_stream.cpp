@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "stream/display_order.h"
 #include "stream/rewriters.h"
@@ -614,6 +617,24 @@ std::size_t FindPrefix(const std::vector<uint8_t>& bytes, std::size_t from)
     if (k >= size) {
         return size;
     }
+#if defined(__SSE2__)
+    // Sixteen places at a time: a bit a byte for the zeros and the ones;
+    // few blocks of coded data hold a one at all.
+    constexpr std::size_t kBlock = 16;
+    unsigned zeroBits = (data[k - 2] == 0x00 ? 1U : 0U) | (data[k - 1] == 0x00 ? 2U : 0U);  // bytes k-2, k-1
+    for (; k + kBlock <= size; k += kBlock) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + k));
+        const auto ones = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8(1))));
+        const auto zeros = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_setzero_si128())));
+        // Bit j of `window`: byte k - 2 + j is zero.
+        const unsigned window = zeros << 2 | zeroBits;
+        const unsigned found = ones & window & window >> 1;
+        if (found != 0) {
+            return k + static_cast<std::size_t>(__builtin_ctz(found));
+        }
+        zeroBits = window >> kBlock;
+    }
+#endif
     // Which of the two bytes before k are zero, as the last two bytes of
     // a word before it.
     uint64_t zerosBefore = (data[k - 1] == 0x00 ? uint64_t{1} << 63 : 0) | (data[k - 2] == 0x00 ? uint64_t{1} << 55 : 0);
