@@ -9,6 +9,10 @@
 #  2. --to 25 and --undo against the default job on the same kind of input;
 #  3. reading standard input: `cat FILE | ratefold -o - -` against `cat FILE |
 #     cat`, both into /dev/null;
+#  5. (listed last, run before 4) with x264: an H.264 film (720p, 23.976
+#     fps, x264 at CRF 18 with film grain, tiled to 1 GiB in whole copies)
+#     against `dd bs=512K conv=fdatasync`, and ratefold's peak resident
+#     memory for one copy and for 1 GiB of it;
 #  4. where this machine can mount them (root, xfsprogs, btrfs-progs), on an
 #     XFS and a btrfs image: ratefold against dd on an 8 Mb/s film (about one
 #     4 KiB block in ten holds an edit), each followed by `sync -f` so that
@@ -35,7 +39,10 @@
 #  2. --to 25 and --undo wall time at most 1.1 times the default job's;
 #  3. the pipe's wall time at most 1.2 times cat's;
 #  4. wall time at most half of dd's, new room at most the share of blocks
-#     that hold an edit plus 5 points.
+#     that hold an edit plus 5 points;
+#  5. wall time at most 1.3 times dd's; peak resident memory for 1 GiB at
+#     most 8 MiB more than for one copy (flat: a few pictures are held,
+#     never the stream).
 # Run it on a quiet machine: other work skews every figure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -188,6 +195,33 @@ row cat "cat | cat"
 pipe=$(ratio "$(median 1 pipe)" "$(median 1 cat)")
 verdict "pipe wall time ratio" "$pipe" "<= 1.2" "$(within "$pipe" 1.2)"
 rm -f "$big" "$small"
+
+# --- 5. H.264 -------------------------------------------------------------------------
+if ! command -v x264 >/dev/null || ! command -v ffmpeg >/dev/null; then
+  printf '\nH.264 not measured: needs x264 and ffmpeg\n'
+else
+  film264=$dir/film264.piece
+  ffmpeg -v error -nostdin -f lavfi -i testsrc2=size=1280x720:rate=24000/1001 -frames:v 96 \
+    -vf noise=alls=12:allf=t -pix_fmt yuv420p -f yuv4mpegpipe - |
+    x264 --quiet --no-progress --demuxer y4m --preset veryfast --crf 18 -o "$film264" - 2>/dev/null
+  avc=$dir/film.264
+  # Whole copies: a stream cut inside a slice header is refused.
+  : >"$avc"
+  while [ "$(stat -c %s "$avc")" -lt $GiB ]; do cat "$film264" >>"$avc"; done
+  cat "$avc" >/dev/null
+  remove="$dir/film_30i.264"
+  measure avc "'$ratefold' '$avc'" dd264 "dd if='$avc' of='$dir/film_30i.264' bs=512K conv=fdatasync"
+  header "H.264: a 720p film tiled to $(awk -v b="$(stat -c %s "$avc")" 'BEGIN { printf "%.2f", b / 1073741824 }') GiB"
+  row avc ratefold
+  row dd264 "dd conv=fdatasync"
+  wall=$(ratio "$(median 1 avc)" "$(median 1 dd264)")
+  verdict "wall time ratio" "$wall" "<= 1.3" "$(within "$wall" 1.3)"
+  rss_small=$(peak_kib "$ratefold" -o /dev/null "$film264")
+  rss_big=$(peak_kib "$ratefold" -o /dev/null "$avc")
+  verdict "peak RSS, 1 GiB over one copy, MiB" "$(ratio "$((rss_big - rss_small))" 1024)" "<= 8" \
+    "$(within "$((rss_big - rss_small))" 8192)"
+  rm -f "$avc" "$film264" $remove
+fi
 
 # --- 4. filesystems that share blocks ----------------------------------------------
 film8=$dir/film8.m2v
