@@ -585,32 +585,9 @@ std::size_t ZerosBefore(const std::vector<uint8_t>& bytes, std::size_t one, std:
     return k;
 }
 
-// Eight bytes at once, the first in the lowest bits, whatever the host's
-// byte order.
-uint64_t LoadWord(const uint8_t* p)
-{
-    uint64_t word = 0;
-    for (int k = 7; k >= 0; --k) {
-        word = word << 8 | p[k];
-    }
-    return word;
-}
-
-// The highest bit of each byte of the result is set where that byte of
-// `word` is zero, and no other bit.
-uint64_t ZeroBytes(uint64_t word)
-{
-    constexpr uint64_t kLowSevenBits = 0x7F7F7F7F7F7F7F7FULL;
-    return ~(((word & kLowSevenBits) + kLowSevenBits) | word | kLowSevenBits);
-}
-
-// The next start code prefix's last byte at or after `from`, or the end:
-// eight places at a time, each a one after two zero bytes.
+// The next start code prefix's last byte at or after `from`, or the end.
 std::size_t FindPrefix(const std::vector<uint8_t>& bytes, std::size_t from)
 {
-    constexpr std::size_t kWord = sizeof(uint64_t);
-    constexpr uint64_t kOnes = 0x0101010101010101ULL;
-    constexpr int kByteBits = 8;
     const uint8_t* data = bytes.data();
     const std::size_t size = bytes.size();
     std::size_t k = std::max(from, kPrefixZeroBytes);
@@ -635,24 +612,14 @@ std::size_t FindPrefix(const std::vector<uint8_t>& bytes, std::size_t from)
         zeroBits = window >> kBlock;
     }
 #endif
-    // Which of the two bytes before k are zero, as the last two bytes of
-    // a word before it.
-    uint64_t zerosBefore = (data[k - 1] == 0x00 ? uint64_t{1} << 63 : 0) | (data[k - 2] == 0x00 ? uint64_t{1} << 55 : 0);
-    for (; k + kWord <= size; k += kWord) {
-        const uint64_t word = LoadWord(data + k);
-        const uint64_t zeros = ZeroBytes(word);
-        const uint64_t ones = ZeroBytes(word ^ kOnes);
-        const uint64_t found = ones & (zeros << kByteBits | zerosBefore >> (7 * kByteBits)) &
-                               (zeros << (2 * kByteBits) | zerosBefore >> (6 * kByteBits));
-        if (found != 0) {
-            return k + static_cast<std::size_t>(__builtin_ctzll(found)) / kByteBits;
-        }
-        zerosBefore = zeros;
-    }
-    for (; k < size; ++k) {
-        if (data[k] == kPrefixLastByte && data[k - 1] == 0x00 && data[k - 2] == 0x00) {
+    // A byte other than zero rules out a prefix ending there or in the two
+    // places after it.
+    while (k < size) {
+        const uint8_t byte = data[k];
+        if (byte == kPrefixLastByte && data[k - 1] == 0x00 && data[k - 2] == 0x00) {
             return k;
         }
+        k += byte == 0x00 ? 1 : kPrefixZeroBytes + 1;
     }
     return size;
 }

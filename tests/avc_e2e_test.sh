@@ -128,6 +128,7 @@ bframes0 320x240 24000/1001 48 x264 --bframes 0
 pyramid 320x240 24000/1001 48 x264 --b-pyramid none
 hrd 320x240 24000/1001 48 x264 --nal-hrd vbr --vbv-maxrate 2000 --vbv-bufsize 2000
 mbaff 320x240 24000/1001 48 x264 --tff
+slices 320x240 24000/1001 48 x264 --slices 4
 hd 1920x1080 24000/1001 8 x264
 film24 320x240 24 48 x264
 libx264 320x240 24000/1001 48 ffmpeg

@@ -179,7 +179,7 @@ TEST(AvcStream, ThreeTwoPulldownWhateverTheChunks)
     ASSERT_FALSE(input.empty());
     const Converted whole = Convert(input, JobKind::kPulldown, 0, input.size());
     ASSERT_EQ(whole.counters.refusal, Refusal::kNone);
-    for (const std::size_t chunk : {std::size_t{1}, std::size_t{7}, std::size_t{4096}}) {
+    for (const std::size_t chunk : {std::size_t{1}, std::size_t{7}, std::size_t{13}, std::size_t{31}, std::size_t{4096}}) {
         EXPECT_EQ(Convert(input, JobKind::kPulldown, 0, chunk).output, whole.output) << chunk;
     }
     const Timing in = ReadTiming(input);
@@ -193,6 +193,12 @@ TEST(AvcStream, ThreeTwoPulldownWhateverTheChunks)
     }
     const std::vector<int64_t> display = DisplayOfCoded(whole.counters);
     ASSERT_EQ(out.pictures.size(), display.size());
+    // x264's GOP: an IDR picture, then P- and B-pictures.
+    EXPECT_EQ(whole.counters.shown.at(0).type, PictureType::kIntra);
+    EXPECT_EQ(whole.counters.shown.at(1).type, PictureType::kBidirectional);
+    EXPECT_EQ(whole.counters.horizontalSize, 320);
+    EXPECT_EQ(whole.counters.verticalSize, 240);
+    EXPECT_EQ(whole.counters.chromaFormat, 1);
     const int cadence[] = {kPicStructTopBottomTop, kPicStructBottomTop, kPicStructBottomTopBottom,
                            kPicStructTopBottom};
     for (std::size_t k = 0; k < out.pictures.size(); ++k) {
@@ -237,7 +243,10 @@ TEST(AvcStream, RatesAndTheirPicStructs)
 // the input.
 TEST(AvcStream, HrdDelaysFollowTheFields)
 {
-    const Bytes input = ReadSample("film_hrd.264");
+    // An access unit delimiter after the last picture: an access unit of
+    // its own, with no picture to time.
+    Bytes input = ReadSample("film_hrd.264");
+    input.insert(input.end(), {0x00, 0x00, 0x00, 0x01, 0x09, 0xF0});
     for (const JobKind kind : {JobKind::kPulldown, JobKind::kUndo}) {
         const Bytes source = kind == JobKind::kUndo ? Convert(input, JobKind::kPulldown).output : input;
         const Converted converted = Convert(source, kind);
@@ -258,6 +267,7 @@ TEST(AvcStream, HrdDelaysFollowTheFields)
                 anchor = removal;
             }
             EXPECT_GT(removal, lastRemoval) << k;
+            EXPECT_EQ(out.timingsPerPicture[k], 1) << k;  // x264's rewritten, not doubled
             lastRemoval = removal;
             outputTick[display[k]] = {removal + p.dpbOutputDelay, p.picStruct};
             // dpb_output_delay in seconds no shorter than the input's.
