@@ -280,6 +280,9 @@ TEST(AvcSps, ReadsEveryFieldOfRealParameterSets)
         const char* fields;
     };
     const Case cases[] = {
+        {"written", kWrittenSps,
+         "profile 244 level 51 id 5 chroma 3 planes frame_num 16 poc 1 1 -2 3 [ 2 -5 70000 ] refs 4 mbs 45x18 mbaff "
+         "shown 716x562 vui 1 timing 1 1/50 hrd 11 20/18/12 pic_struct 1 bits 437/652"},
         {"x264", kX264Sps,
          "profile 100 level 13 id 0 chroma 1 frame_num 4 poc 0/6 refs 4 mbs 20x15 frames shown 320x240 vui 1 timing 1 "
          "1001/48000 fixed hrd 00 24/24/24 pic_struct 0 bits 76/143"},
@@ -307,13 +310,10 @@ TEST(AvcSps, ReadsEveryFieldOfRealParameterSets)
         {"x264 with time offsets", kTimeOffsetSps,
          "profile 100 level 13 id 0 chroma 1 frame_num 4 poc 0/6 refs 4 mbs 20x15 frames shown 320x240 vui 1 timing 1 "
          "1001/48000 fixed hrd 10 20/18/12 pic_struct 1 bits 76/202"},
-        {"written", kWrittenSps,
-         "profile 244 level 51 id 5 chroma 3 planes frame_num 16 poc 1 1 -2 3 [ 2 -5 70000 ] refs 4 mbs 45x18 mbaff "
-         "shown 716x562 vui 1 timing 1 1/50 hrd 11 20/18/12 pic_struct 1 bits 437/652"},
     };
+    AvcSps sps;  // each read starts afresh
     for (const Case& c : cases) {
         SCOPED_TRACE(c.source);
-        AvcSps sps;
         std::vector<uint8_t> rbsp;
         ASSERT_EQ(ParseNal(c.nal, sps, rbsp), SyntaxError::kNone);
         EXPECT_EQ(Summary(sps), c.fields);
@@ -371,85 +371,100 @@ TEST(AvcSps, RewritesTheTimingBitExactWithEmulationPreventionRedone)
 
 // The fields of a small SPS written to test the range checks.
 struct SpsFields {
+    int64_t profileIdc = 100;
     int64_t id = 0;
     int64_t chromaFormatIdc = 1;
-    int64_t bitDepthMinus8 = 0;
-    int64_t deltaScale = 0;  // of a first scaling list, where not 0
+    int64_t bitDepthLumaMinus8 = 0;
+    int64_t bitDepthChromaMinus8 = 0;
+    std::vector<int32_t> deltaScales;  // of one scaling list, where any
+    int scalingList = 0;               // which
     int64_t log2MaxFrameNumMinus4 = 0;
     int64_t picOrderCntType = 0;
     int64_t log2MaxPocLsbMinus4 = 0;
     int64_t refFramesInCycle = -1;  // pic_order_cnt_type 1 with this many, where not -1
     int64_t maxNumRefFrames = 1;
+    int64_t widthMinus1 = 19;
+    int64_t heightMinus1 = 14;
     int64_t cropRight = 0;
     int64_t cropBottom = 0;
     int64_t vui = 1;
-    int64_t chromaSampleLocType = 0;
+    int64_t chromaLocTop = 0;
+    int64_t chromaLocBottom = 0;
     int64_t numUnitsInTick = 1001;
     int64_t timeScale = 48000;
     int64_t cpbCntMinus1 = 0;
+    int64_t extraBits = 0;  // a one bit before rbsp_trailing_bits, where 1
 };
+
+// The profiles whose SPS carries chroma_format_idc and the rest.
+const int kHighProfiles[] = {100, 110, 122, 244, 44, 83, 86, 118, 128, 138, 139, 134, 135};
 
 std::vector<uint8_t> WriteSps(const SpsFields& f)
 {
+    const auto u = [](int64_t value) { return static_cast<uint32_t>(value); };
     BitWriter w;
-    WriteBits(w, 100, 8);  // profile_idc: High
+    WriteBits(w, u(f.profileIdc), 8);
     WriteBits(w, 0, 8);
     WriteBits(w, 30, 8);  // level_idc
-    WriteUe(w, static_cast<uint32_t>(f.id));
-    WriteUe(w, static_cast<uint32_t>(f.chromaFormatIdc));
-    if (f.chromaFormatIdc == 3) {
+    WriteUe(w, u(f.id));
+    if (std::find(std::begin(kHighProfiles), std::end(kHighProfiles), f.profileIdc) != std::end(kHighProfiles)) {
+        WriteUe(w, u(f.chromaFormatIdc));
+        if (f.chromaFormatIdc == 3) {
+            WriteBits(w, 0, 1);
+        }
+        WriteUe(w, u(f.bitDepthLumaMinus8));
+        WriteUe(w, u(f.bitDepthChromaMinus8));
         WriteBits(w, 0, 1);
+        WriteBits(w, !f.deltaScales.empty(), 1);
+        for (int list = 0; !f.deltaScales.empty() && list < (f.chromaFormatIdc == 3 ? 12 : 8); ++list) {
+            WriteBits(w, list == f.scalingList, 1);
+            for (const int32_t delta : f.deltaScales) {
+                if (list == f.scalingList) {
+                    WriteSe(w, delta);
+                }
+            }
+        }
     }
-    WriteUe(w, static_cast<uint32_t>(f.bitDepthMinus8));
-    WriteUe(w, static_cast<uint32_t>(f.bitDepthMinus8));
-    WriteBits(w, 0, 1);
-    WriteBits(w, f.deltaScale != 0, 1);
-    if (f.deltaScale != 0) {
-        WriteBits(w, 1, 1);  // the first list, 16 entries
-        WriteSe(w, static_cast<int32_t>(f.deltaScale));
-        WriteBits(w, 0xFFFF, 15);  // delta_scale 0
-        WriteBits(w, 0, 7);        // the other lists absent
-    }
-    WriteUe(w, static_cast<uint32_t>(f.log2MaxFrameNumMinus4));
+    WriteUe(w, u(f.log2MaxFrameNumMinus4));
     if (f.refFramesInCycle >= 0) {
         WriteUe(w, 1);
         WriteBits(w, 0, 1);
         WriteSe(w, 1);
         WriteSe(w, -1);
-        WriteUe(w, static_cast<uint32_t>(f.refFramesInCycle));
+        WriteUe(w, u(f.refFramesInCycle));
         for (int64_t k = 0; k < f.refFramesInCycle && k < 300; ++k) {
             WriteSe(w, static_cast<int32_t>(k));
         }
     } else {
-        WriteUe(w, static_cast<uint32_t>(f.picOrderCntType));
+        WriteUe(w, u(f.picOrderCntType));
         if (f.picOrderCntType == 0) {
-            WriteUe(w, static_cast<uint32_t>(f.log2MaxPocLsbMinus4));
+            WriteUe(w, u(f.log2MaxPocLsbMinus4));
         }
     }
-    WriteUe(w, static_cast<uint32_t>(f.maxNumRefFrames));
+    WriteUe(w, u(f.maxNumRefFrames));
     WriteBits(w, 0, 1);
-    WriteUe(w, 19);  // 320 wide
-    WriteUe(w, 14);  // 240 high
+    WriteUe(w, u(f.widthMinus1));
+    WriteUe(w, u(f.heightMinus1));
     WriteBits(w, 0x3, 2);  // frame_mbs_only_flag, direct_8x8_inference_flag
     WriteBits(w, f.cropRight != 0 || f.cropBottom != 0, 1);
     if (f.cropRight != 0 || f.cropBottom != 0) {
         WriteUe(w, 0);
-        WriteUe(w, static_cast<uint32_t>(f.cropRight));
+        WriteUe(w, u(f.cropRight));
         WriteUe(w, 0);
-        WriteUe(w, static_cast<uint32_t>(f.cropBottom));
+        WriteUe(w, u(f.cropBottom));
     }
-    WriteBits(w, static_cast<uint32_t>(f.vui), 1);
+    WriteBits(w, u(f.vui), 1);
     if (f.vui != 0) {
         WriteBits(w, 0, 3);  // no aspect ratio, overscan or video signal type
         WriteBits(w, 1, 1);
-        WriteUe(w, static_cast<uint32_t>(f.chromaSampleLocType));
-        WriteUe(w, 0);
+        WriteUe(w, u(f.chromaLocTop));
+        WriteUe(w, u(f.chromaLocBottom));
         WriteBits(w, 1, 1);
-        WriteBits(w, static_cast<uint32_t>(f.numUnitsInTick), 32);
-        WriteBits(w, static_cast<uint32_t>(f.timeScale), 32);
+        WriteBits(w, u(f.numUnitsInTick), 32);
+        WriteBits(w, u(f.timeScale), 32);
         WriteBits(w, 1, 1);
         WriteBits(w, 1, 1);  // nal_hrd_parameters_present_flag
-        WriteUe(w, static_cast<uint32_t>(f.cpbCntMinus1));
+        WriteUe(w, u(f.cpbCntMinus1));
         WriteBits(w, 0, 8);
         for (int64_t k = 0; k <= f.cpbCntMinus1 && k < 40; ++k) {
             WriteUe(w, 0);
@@ -461,6 +476,9 @@ std::vector<uint8_t> WriteSps(const SpsFields& f)
         WriteBits(w, 23, 5);
         WriteBits(w, 24, 5);
         WriteBits(w, 0, 4);  // no VCL HRD; low_delay_hrd_flag, pic_struct_present_flag, bitstream_restriction_flag
+    }
+    if (f.extraBits != 0) {
+        WriteBits(w, 1, 1);
     }
     WriteTrailingBits(w);
     return w.bytes;
@@ -475,17 +493,17 @@ TEST(AvcSps, RefusesValuesOutOfRange)
         SyntaxError error;
     };
     constexpr SyntaxError kOk = SyntaxError::kNone, kRange = SyntaxError::kOutOfRange;
+    // 2^27 macroblocks are 2^31 samples, one more than an int holds.
+    constexpr int64_t kMostMbs = (int64_t{1} << 27) - 1;
     const Case cases[] = {
         {"seq_parameter_set_id", &SpsFields::id, 31, kOk},
         {"seq_parameter_set_id", &SpsFields::id, 32, kRange},
         {"chroma_format_idc", &SpsFields::chromaFormatIdc, 3, kOk},
         {"chroma_format_idc", &SpsFields::chromaFormatIdc, 4, kRange},
-        {"bit_depth_minus8", &SpsFields::bitDepthMinus8, 6, kOk},
-        {"bit_depth_minus8", &SpsFields::bitDepthMinus8, 7, kRange},
-        {"delta_scale", &SpsFields::deltaScale, 127, kOk},
-        {"delta_scale", &SpsFields::deltaScale, -128, kOk},
-        {"delta_scale", &SpsFields::deltaScale, 128, kRange},
-        {"delta_scale", &SpsFields::deltaScale, -129, kRange},
+        {"bit_depth_luma_minus8", &SpsFields::bitDepthLumaMinus8, 6, kOk},
+        {"bit_depth_luma_minus8", &SpsFields::bitDepthLumaMinus8, 7, kRange},
+        {"bit_depth_chroma_minus8", &SpsFields::bitDepthChromaMinus8, 6, kOk},
+        {"bit_depth_chroma_minus8", &SpsFields::bitDepthChromaMinus8, 7, kRange},
         {"log2_max_frame_num_minus4", &SpsFields::log2MaxFrameNumMinus4, 12, kOk},
         {"log2_max_frame_num_minus4", &SpsFields::log2MaxFrameNumMinus4, 13, kRange},
         {"pic_order_cnt_type", &SpsFields::picOrderCntType, 2, kOk},
@@ -496,16 +514,23 @@ TEST(AvcSps, RefusesValuesOutOfRange)
         {"num_ref_frames_in_pic_order_cnt_cycle", &SpsFields::refFramesInCycle, 256, kRange},
         {"max_num_ref_frames", &SpsFields::maxNumRefFrames, 16, kOk},
         {"max_num_ref_frames", &SpsFields::maxNumRefFrames, 17, kRange},
+        {"pic_width_in_mbs_minus1", &SpsFields::widthMinus1, kMostMbs - 1, kOk},
+        {"pic_width_in_mbs_minus1", &SpsFields::widthMinus1, kMostMbs, kRange},
+        {"pic_height_in_map_units_minus1", &SpsFields::heightMinus1, kMostMbs - 1, kOk},
+        {"pic_height_in_map_units_minus1", &SpsFields::heightMinus1, kMostMbs, kRange},
         {"frame_crop_right_offset", &SpsFields::cropRight, 159, kOk},
         {"frame_crop_right_offset", &SpsFields::cropRight, 160, kRange},
         {"frame_crop_bottom_offset", &SpsFields::cropBottom, 119, kOk},
         {"frame_crop_bottom_offset", &SpsFields::cropBottom, 120, kRange},
-        {"chroma_sample_loc_type", &SpsFields::chromaSampleLocType, 5, kOk},
-        {"chroma_sample_loc_type", &SpsFields::chromaSampleLocType, 6, kRange},
+        {"chroma_sample_loc_type_top_field", &SpsFields::chromaLocTop, 5, kOk},
+        {"chroma_sample_loc_type_top_field", &SpsFields::chromaLocTop, 6, kRange},
+        {"chroma_sample_loc_type_bottom_field", &SpsFields::chromaLocBottom, 5, kOk},
+        {"chroma_sample_loc_type_bottom_field", &SpsFields::chromaLocBottom, 6, kRange},
         {"num_units_in_tick", &SpsFields::numUnitsInTick, 0, kRange},
         {"time_scale", &SpsFields::timeScale, 0, kRange},
         {"cpb_cnt_minus1", &SpsFields::cpbCntMinus1, 31, kOk},
         {"cpb_cnt_minus1", &SpsFields::cpbCntMinus1, 32, kRange},
+        {"more before rbsp_trailing_bits", &SpsFields::extraBits, 1, kRange},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.value));
@@ -518,12 +543,73 @@ TEST(AvcSps, RefusesValuesOutOfRange)
             EXPECT_EQ(sps.id, fields.id);
             EXPECT_EQ(sps.chromaFormatIdc, fields.chromaFormatIdc);
             EXPECT_EQ(sps.maxNumRefFrames, fields.maxNumRefFrames);
-            EXPECT_EQ(sps.width, 320 - 2 * fields.cropRight);
-            EXPECT_EQ(sps.height, 240 - 2 * fields.cropBottom);
+            EXPECT_EQ(sps.width, 16 * (fields.widthMinus1 + 1) - 2 * fields.cropRight);
+            EXPECT_EQ(sps.height, 16 * (fields.heightMinus1 + 1) - 2 * fields.cropBottom);
             EXPECT_EQ(sps.offsetForRefFrame.size(), static_cast<std::size_t>(std::max<int64_t>(fields.refFramesInCycle, 0)));
             EXPECT_EQ(sps.timeScale, 48000U);
             EXPECT_EQ(sps.cpbRemovalDelayLength, 24);
         }
+    }
+}
+
+TEST(AvcSps, ReadsScalingListsProfilesCroppingAndNoVui)
+{
+    // A list ends where the next scale would be 0 (a first delta_scale
+    // taking it there picks the default list), else after 16 or 64.
+    const std::vector<int32_t> sixteen(16, 0);
+    const std::vector<int32_t> sixtyFour(64, 0);
+    const struct {
+        int list;
+        std::vector<int32_t> deltas;
+        SyntaxError error;
+    } lists[] = {
+        {0, {-8}, SyntaxError::kNone},
+        {0, {3, -11}, SyntaxError::kNone},
+        {0, {-128, 120}, SyntaxError::kNone},  // 136 + 120 wraps to 0
+        {0, {127, -128, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, SyntaxError::kNone},
+        {5, sixteen, SyntaxError::kNone},
+        {6, sixtyFour, SyntaxError::kNone},
+        {7, sixtyFour, SyntaxError::kNone},
+        {0, {128}, SyntaxError::kOutOfRange},
+        {0, {-129}, SyntaxError::kOutOfRange},
+    };
+    for (const auto& [list, deltas, error] : lists) {
+        SCOPED_TRACE(std::to_string(list) + ": " + std::to_string(deltas.size()));
+        SpsFields fields;
+        fields.scalingList = list;
+        fields.deltaScales = deltas;
+        const std::vector<uint8_t> rbsp = WriteSps(fields);
+        AvcSps sps;
+        ASSERT_EQ(ParseSps(rbsp.data(), rbsp.size(), sps), error);
+    }
+    // chroma_format_idc and what follows it only in the high profiles.
+    std::vector<std::pair<int, int>> profileChroma{{66, 1}, {77, 1}, {88, 1}};  // Baseline, Main, Extended
+    for (const int profile : kHighProfiles) {
+        profileChroma.emplace_back(profile, 2);
+    }
+    for (const auto& [profile, chroma] : profileChroma) {
+        SCOPED_TRACE(profile);
+        SpsFields fields;
+        fields.profileIdc = profile;
+        fields.chromaFormatIdc = 2;
+        const std::vector<uint8_t> rbsp = WriteSps(fields);
+        AvcSps sps;
+        ASSERT_EQ(ParseSps(rbsp.data(), rbsp.size(), sps), SyntaxError::kNone);
+        EXPECT_EQ(sps.chromaFormatIdc, chroma);
+        EXPECT_EQ(sps.timeScale, 48000U);
+    }
+    // Cropping in units of the chroma samples (frames only).
+    const int shown[][2] = {{317, 235}, {314, 230}, {314, 235}, {317, 235}};
+    for (int chroma = 0; chroma <= 3; ++chroma) {
+        SpsFields fields;
+        fields.chromaFormatIdc = chroma;
+        fields.cropRight = 3;
+        fields.cropBottom = 5;
+        const std::vector<uint8_t> rbsp = WriteSps(fields);
+        AvcSps sps;
+        ASSERT_EQ(ParseSps(rbsp.data(), rbsp.size(), sps), SyntaxError::kNone);
+        EXPECT_EQ(sps.width, shown[chroma][0]) << "chroma_format_idc " << chroma;
+        EXPECT_EQ(sps.height, shown[chroma][1]) << "chroma_format_idc " << chroma;
     }
     // Without a VUI there is no timing to rewrite.
     SpsFields noVui;
