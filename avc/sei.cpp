@@ -20,15 +20,15 @@ constexpr int kNumClockTs[] = {1, 1, 1, 2, 2, 3, 3, 2, 3};
 // A payloadType or payloadSize: false if it runs past the payload.
 bool ReadFfCoded(const uint8_t* rbsp, std::size_t size, std::size_t& at, std::size_t& value)
 {
-    value = 0;
+    std::size_t sum = 0;
     while (at < size && rbsp[at] == kFfByte) {  // ff_byte
-        value += kFfByte;
+        sum += kFfByte;
         ++at;
     }
     if (at >= size) {
         return false;
     }
-    value += rbsp[at++];  // last_payload_type_byte or last_payload_size_byte
+    value = sum + rbsp[at++];  // last_payload_type_byte or last_payload_size_byte
     return true;
 }
 

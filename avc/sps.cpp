@@ -332,11 +332,9 @@ std::vector<uint8_t> RewriteSps(uint8_t nalHeader, const uint8_t* rbsp, std::siz
 {
     // num_units_in_tick, time_scale and fixed_frame_rate_flag, then
     // pic_struct_present_flag (E.1.1): fixed lengths, so every other bit
-    // stays where it was.
-    constexpr int kTimingBits = 2 * kFieldBits + 1;
-    const auto bits = static_cast<int64_t>(size) * kBitsPerByte;
-    if (sps.timingBit < 0 || sps.timingBit + kTimingBits > bits || sps.picStructBit < 0 ||
-        sps.picStructBit >= bits) {
+    // stays where it was. pic_struct_present_flag comes after the others:
+    // where it lies within `rbsp`, they do too.
+    if (sps.timingBit < 0 || sps.picStructBit >= static_cast<int64_t>(size) * kBitsPerByte) {
         return {};
     }
     std::vector<uint8_t> copy(rbsp, rbsp + size);

@@ -360,6 +360,13 @@ TEST(AvcSps, RewritesTheTimingBitExactWithEmulationPreventionRedone)
          "67f40033312db08ec871145309b21c44260b8407f00407fffffffffffffff1aa531082c00011170160b424e88cdff80140010fa80808"
          "0d3800001f4800075306d0c50542c2d18175e7165218a0a8585b7f83ecd04020cb"},
     };
+    // Given less of the payload than was read, it writes nothing.
+    AvcSps tff;
+    std::vector<uint8_t> tffRbsp;
+    ASSERT_EQ(ParseNal("67640015acd941410fcb808800001f480005dc04f8a14cb0", tff, tffRbsp), SyntaxError::kNone);
+    ASSERT_EQ(tff.picStructBit, 19 * 8);
+    EXPECT_TRUE(RewriteSps(0x67, tffRbsp.data(), 19, tff, 1001, 60000).empty());
+    EXPECT_FALSE(RewriteSps(0x67, tffRbsp.data(), 20, tff, 1001, 60000).empty());
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rewritten);
         AvcSps sps;
@@ -627,7 +634,7 @@ TEST(AvcSps, ReadsScalingListsProfilesCroppingAndNoVui)
 std::string Messages(const std::string& hex)
 {
     const std::vector<uint8_t> rbsp = Bytes(hex);
-    std::vector<SeiMessage> messages;
+    std::vector<SeiMessage> messages(1);  // replaced
     switch (ParseSeiMessages(rbsp.data(), rbsp.size(), messages)) {
     case SyntaxError::kNone:
         break;
@@ -736,14 +743,14 @@ TEST(AvcSei, BuildsTheNalUnit)
                   std::string("060101") + payloads[picStruct] + "80");
     }
     // Builds what it reads: types and sizes of 255 and more, a zero-length
-    // payload, emulation prevention in the payload.
+    // payload, emulation prevention within and across payloads.
     const std::vector<uint8_t> large = Bytes(Repeat("aa", 300));
-    const std::vector<uint8_t> nal = BuildSeiNal({kSeiBufferingPeriod, 300, 5, kSeiPicTiming},
+    const std::vector<uint8_t> nal = BuildSeiNal({kSeiBufferingPeriod, 300, 255, kSeiPicTiming},
                                                  {Bytes("93c6704653"), large, {}, Bytes("000001")});
-    EXPECT_EQ(Hex(nal), "06000593c6704653ff2dff2d" + Repeat("aa", 300) + "050001030000030180");
+    EXPECT_EQ(Hex(nal), "06000593c6704653ff2dff2d" + Repeat("aa", 300) + "ff00000301030000030180");
     std::vector<uint8_t> rbsp;
     Unescape(nal.data() + 1, nal.size() - 1, rbsp);
-    EXPECT_EQ(Messages(Hex(rbsp)), "0@2+5 300@11+300 5@313+0 1@315+3");
+    EXPECT_EQ(Messages(Hex(rbsp)), "0@2+5 300@11+300 255@314+0 1@316+3");
 }
 
 }  // namespace
