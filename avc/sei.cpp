@@ -32,6 +32,22 @@ bool ReadFfCoded(const uint8_t* rbsp, std::size_t size, std::size_t& at, std::si
     return true;
 }
 
+// The end of sei_payload (D.1): where the message ends mid-byte,
+// bit_equal_to_one and then bit_equal_to_zero to the byte's end; nothing
+// after. Anything else means the message was read wrong.
+bool AtPayloadEnd(BitReader& reader)
+{
+    if (reader.bit % kBitsPerByte != 0 && !ReadFlag(reader)) {  // bit_equal_to_one
+        return false;
+    }
+    while (reader.bit % kBitsPerByte != 0) {
+        if (ReadFlag(reader)) {  // bit_equal_to_zero
+            return false;
+        }
+    }
+    return reader.bit == reader.size * kBitsPerByte;
+}
+
 void WriteFfCoded(std::size_t value, std::vector<uint8_t>& rbsp)
 {
     for (; value >= kFfByte; value -= kFfByte) {
@@ -110,7 +126,10 @@ SyntaxError ParsePicTiming(const uint8_t* payload, std::size_t size, const AvcSp
             ReadBits(reader, sps.timeOffsetLength);  // time_offset
         }
     }
-    return reader.overrun ? SyntaxError::kCutOff : SyntaxError::kNone;
+    if (reader.overrun) {
+        return SyntaxError::kCutOff;
+    }
+    return AtPayloadEnd(reader) ? SyntaxError::kNone : SyntaxError::kOutOfRange;
 }
 
 std::vector<uint8_t> BuildPicTiming(const AvcSps& sps, const PicTiming& timing)

@@ -690,7 +690,7 @@ TEST(AvcSei, ReadsAndBuildsPictureTiming)
         {kX264HrdPulldownSps, "00004510", "0 4 5", nullptr},
         {kX264HrdPulldownSps, "00303610", "6 3 6", nullptr},
         {kX264HrdPulldownSps, "00380420", "7 0 4", nullptr},
-        {kX264HrdPulldownSps, "0058132000", "11 1 3", "00581320"},
+        {kX264HrdPulldownSps, "00581320", "11 1 3", nullptr},
         // x264 --pulldown 32 and --tff.
         {kX264PulldownSps, "51", "0 0 5", nullptr},
         {kX264PulldownSps, "61", "0 0 6", nullptr},
@@ -700,7 +700,13 @@ TEST(AvcSei, ReadsAndBuildsPictureTiming)
         {kTimeOffsetSps, kClockTimestampSei.substr(44, 32), "123456 7 8", "1e2400001e04"},
         // HRD without pic_struct; neither.
         {"6764001eacd940b43db01100000303e90000bb80604000f424001e84e4c30078b16cb0", "0018b8", "3 11 -1", nullptr},
-        {kX264Sps, "ff", "0 0 -1", ""},
+        {kX264Sps, "", "0 0 -1", nullptr},
+        // Not ending as sei_payload does: more bytes, or bits other than
+        // bit_equal_to_one and then zeros.
+        {kX264HrdPulldownSps, "0058132000", "out of range", nullptr},
+        {kX264HrdPulldownSps, "00581300", "out of range", nullptr},
+        {kX264HrdPulldownSps, "00581321", "out of range", nullptr},
+        {kX264Sps, "ff", "out of range", nullptr},
         {kX264PulldownSps, "90", "out of range", nullptr},
         {kX264PulldownSps, "f0", "out of range", nullptr},
         {kX264PulldownSps, "", "cut off", nullptr},
