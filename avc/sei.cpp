@@ -1,5 +1,6 @@
 // SEI messages (7.3.2.3.1) and the picture timing message (D.1.3): read to
 // find a picture's pic_struct and delays, written for the new timing.
+#include <algorithm>
 #include <climits>
 
 #include "avc/avc_syntax.h"
@@ -154,7 +155,8 @@ std::vector<uint8_t> BuildPicTiming(const AvcSps& sps, const PicTiming& timing)
 std::vector<uint8_t> BuildSeiNal(const std::vector<int>& types, const std::vector<std::vector<uint8_t>>& payloads)
 {
     std::vector<uint8_t> rbsp;
-    for (std::size_t k = 0; k < types.size() && k < payloads.size(); ++k) {
+    const std::size_t count = std::min(types.size(), payloads.size());  // one payload for each type
+    for (std::size_t k = 0; k < count; ++k) {
         WriteFfCoded(static_cast<std::size_t>(types[k]), rbsp);  // payloadType
         WriteFfCoded(payloads[k].size(), rbsp);                  // payloadSize
         rbsp.insert(rbsp.end(), payloads[k].begin(), payloads[k].end());
