@@ -573,12 +573,14 @@ TEST(AvcSps, ReadsScalingListsProfilesCroppingAndNoVui)
         {0, {-8}, SyntaxError::kNone},
         {0, {3, -11}, SyntaxError::kNone},
         {0, {-128, 120}, SyntaxError::kNone},  // 136 + 120 wraps to 0
+        {0, {100, 120, 28}, SyntaxError::kNone},  // 108, 228, then 256 wraps to 0
         {0, {127, -128, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, SyntaxError::kNone},
         {5, sixteen, SyntaxError::kNone},
         {6, sixtyFour, SyntaxError::kNone},
         {7, sixtyFour, SyntaxError::kNone},
-        {0, {128}, SyntaxError::kOutOfRange},
-        {0, {-129}, SyntaxError::kOutOfRange},
+        // Out of range, in a list that would otherwise read well.
+        {0, {128, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, SyntaxError::kOutOfRange},
+        {0, {-129, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, SyntaxError::kOutOfRange},
     };
     for (const auto& [list, deltas, error] : lists) {
         SCOPED_TRACE(std::to_string(list) + ": " + std::to_string(deltas.size()));
@@ -618,6 +620,16 @@ TEST(AvcSps, ReadsScalingListsProfilesCroppingAndNoVui)
         EXPECT_EQ(sps.width, shown[chroma][0]) << "chroma_format_idc " << chroma;
         EXPECT_EQ(sps.height, shown[chroma][1]) << "chroma_format_idc " << chroma;
     }
+    // The largest size shown: what an int holds, cropped by one sample.
+    SpsFields largest;
+    largest.chromaFormatIdc = 0;
+    largest.widthMinus1 = largest.heightMinus1 = (int64_t{1} << 27) - 1;
+    largest.cropRight = largest.cropBottom = 1;
+    const std::vector<uint8_t> largestRbsp = WriteSps(largest);
+    AvcSps largestSps;
+    ASSERT_EQ(ParseSps(largestRbsp.data(), largestRbsp.size(), largestSps), SyntaxError::kNone);
+    EXPECT_EQ(largestSps.width, INT32_MAX);
+    EXPECT_EQ(largestSps.height, INT32_MAX);
     // Without a VUI there is no timing to rewrite.
     SpsFields noVui;
     noVui.vui = 0;
