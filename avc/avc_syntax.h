@@ -112,6 +112,7 @@ inline bool CpbDpbDelaysPresent(const AvcSps& sps)
 }
 
 // Reads an SPS from its payload (rbsp, emulation prevention taken out).
+// Bits left before rbsp_trailing_bits are kOutOfRange: it was read wrong.
 SyntaxError ParseSps(const uint8_t* rbsp, std::size_t size, AvcSps& sps);
 
 // The SPS NAL unit anew (its header byte, then the payload with emulation
@@ -223,6 +224,8 @@ struct PicTiming {
     int picStruct = -1;  // -1: not present
 };
 
+// A reserved pic_struct (9 to 15), or a payload that does not end as
+// sei_payload does (D.1), is kOutOfRange.
 SyntaxError ParsePicTiming(const uint8_t* payload, std::size_t size, const AvcSps& sps, PicTiming& timing);
 
 // A pic_timing payload for the SPS: the two delays where

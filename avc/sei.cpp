@@ -1,5 +1,6 @@
 // SEI messages (7.3.2.3.1) and the picture timing message (D.1.3): read to
 // find a picture's pic_struct and delays, written for the new timing.
+#include <algorithm>
 #include <climits>
 
 #include "avc/avc_syntax.h"
@@ -20,16 +21,32 @@ constexpr int kNumClockTs[] = {1, 1, 1, 2, 2, 3, 3, 2, 3};
 // A payloadType or payloadSize: false if it runs past the payload.
 bool ReadFfCoded(const uint8_t* rbsp, std::size_t size, std::size_t& at, std::size_t& value)
 {
-    value = 0;
+    std::size_t sum = 0;
     while (at < size && rbsp[at] == kFfByte) {  // ff_byte
-        value += kFfByte;
+        sum += kFfByte;
         ++at;
     }
     if (at >= size) {
         return false;
     }
-    value += rbsp[at++];  // last_payload_type_byte or last_payload_size_byte
+    value = sum + rbsp[at++];  // last_payload_type_byte or last_payload_size_byte
     return true;
+}
+
+// The end of sei_payload (D.1): where the message ends mid-byte,
+// bit_equal_to_one and then bit_equal_to_zero to the byte's end; nothing
+// after. Anything else means the message was read wrong.
+bool AtPayloadEnd(BitReader& reader)
+{
+    if (reader.bit % kBitsPerByte != 0 && !ReadFlag(reader)) {  // bit_equal_to_one
+        return false;
+    }
+    while (reader.bit % kBitsPerByte != 0) {
+        if (ReadFlag(reader)) {  // bit_equal_to_zero
+            return false;
+        }
+    }
+    return reader.bit == reader.size * kBitsPerByte;
 }
 
 void WriteFfCoded(std::size_t value, std::vector<uint8_t>& rbsp)
@@ -110,7 +127,10 @@ SyntaxError ParsePicTiming(const uint8_t* payload, std::size_t size, const AvcSp
             ReadBits(reader, sps.timeOffsetLength);  // time_offset
         }
     }
-    return reader.overrun ? SyntaxError::kCutOff : SyntaxError::kNone;
+    if (reader.overrun) {
+        return SyntaxError::kCutOff;
+    }
+    return AtPayloadEnd(reader) ? SyntaxError::kNone : SyntaxError::kOutOfRange;
 }
 
 std::vector<uint8_t> BuildPicTiming(const AvcSps& sps, const PicTiming& timing)
@@ -135,7 +155,8 @@ std::vector<uint8_t> BuildPicTiming(const AvcSps& sps, const PicTiming& timing)
 std::vector<uint8_t> BuildSeiNal(const std::vector<int>& types, const std::vector<std::vector<uint8_t>>& payloads)
 {
     std::vector<uint8_t> rbsp;
-    for (std::size_t k = 0; k < types.size() && k < payloads.size(); ++k) {
+    const std::size_t count = std::min(types.size(), payloads.size());  // one payload for each type
+    for (std::size_t k = 0; k < count; ++k) {
         WriteFfCoded(static_cast<std::size_t>(types[k]), rbsp);  // payloadType
         WriteFfCoded(payloads[k].size(), rbsp);                  // payloadSize
         rbsp.insert(rbsp.end(), payloads[k].begin(), payloads[k].end());

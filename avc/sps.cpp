@@ -39,9 +39,11 @@ constexpr int kScaleWrap = 256;
 constexpr int32_t kLeastDeltaScale = -128;
 constexpr int32_t kMostDeltaScale = 127;
 
-// Table 6-1: SubWidthC and SubHeightC by chroma_format_idc (index 1 to 3).
-constexpr int kSubWidthC[] = {1, 2, 2, 1};
-constexpr int kSubHeightC[] = {1, 2, 1, 1};
+// CropUnitX and, for frames, CropUnitY by ChromaArrayType (7.4.2.1.1): 1
+// where there is no chroma array (0), else SubWidthC and SubHeightC
+// (Table 6-1) of chroma_format_idc 1 (4:2:0), 2 (4:2:2) and 3 (4:4:4).
+constexpr int kCropUnitX[] = {1, 2, 2, 1};
+constexpr int kCropUnitY[] = {1, 2, 1, 1};
 constexpr int kMacroblockSize = 16;
 
 // aspect_ratio_idc Extended_SAR (Table E-1).
@@ -174,11 +176,10 @@ SyntaxError ReadVui(BitReader& reader, AvcSps& sps)
 }
 
 // The width or height shown, in luma samples: `mbs` macroblocks less the
-// cropped units (7.4.2.1.1); 0 where the cropping takes it all or more.
-int ShownSize(int64_t mbs, int64_t cropUnit, uint32_t cropStart, uint32_t cropEnd)
+// cropped units (7.4.2.1.1).
+int64_t ShownSize(int64_t mbs, int64_t cropUnit, uint32_t cropStart, uint32_t cropEnd)
 {
-    const int64_t size = mbs * kMacroblockSize - cropUnit * (int64_t{cropStart} + cropEnd);
-    return size > 0 && size <= INT_MAX ? static_cast<int>(size) : 0;
+    return mbs * kMacroblockSize - cropUnit * (int64_t{cropStart} + cropEnd);
 }
 
 }  // namespace
@@ -280,26 +281,34 @@ SyntaxError ParseSps(const uint8_t* rbsp, std::size_t size, AvcSps& sps)
         return SyntaxError::kOutOfRange;
     }
     sps.maxNumRefFrames = static_cast<int>(maxNumRefFrames);
-    // The crop units (7.4.2.1.1): by ChromaArrayType, 0 where the colour
-    // planes are coded apart; doubled vertically where fields may be coded.
+    // ChromaArrayType is 0 where the colour planes are coded apart; the
+    // crop unit is doubled vertically where fields may be coded.
     const int frameFactor = sps.frameMbsOnly ? 1 : 2;
-    const bool monochromeUnits = sps.chromaFormatIdc == 0 || sps.separateColourPlane;
-    const int cropUnitX = monochromeUnits ? 1 : kSubWidthC[sps.chromaFormatIdc];
-    const int cropUnitY = (monochromeUnits ? 1 : kSubHeightC[sps.chromaFormatIdc]) * frameFactor;
+    const int chromaArrayType = sps.separateColourPlane ? 0 : sps.chromaFormatIdc;
     const int64_t widthInMbs = int64_t{widthMinus1} + 1;
     const int64_t frameHeightInMbs = (int64_t{heightMinus1} + 1) * frameFactor;
-    sps.width = ShownSize(widthInMbs, cropUnitX, crop[0], crop[1]);
-    sps.height = ShownSize(frameHeightInMbs, cropUnitY, crop[2], crop[3]);
-    if (sps.width == 0 || sps.height == 0) {
+    const int64_t width = ShownSize(widthInMbs, kCropUnitX[chromaArrayType], crop[0], crop[1]);
+    const int64_t height = ShownSize(frameHeightInMbs, kCropUnitY[chromaArrayType] * frameFactor, crop[2], crop[3]);
+    if (width <= 0 || height <= 0 || width > INT_MAX || height > INT_MAX) {
         return SyntaxError::kOutOfRange;
     }
+    sps.width = static_cast<int>(width);
+    sps.height = static_cast<int>(height);
     sps.widthInMbs = static_cast<int>(widthInMbs);
     sps.heightInMapUnits = static_cast<int>(heightMinus1 + 1);
     sps.vuiPresent = ReadFlag(reader);  // vui_parameters_present_flag
     if (sps.vuiPresent) {
-        return ReadVui(reader, sps);
+        const SyntaxError error = ReadVui(reader, sps);
+        if (error != SyntaxError::kNone) {
+            return error;
+        }
     }
-    return reader.overrun ? SyntaxError::kCutOff : SyntaxError::kNone;
+    if (reader.overrun) {
+        return SyntaxError::kCutOff;
+    }
+    // rbsp_trailing_bits (7.3.2.1): more before them is a parameter set
+    // read wrong, not one to rewrite.
+    return MoreRbspData(reader) ? SyntaxError::kOutOfRange : SyntaxError::kNone;
 }
 
 namespace {
@@ -323,11 +332,9 @@ std::vector<uint8_t> RewriteSps(uint8_t nalHeader, const uint8_t* rbsp, std::siz
 {
     // num_units_in_tick, time_scale and fixed_frame_rate_flag, then
     // pic_struct_present_flag (E.1.1): fixed lengths, so every other bit
-    // stays where it was.
-    constexpr int kTimingBits = 2 * kFieldBits + 1;
-    const auto bits = static_cast<int64_t>(size) * kBitsPerByte;
-    if (sps.timingBit < 0 || sps.timingBit + kTimingBits > bits || sps.picStructBit < 0 ||
-        sps.picStructBit >= bits) {
+    // stays where it was. pic_struct_present_flag comes after the others:
+    // where it lies within `rbsp`, they do too.
+    if (sps.timingBit < 0 || sps.picStructBit >= static_cast<int64_t>(size) * kBitsPerByte) {
         return {};
     }
     std::vector<uint8_t> copy(rbsp, rbsp + size);

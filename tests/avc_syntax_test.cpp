@@ -280,6 +280,9 @@ TEST(AvcSps, ReadsEveryFieldOfRealParameterSets)
         const char* fields;
     };
     const Case cases[] = {
+        {"written", kWrittenSps,
+         "profile 244 level 51 id 5 chroma 3 planes frame_num 16 poc 1 1 -2 3 [ 2 -5 70000 ] refs 4 mbs 45x18 mbaff "
+         "shown 716x562 vui 1 timing 1 1/50 hrd 11 20/18/12 pic_struct 1 bits 437/652"},
         {"x264", kX264Sps,
          "profile 100 level 13 id 0 chroma 1 frame_num 4 poc 0/6 refs 4 mbs 20x15 frames shown 320x240 vui 1 timing 1 "
          "1001/48000 fixed hrd 00 24/24/24 pic_struct 0 bits 76/143"},
@@ -307,13 +310,10 @@ TEST(AvcSps, ReadsEveryFieldOfRealParameterSets)
         {"x264 with time offsets", kTimeOffsetSps,
          "profile 100 level 13 id 0 chroma 1 frame_num 4 poc 0/6 refs 4 mbs 20x15 frames shown 320x240 vui 1 timing 1 "
          "1001/48000 fixed hrd 10 20/18/12 pic_struct 1 bits 76/202"},
-        {"written", kWrittenSps,
-         "profile 244 level 51 id 5 chroma 3 planes frame_num 16 poc 1 1 -2 3 [ 2 -5 70000 ] refs 4 mbs 45x18 mbaff "
-         "shown 716x562 vui 1 timing 1 1/50 hrd 11 20/18/12 pic_struct 1 bits 437/652"},
     };
+    AvcSps sps;  // each read starts afresh
     for (const Case& c : cases) {
         SCOPED_TRACE(c.source);
-        AvcSps sps;
         std::vector<uint8_t> rbsp;
         ASSERT_EQ(ParseNal(c.nal, sps, rbsp), SyntaxError::kNone);
         EXPECT_EQ(Summary(sps), c.fields);
@@ -360,6 +360,13 @@ TEST(AvcSps, RewritesTheTimingBitExactWithEmulationPreventionRedone)
          "67f40033312db08ec871145309b21c44260b8407f00407fffffffffffffff1aa531082c00011170160b424e88cdff80140010fa80808"
          "0d3800001f4800075306d0c50542c2d18175e7165218a0a8585b7f83ecd04020cb"},
     };
+    // Given less of the payload than was read, it writes nothing.
+    AvcSps tff;
+    std::vector<uint8_t> tffRbsp;
+    ASSERT_EQ(ParseNal("67640015acd941410fcb808800001f480005dc04f8a14cb0", tff, tffRbsp), SyntaxError::kNone);
+    ASSERT_EQ(tff.picStructBit, 19 * 8);
+    EXPECT_TRUE(RewriteSps(0x67, tffRbsp.data(), 19, tff, 1001, 60000).empty());
+    EXPECT_FALSE(RewriteSps(0x67, tffRbsp.data(), 20, tff, 1001, 60000).empty());
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rewritten);
         AvcSps sps;
@@ -371,85 +378,100 @@ TEST(AvcSps, RewritesTheTimingBitExactWithEmulationPreventionRedone)
 
 // The fields of a small SPS written to test the range checks.
 struct SpsFields {
+    int64_t profileIdc = 100;
     int64_t id = 0;
     int64_t chromaFormatIdc = 1;
-    int64_t bitDepthMinus8 = 0;
-    int64_t deltaScale = 0;  // of a first scaling list, where not 0
+    int64_t bitDepthLumaMinus8 = 0;
+    int64_t bitDepthChromaMinus8 = 0;
+    std::vector<int32_t> deltaScales;  // of one scaling list, where any
+    int scalingList = 0;               // which
     int64_t log2MaxFrameNumMinus4 = 0;
     int64_t picOrderCntType = 0;
     int64_t log2MaxPocLsbMinus4 = 0;
     int64_t refFramesInCycle = -1;  // pic_order_cnt_type 1 with this many, where not -1
     int64_t maxNumRefFrames = 1;
+    int64_t widthMinus1 = 19;
+    int64_t heightMinus1 = 14;
     int64_t cropRight = 0;
     int64_t cropBottom = 0;
     int64_t vui = 1;
-    int64_t chromaSampleLocType = 0;
+    int64_t chromaLocTop = 0;
+    int64_t chromaLocBottom = 0;
     int64_t numUnitsInTick = 1001;
     int64_t timeScale = 48000;
     int64_t cpbCntMinus1 = 0;
+    int64_t extraBits = 0;  // a one bit before rbsp_trailing_bits, where 1
 };
+
+// The profiles whose SPS carries chroma_format_idc and the rest.
+const int kHighProfiles[] = {100, 110, 122, 244, 44, 83, 86, 118, 128, 138, 139, 134, 135};
 
 std::vector<uint8_t> WriteSps(const SpsFields& f)
 {
+    const auto u = [](int64_t value) { return static_cast<uint32_t>(value); };
     BitWriter w;
-    WriteBits(w, 100, 8);  // profile_idc: High
+    WriteBits(w, u(f.profileIdc), 8);
     WriteBits(w, 0, 8);
     WriteBits(w, 30, 8);  // level_idc
-    WriteUe(w, static_cast<uint32_t>(f.id));
-    WriteUe(w, static_cast<uint32_t>(f.chromaFormatIdc));
-    if (f.chromaFormatIdc == 3) {
+    WriteUe(w, u(f.id));
+    if (std::find(std::begin(kHighProfiles), std::end(kHighProfiles), f.profileIdc) != std::end(kHighProfiles)) {
+        WriteUe(w, u(f.chromaFormatIdc));
+        if (f.chromaFormatIdc == 3) {
+            WriteBits(w, 0, 1);
+        }
+        WriteUe(w, u(f.bitDepthLumaMinus8));
+        WriteUe(w, u(f.bitDepthChromaMinus8));
         WriteBits(w, 0, 1);
+        WriteBits(w, !f.deltaScales.empty(), 1);
+        for (int list = 0; !f.deltaScales.empty() && list < (f.chromaFormatIdc == 3 ? 12 : 8); ++list) {
+            WriteBits(w, list == f.scalingList, 1);
+            for (const int32_t delta : f.deltaScales) {
+                if (list == f.scalingList) {
+                    WriteSe(w, delta);
+                }
+            }
+        }
     }
-    WriteUe(w, static_cast<uint32_t>(f.bitDepthMinus8));
-    WriteUe(w, static_cast<uint32_t>(f.bitDepthMinus8));
-    WriteBits(w, 0, 1);
-    WriteBits(w, f.deltaScale != 0, 1);
-    if (f.deltaScale != 0) {
-        WriteBits(w, 1, 1);  // the first list, 16 entries
-        WriteSe(w, static_cast<int32_t>(f.deltaScale));
-        WriteBits(w, 0xFFFF, 15);  // delta_scale 0
-        WriteBits(w, 0, 7);        // the other lists absent
-    }
-    WriteUe(w, static_cast<uint32_t>(f.log2MaxFrameNumMinus4));
+    WriteUe(w, u(f.log2MaxFrameNumMinus4));
     if (f.refFramesInCycle >= 0) {
         WriteUe(w, 1);
         WriteBits(w, 0, 1);
         WriteSe(w, 1);
         WriteSe(w, -1);
-        WriteUe(w, static_cast<uint32_t>(f.refFramesInCycle));
+        WriteUe(w, u(f.refFramesInCycle));
         for (int64_t k = 0; k < f.refFramesInCycle && k < 300; ++k) {
             WriteSe(w, static_cast<int32_t>(k));
         }
     } else {
-        WriteUe(w, static_cast<uint32_t>(f.picOrderCntType));
+        WriteUe(w, u(f.picOrderCntType));
         if (f.picOrderCntType == 0) {
-            WriteUe(w, static_cast<uint32_t>(f.log2MaxPocLsbMinus4));
+            WriteUe(w, u(f.log2MaxPocLsbMinus4));
         }
     }
-    WriteUe(w, static_cast<uint32_t>(f.maxNumRefFrames));
+    WriteUe(w, u(f.maxNumRefFrames));
     WriteBits(w, 0, 1);
-    WriteUe(w, 19);  // 320 wide
-    WriteUe(w, 14);  // 240 high
+    WriteUe(w, u(f.widthMinus1));
+    WriteUe(w, u(f.heightMinus1));
     WriteBits(w, 0x3, 2);  // frame_mbs_only_flag, direct_8x8_inference_flag
     WriteBits(w, f.cropRight != 0 || f.cropBottom != 0, 1);
     if (f.cropRight != 0 || f.cropBottom != 0) {
         WriteUe(w, 0);
-        WriteUe(w, static_cast<uint32_t>(f.cropRight));
+        WriteUe(w, u(f.cropRight));
         WriteUe(w, 0);
-        WriteUe(w, static_cast<uint32_t>(f.cropBottom));
+        WriteUe(w, u(f.cropBottom));
     }
-    WriteBits(w, static_cast<uint32_t>(f.vui), 1);
+    WriteBits(w, u(f.vui), 1);
     if (f.vui != 0) {
         WriteBits(w, 0, 3);  // no aspect ratio, overscan or video signal type
         WriteBits(w, 1, 1);
-        WriteUe(w, static_cast<uint32_t>(f.chromaSampleLocType));
-        WriteUe(w, 0);
+        WriteUe(w, u(f.chromaLocTop));
+        WriteUe(w, u(f.chromaLocBottom));
         WriteBits(w, 1, 1);
-        WriteBits(w, static_cast<uint32_t>(f.numUnitsInTick), 32);
-        WriteBits(w, static_cast<uint32_t>(f.timeScale), 32);
+        WriteBits(w, u(f.numUnitsInTick), 32);
+        WriteBits(w, u(f.timeScale), 32);
         WriteBits(w, 1, 1);
         WriteBits(w, 1, 1);  // nal_hrd_parameters_present_flag
-        WriteUe(w, static_cast<uint32_t>(f.cpbCntMinus1));
+        WriteUe(w, u(f.cpbCntMinus1));
         WriteBits(w, 0, 8);
         for (int64_t k = 0; k <= f.cpbCntMinus1 && k < 40; ++k) {
             WriteUe(w, 0);
@@ -461,6 +483,9 @@ std::vector<uint8_t> WriteSps(const SpsFields& f)
         WriteBits(w, 23, 5);
         WriteBits(w, 24, 5);
         WriteBits(w, 0, 4);  // no VCL HRD; low_delay_hrd_flag, pic_struct_present_flag, bitstream_restriction_flag
+    }
+    if (f.extraBits != 0) {
+        WriteBits(w, 1, 1);
     }
     WriteTrailingBits(w);
     return w.bytes;
@@ -475,17 +500,17 @@ TEST(AvcSps, RefusesValuesOutOfRange)
         SyntaxError error;
     };
     constexpr SyntaxError kOk = SyntaxError::kNone, kRange = SyntaxError::kOutOfRange;
+    // 2^27 macroblocks are 2^31 samples, one more than an int holds.
+    constexpr int64_t kMostMbs = (int64_t{1} << 27) - 1;
     const Case cases[] = {
         {"seq_parameter_set_id", &SpsFields::id, 31, kOk},
         {"seq_parameter_set_id", &SpsFields::id, 32, kRange},
         {"chroma_format_idc", &SpsFields::chromaFormatIdc, 3, kOk},
         {"chroma_format_idc", &SpsFields::chromaFormatIdc, 4, kRange},
-        {"bit_depth_minus8", &SpsFields::bitDepthMinus8, 6, kOk},
-        {"bit_depth_minus8", &SpsFields::bitDepthMinus8, 7, kRange},
-        {"delta_scale", &SpsFields::deltaScale, 127, kOk},
-        {"delta_scale", &SpsFields::deltaScale, -128, kOk},
-        {"delta_scale", &SpsFields::deltaScale, 128, kRange},
-        {"delta_scale", &SpsFields::deltaScale, -129, kRange},
+        {"bit_depth_luma_minus8", &SpsFields::bitDepthLumaMinus8, 6, kOk},
+        {"bit_depth_luma_minus8", &SpsFields::bitDepthLumaMinus8, 7, kRange},
+        {"bit_depth_chroma_minus8", &SpsFields::bitDepthChromaMinus8, 6, kOk},
+        {"bit_depth_chroma_minus8", &SpsFields::bitDepthChromaMinus8, 7, kRange},
         {"log2_max_frame_num_minus4", &SpsFields::log2MaxFrameNumMinus4, 12, kOk},
         {"log2_max_frame_num_minus4", &SpsFields::log2MaxFrameNumMinus4, 13, kRange},
         {"pic_order_cnt_type", &SpsFields::picOrderCntType, 2, kOk},
@@ -496,16 +521,23 @@ TEST(AvcSps, RefusesValuesOutOfRange)
         {"num_ref_frames_in_pic_order_cnt_cycle", &SpsFields::refFramesInCycle, 256, kRange},
         {"max_num_ref_frames", &SpsFields::maxNumRefFrames, 16, kOk},
         {"max_num_ref_frames", &SpsFields::maxNumRefFrames, 17, kRange},
+        {"pic_width_in_mbs_minus1", &SpsFields::widthMinus1, kMostMbs - 1, kOk},
+        {"pic_width_in_mbs_minus1", &SpsFields::widthMinus1, kMostMbs, kRange},
+        {"pic_height_in_map_units_minus1", &SpsFields::heightMinus1, kMostMbs - 1, kOk},
+        {"pic_height_in_map_units_minus1", &SpsFields::heightMinus1, kMostMbs, kRange},
         {"frame_crop_right_offset", &SpsFields::cropRight, 159, kOk},
         {"frame_crop_right_offset", &SpsFields::cropRight, 160, kRange},
         {"frame_crop_bottom_offset", &SpsFields::cropBottom, 119, kOk},
         {"frame_crop_bottom_offset", &SpsFields::cropBottom, 120, kRange},
-        {"chroma_sample_loc_type", &SpsFields::chromaSampleLocType, 5, kOk},
-        {"chroma_sample_loc_type", &SpsFields::chromaSampleLocType, 6, kRange},
+        {"chroma_sample_loc_type_top_field", &SpsFields::chromaLocTop, 5, kOk},
+        {"chroma_sample_loc_type_top_field", &SpsFields::chromaLocTop, 6, kRange},
+        {"chroma_sample_loc_type_bottom_field", &SpsFields::chromaLocBottom, 5, kOk},
+        {"chroma_sample_loc_type_bottom_field", &SpsFields::chromaLocBottom, 6, kRange},
         {"num_units_in_tick", &SpsFields::numUnitsInTick, 0, kRange},
         {"time_scale", &SpsFields::timeScale, 0, kRange},
         {"cpb_cnt_minus1", &SpsFields::cpbCntMinus1, 31, kOk},
         {"cpb_cnt_minus1", &SpsFields::cpbCntMinus1, 32, kRange},
+        {"more before rbsp_trailing_bits", &SpsFields::extraBits, 1, kRange},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.value));
@@ -518,13 +550,86 @@ TEST(AvcSps, RefusesValuesOutOfRange)
             EXPECT_EQ(sps.id, fields.id);
             EXPECT_EQ(sps.chromaFormatIdc, fields.chromaFormatIdc);
             EXPECT_EQ(sps.maxNumRefFrames, fields.maxNumRefFrames);
-            EXPECT_EQ(sps.width, 320 - 2 * fields.cropRight);
-            EXPECT_EQ(sps.height, 240 - 2 * fields.cropBottom);
+            EXPECT_EQ(sps.width, 16 * (fields.widthMinus1 + 1) - 2 * fields.cropRight);
+            EXPECT_EQ(sps.height, 16 * (fields.heightMinus1 + 1) - 2 * fields.cropBottom);
             EXPECT_EQ(sps.offsetForRefFrame.size(), static_cast<std::size_t>(std::max<int64_t>(fields.refFramesInCycle, 0)));
             EXPECT_EQ(sps.timeScale, 48000U);
             EXPECT_EQ(sps.cpbRemovalDelayLength, 24);
         }
     }
+}
+
+TEST(AvcSps, ReadsScalingListsProfilesCroppingAndNoVui)
+{
+    // A list ends where the next scale would be 0 (a first delta_scale
+    // taking it there picks the default list), else after 16 or 64.
+    const std::vector<int32_t> sixteen(16, 0);
+    const std::vector<int32_t> sixtyFour(64, 0);
+    const struct {
+        int list;
+        std::vector<int32_t> deltas;
+        SyntaxError error;
+    } lists[] = {
+        {0, {-8}, SyntaxError::kNone},
+        {0, {3, -11}, SyntaxError::kNone},
+        {0, {-128, 120}, SyntaxError::kNone},  // 136 + 120 wraps to 0
+        {0, {100, 120, 28}, SyntaxError::kNone},  // 108, 228, then 256 wraps to 0
+        {0, {127, -128, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, SyntaxError::kNone},
+        {5, sixteen, SyntaxError::kNone},
+        {6, sixtyFour, SyntaxError::kNone},
+        {7, sixtyFour, SyntaxError::kNone},
+        // Out of range, in a list that would otherwise read well.
+        {0, {128, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, SyntaxError::kOutOfRange},
+        {0, {-129, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, SyntaxError::kOutOfRange},
+    };
+    for (const auto& [list, deltas, error] : lists) {
+        SCOPED_TRACE(std::to_string(list) + ": " + std::to_string(deltas.size()));
+        SpsFields fields;
+        fields.scalingList = list;
+        fields.deltaScales = deltas;
+        const std::vector<uint8_t> rbsp = WriteSps(fields);
+        AvcSps sps;
+        ASSERT_EQ(ParseSps(rbsp.data(), rbsp.size(), sps), error);
+    }
+    // chroma_format_idc and what follows it only in the high profiles.
+    std::vector<std::pair<int, int>> profileChroma{{66, 1}, {77, 1}, {88, 1}};  // Baseline, Main, Extended
+    for (const int profile : kHighProfiles) {
+        profileChroma.emplace_back(profile, 2);
+    }
+    for (const auto& [profile, chroma] : profileChroma) {
+        SCOPED_TRACE(profile);
+        SpsFields fields;
+        fields.profileIdc = profile;
+        fields.chromaFormatIdc = 2;
+        const std::vector<uint8_t> rbsp = WriteSps(fields);
+        AvcSps sps;
+        ASSERT_EQ(ParseSps(rbsp.data(), rbsp.size(), sps), SyntaxError::kNone);
+        EXPECT_EQ(sps.chromaFormatIdc, chroma);
+        EXPECT_EQ(sps.timeScale, 48000U);
+    }
+    // Cropping in units of the chroma samples (frames only).
+    const int shown[][2] = {{317, 235}, {314, 230}, {314, 235}, {317, 235}};
+    for (int chroma = 0; chroma <= 3; ++chroma) {
+        SpsFields fields;
+        fields.chromaFormatIdc = chroma;
+        fields.cropRight = 3;
+        fields.cropBottom = 5;
+        const std::vector<uint8_t> rbsp = WriteSps(fields);
+        AvcSps sps;
+        ASSERT_EQ(ParseSps(rbsp.data(), rbsp.size(), sps), SyntaxError::kNone);
+        EXPECT_EQ(sps.width, shown[chroma][0]) << "chroma_format_idc " << chroma;
+        EXPECT_EQ(sps.height, shown[chroma][1]) << "chroma_format_idc " << chroma;
+    }
+    // The largest size shown: what an int holds, cropped by one sample.
+    SpsFields largest;
+    largest.chromaFormatIdc = 0;
+    largest.widthMinus1 = largest.heightMinus1 = (int64_t{1} << 27) - 1;
+    largest.cropRight = largest.cropBottom = 1;
+    const std::vector<uint8_t> largestRbsp = WriteSps(largest);
+    AvcSps largestSps;
+    ASSERT_EQ(ParseSps(largestRbsp.data(), largestRbsp.size(), largestSps), SyntaxError::kNone);
+    EXPECT_EQ(largestSps.width, INT32_MAX);
+    EXPECT_EQ(largestSps.height, INT32_MAX);
     // Without a VUI there is no timing to rewrite.
     SpsFields noVui;
     noVui.vui = 0;
@@ -541,7 +646,7 @@ TEST(AvcSps, RefusesValuesOutOfRange)
 std::string Messages(const std::string& hex)
 {
     const std::vector<uint8_t> rbsp = Bytes(hex);
-    std::vector<SeiMessage> messages;
+    std::vector<SeiMessage> messages(1);  // replaced
     switch (ParseSeiMessages(rbsp.data(), rbsp.size(), messages)) {
     case SyntaxError::kNone:
         break;
@@ -597,7 +702,7 @@ TEST(AvcSei, ReadsAndBuildsPictureTiming)
         {kX264HrdPulldownSps, "00004510", "0 4 5", nullptr},
         {kX264HrdPulldownSps, "00303610", "6 3 6", nullptr},
         {kX264HrdPulldownSps, "00380420", "7 0 4", nullptr},
-        {kX264HrdPulldownSps, "0058132000", "11 1 3", "00581320"},
+        {kX264HrdPulldownSps, "00581320", "11 1 3", nullptr},
         // x264 --pulldown 32 and --tff.
         {kX264PulldownSps, "51", "0 0 5", nullptr},
         {kX264PulldownSps, "61", "0 0 6", nullptr},
@@ -607,7 +712,13 @@ TEST(AvcSei, ReadsAndBuildsPictureTiming)
         {kTimeOffsetSps, kClockTimestampSei.substr(44, 32), "123456 7 8", "1e2400001e04"},
         // HRD without pic_struct; neither.
         {"6764001eacd940b43db01100000303e90000bb80604000f424001e84e4c30078b16cb0", "0018b8", "3 11 -1", nullptr},
-        {kX264Sps, "ff", "0 0 -1", ""},
+        {kX264Sps, "", "0 0 -1", nullptr},
+        // Not ending as sei_payload does: more bytes, or bits other than
+        // bit_equal_to_one and then zeros.
+        {kX264HrdPulldownSps, "0058132000", "out of range", nullptr},
+        {kX264HrdPulldownSps, "00581300", "out of range", nullptr},
+        {kX264HrdPulldownSps, "00581321", "out of range", nullptr},
+        {kX264Sps, "ff", "out of range", nullptr},
         {kX264PulldownSps, "90", "out of range", nullptr},
         {kX264PulldownSps, "f0", "out of range", nullptr},
         {kX264PulldownSps, "", "cut off", nullptr},
@@ -650,14 +761,14 @@ TEST(AvcSei, BuildsTheNalUnit)
                   std::string("060101") + payloads[picStruct] + "80");
     }
     // Builds what it reads: types and sizes of 255 and more, a zero-length
-    // payload, emulation prevention in the payload.
+    // payload, emulation prevention within and across payloads.
     const std::vector<uint8_t> large = Bytes(Repeat("aa", 300));
-    const std::vector<uint8_t> nal = BuildSeiNal({kSeiBufferingPeriod, 300, 5, kSeiPicTiming},
+    const std::vector<uint8_t> nal = BuildSeiNal({kSeiBufferingPeriod, 300, 255, kSeiPicTiming},
                                                  {Bytes("93c6704653"), large, {}, Bytes("000001")});
-    EXPECT_EQ(Hex(nal), "06000593c6704653ff2dff2d" + Repeat("aa", 300) + "050001030000030180");
+    EXPECT_EQ(Hex(nal), "06000593c6704653ff2dff2d" + Repeat("aa", 300) + "ff00000301030000030180");
     std::vector<uint8_t> rbsp;
     Unescape(nal.data() + 1, nal.size() - 1, rbsp);
-    EXPECT_EQ(Messages(Hex(rbsp)), "0@2+5 300@11+300 5@313+0 1@315+3");
+    EXPECT_EQ(Messages(Hex(rbsp)), "0@2+5 300@11+300 255@314+0 1@316+3");
 }
 
 }  // namespace
