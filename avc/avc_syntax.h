@@ -184,13 +184,18 @@ struct PocState {
     int64_t prevFrameNum = 0;
     bool prevMemoryManagement5 = false;
     bool prevBottomFieldOnly = false;   // the picture before was a bottom field with mmco 5
-    int64_t prevTopFieldOrderCnt = 0;  // of the picture before, where it had mmco 5
+    // Of the picture before, where it had mmco 5: its TopFieldOrderCnt less
+    // tempPicOrderCnt (8.2.1), 0 for a top field.
+    int64_t prevTopFieldOrderCnt = 0;
 };
 
 // PicOrderCnt of the picture whose first slice is `slice` (8.2.1: the
 // smaller of its two fields' counts for a frame), from types 0, 1 and 2.
-// An IDR picture, or one after memory_management_control_operation 5,
-// starts the counts again.
+// An IDR picture, or one with memory_management_control_operation 5,
+// starts the counts again: it counts 0 (the latter its counts less its
+// own, tempPicOrderCnt), and the pictures after it count on from there.
+// Type 0 carries its state from reference pictures only, types 1 and 2
+// from every picture.
 int64_t PictureOrderCount(PocState& state, const AvcSps& sps, const SliceHeader& slice);
 
 // pic_struct (Table D-1).

@@ -63,16 +63,29 @@ std::string Describe(const AvcPps& pps)
     return text;
 }
 
+// A slice header's fields, those that are 0 left out.
 std::string Describe(const SliceHeader& slice)
 {
-    char text[200];
-    std::snprintf(text, sizeof text,
-                  "mb %u type %d pps %d sps %d frame %u field %d%d idr %u lsb %u bottom %d delta %d %d redundant %u "
-                  "mmco5 %d",
-                  slice.firstMbInSlice, slice.sliceType, slice.ppsId, slice.spsId, slice.frameNum, slice.fieldPic,
-                  slice.bottomField, slice.idrPicId, slice.picOrderCntLsb, slice.deltaPicOrderCntBottom,
-                  slice.deltaPicOrderCnt[0], slice.deltaPicOrderCnt[1], slice.redundantPicCnt,
-                  slice.memoryManagement5);
+    std::string text = "nal " + std::to_string(slice.nalUnitType) + " " + std::to_string(slice.nalRefIdc) + " type " +
+                       std::to_string(slice.sliceType);
+    auto add = [&text](const char* name, int64_t value) {
+        if (value != 0) {
+            text += std::string(" ") + name + " " + std::to_string(value);
+        }
+    };
+    add("mb", slice.firstMbInSlice);
+    add("pps", slice.ppsId);
+    add("sps", slice.spsId);
+    add("frame", slice.frameNum);
+    text += slice.fieldPic ? (slice.bottomField ? " bottom field" : " top field") : "";
+    add("bottom", slice.bottomField && !slice.fieldPic);
+    add("idr", slice.idrPicId);
+    add("lsb", slice.picOrderCntLsb);
+    add("delta_bottom", slice.deltaPicOrderCntBottom);
+    add("delta0", slice.deltaPicOrderCnt[0]);
+    add("delta1", slice.deltaPicOrderCnt[1]);
+    add("redundant", slice.redundantPicCnt);
+    add("mmco5", slice.memoryManagement5);
     return text;
 }
 
@@ -100,11 +113,11 @@ std::string PpsOutcome(const Bytes& bytes)
 // The tail of a PPS after its slice groups: l0 and l1 default, weighted,
 // bipred, pic_init_qp/qs, chroma_qp_index_offset, deblocking, constrained,
 // redundant_pic_cnt_present_flag.
-std::vector<Element> PpsTail(int64_t l0Minus1 = 0, int64_t bipred = 0, int64_t qp = 0, int64_t qs = 0,
-                             int64_t chroma = 0)
+std::vector<Element> PpsTail(int64_t l0Minus1 = 0, int64_t l1Minus1 = 1, int64_t bipred = 0, int64_t qp = 0,
+                             int64_t qs = 0, int64_t chroma = 0)
 {
-    return {{kUe, l0Minus1}, {kUe, 1}, {1, 1}, {2, bipred}, {kSe, qp}, {kSe, qs}, {kSe, chroma}, {1, 1}, {1, 0},
-            {1, 1}};
+    return {{kUe, l0Minus1}, {kUe, l1Minus1}, {1, 1}, {2, bipred}, {kSe, qp}, {kSe, qs}, {kSe, chroma}, {1, 1},
+            {1, 0}, {1, 1}};
 }
 
 std::vector<Element> Join(std::vector<Element> head, const std::vector<Element>& tail)
@@ -115,7 +128,9 @@ std::vector<Element> Join(std::vector<Element> head, const std::vector<Element>&
 
 TEST(AvcPps, ReadsWhatSlicesNeedAndRefusesTheRest)
 {
-    const std::string tail = " l0 1 l1 2 weighted 1 bipred 0 redundant 1";
+    // Ids 0, CAVLC, no bottom field delta, one slice group.
+    const std::vector<Element> head = {{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 0}};
+    const std::string tail = " l0 1 l1 2 weighted 1 bipred 0 redundant 1", plain = "pps 0 sps 0 cabac 0 bottom 0" + tail;
     struct Case {
         Bytes bytes;
         std::string result;
@@ -133,28 +148,28 @@ TEST(AvcPps, ReadsWhatSlicesNeedAndRefusesTheRest)
         {Coded(Join({{kUe, 1}, {kUe, 2}, {1, 1}, {1, 0}, {kUe, 2}, {kUe, 2}, {kUe, 0}, {kUe, 9}, {kUe, 3}, {kUe, 4}},
                     PpsTail())),
          "pps 1 sps 2 cabac 1 bottom 0" + tail},
-        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 7}, {kUe, 4}, {1, 1}, {kUe, 6}}, PpsTail())),
-         "pps 0 sps 0 cabac 0 bottom 0" + tail},
+        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 7}, {kUe, 3}, {1, 1}, {kUe, 6}}, PpsTail())), plain},
+        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 7}, {kUe, 5}, {1, 1}, {kUe, 6}}, PpsTail())), plain},
         {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 3}, {kUe, 6}, {kUe, 2}, {2, 3}, {2, 0}, {2, 1}},
                     PpsTail())),
-         "pps 0 sps 0 cabac 0 bottom 0" + tail},
+         plain},
+        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 1}, {kUe, 7}}, PpsTail())), "out of range"},
+        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 8}}, PpsTail())), "out of range"},
         // The limits, taken and passed.
-        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 0}}, PpsTail(31, 2, -62, -26, -12))),
-         "pps 0 sps 0 cabac 0 bottom 0 l0 32 l1 2 weighted 1 bipred 2 redundant 1"},
-        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 0}}, PpsTail(0, 0, 25, 25, 12))),
-         "pps 0 sps 0 cabac 0 bottom 0" + tail},
+        {Coded(Join(head, PpsTail(31, 31, 2, -62, -26, -12))),
+         "pps 0 sps 0 cabac 0 bottom 0 l0 32 l1 32 weighted 1 bipred 2 redundant 1"},
+        {Coded(Join(head, PpsTail(0, 1, 0, 25, 25, 12))), plain},
         {Coded(Join({{kUe, 256}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 0}}, PpsTail())), "out of range"},
         {Coded(Join({{kUe, 0}, {kUe, 32}, {1, 0}, {1, 0}, {kUe, 0}}, PpsTail())), "out of range"},
-        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 8}}, PpsTail())), "out of range"},
-        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 1}, {kUe, 7}}, PpsTail())), "out of range"},
-        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 0}}, PpsTail(32))), "out of range"},
-        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 0}}, PpsTail(0, 3))), "out of range"},
-        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 0}}, PpsTail(0, 0, -63))), "out of range"},
-        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 0}}, PpsTail(0, 0, 26))), "out of range"},
-        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 0}}, PpsTail(0, 0, 0, -27))), "out of range"},
-        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 0}}, PpsTail(0, 0, 0, 26))), "out of range"},
-        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 0}}, PpsTail(0, 0, 0, 0, -13))), "out of range"},
-        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 0}}, PpsTail(0, 0, 0, 0, 13))), "out of range"},
+        {Coded(Join(head, PpsTail(32))), "out of range"},
+        {Coded(Join(head, PpsTail(0, 32))), "out of range"},
+        {Coded(Join(head, PpsTail(0, 1, 3))), "out of range"},
+        {Coded(Join(head, PpsTail(0, 1, 0, -63))), "out of range"},
+        {Coded(Join(head, PpsTail(0, 1, 0, 26))), "out of range"},
+        {Coded(Join(head, PpsTail(0, 1, 0, 0, -27))), "out of range"},
+        {Coded(Join(head, PpsTail(0, 1, 0, 0, 26))), "out of range"},
+        {Coded(Join(head, PpsTail(0, 1, 0, 0, 0, -13))), "out of range"},
+        {Coded(Join(head, PpsTail(0, 1, 0, 0, 0, 13))), "out of range"},
         // Cut off in the explicit slice group map, and before any field.
         {Coded({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 1}, {kUe, 6}, {kUe, 40}, {1, 1}}), "cut off"},
         {Bytes{}, "cut off"},
@@ -211,24 +226,21 @@ TEST(AvcSliceHeader, ReadsX264HeadersUpToTheirReferenceMarking)
         const char* bytes;
         std::string result;
     };
-    const std::string none = " field 00 idr 0 lsb ";
     const Case cases[] = {
-        {&kProgressive, 0x65, "888400", "mb 0 type 7 pps 0 sps 0 frame 0" + none + "0 bottom 0 delta 0 0 redundant 0 mmco5 0"},
+        {&kProgressive, 0x65, "888400", "nal 5 3 type 7"},
         // P with four reordering commands and a weight for reference 1.
-        {&kProgressive, 0x41, "9a6849a84168994c08",
-         "mb 0 type 5 pps 0 sps 0 frame 3" + none + "16 bottom 0 delta 0 0 redundant 0 mmco5 0"},
+        {&kProgressive, 0x41, "9a6849a84168994c08", "nal 1 2 type 5 frame 3 lsb 16"},
         // A referenced B with two operations 1; an unreferenced one.
-        {&kProgressive, 0x41, "9e8645112c", "mb 0 type 6 pps 0 sps 0 frame 4" + none + "12 bottom 0 delta 0 0 redundant 0 mmco5 0"},
-        {&kProgressive, 0x01, "9e617442", "mb 0 type 6 pps 0 sps 0 frame 3" + none + "2 bottom 0 delta 0 0 redundant 0 mmco5 0"},
+        {&kProgressive, 0x41, "9e8645112c", "nal 1 2 type 6 frame 4 lsb 12"},
+        {&kProgressive, 0x01, "9e617442", "nal 1 0 type 6 frame 3 lsb 2"},
         // --slices 4: the third slice of a P picture.
-        {&kProgressive, 0x41, "014269a126a105a2653021",
-         "mb 160 type 5 pps 0 sps 0 frame 3" + none + "16 bottom 0 delta 0 0 redundant 0 mmco5 0"},
+        {&kProgressive, 0x41, "014269a126a105a2653021", "nal 1 2 type 5 mb 160 frame 3 lsb 16"},
         // --tff: MBAFF frames with field_pic_flag and the bottom field's delta.
-        {&kMbaff, 0x65, "88820203", "mb 0 type 7 pps 0 sps 0 frame 0" + none + "0 bottom 1 delta 0 0 redundant 0 mmco5 0"},
-        {&kMbaff, 0x41, "9e83145112c2", "mb 0 type 6 pps 0 sps 0 frame 4" + none + "12 bottom 1 delta 0 0 redundant 0 mmco5 0"},
+        {&kMbaff, 0x65, "88820203", "nal 5 3 type 7 delta_bottom 1"},
+        {&kMbaff, 0x41, "9e83145112c2", "nal 1 2 type 6 frame 4 lsb 12 delta_bottom 1"},
         // --bframes 0: picture order count type 2; the second IDR picture.
-        {&kNoBFrames, 0x65, "888203", "mb 0 type 7 pps 0 sps 0 frame 0 field 00 idr 1 lsb 0 bottom 0 delta 0 0 redundant 0 mmco5 0"},
-        {&kNoBFrames, 0x41, "9a727843c994c0", "mb 0 type 5 pps 0 sps 0 frame 3" + none + "0 bottom 0 delta 0 0 redundant 0 mmco5 0"},
+        {&kNoBFrames, 0x65, "888203", "nal 5 3 type 7 idr 1"},
+        {&kNoBFrames, 0x41, "9a727843c994c0", "nal 1 2 type 5 frame 3"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(SliceOutcome(Hex(c.bytes), c.nalHeader, *StreamSets(*c.stream)), c.result) << c.bytes;
@@ -238,8 +250,8 @@ TEST(AvcSliceHeader, ReadsX264HeadersUpToTheirReferenceMarking)
 // Parameter sets for the syntax x264 does not write: SPS 0 with picture
 // order count type 1 and fields, SPS 1 with its colour planes apart; PPS 0
 // (SPS 0) sending the bottom field's delta and redundant_pic_cnt, PPS 1
-// (SPS 0) with explicit B weights, PPS 2 (SPS 1) with P weights, PPS 3 of
-// an SPS not seen.
+// (SPS 0) with explicit B weights and two references a list, PPS 2 (SPS 1)
+// with P weights, PPS 255 of an SPS not seen.
 std::unique_ptr<ParameterSets> SyntheticSets()
 {
     auto sets = std::make_unique<ParameterSets>();
@@ -252,13 +264,12 @@ std::unique_ptr<ParameterSets> SyntheticSets()
     sets->hasSps[0] = sets->hasSps[1] = true;
     sets->pps[0].bottomFieldPicOrderInFramePresent = true;
     sets->pps[0].redundantPicCntPresent = true;
-    sets->pps[1].spsId = 0;
     sets->pps[1].weightedBipredIdc = 1;
-    sets->pps[1].numRefIdxL0DefaultActive = 2;
+    sets->pps[1].numRefIdxL0DefaultActive = sets->pps[1].numRefIdxL1DefaultActive = 2;
     sets->pps[2].spsId = 1;
     sets->pps[2].weightedPred = true;
-    sets->pps[3].spsId = 5;
-    for (int id = 0; id < 4; ++id) {
+    sets->pps[255].spsId = 5;
+    for (const int id : {0, 1, 2, 255}) {
         sets->pps[id].id = id;
         sets->hasPps[id] = true;
     }
@@ -269,70 +280,76 @@ TEST(AvcSliceHeader, ReadsEveryBranchAndRefusesWhatCannotBe)
 {
     const auto sets = SyntheticSets();
     // first_mb_in_slice, slice_type, pic_parameter_set_id.
-    auto start = [](int64_t mb, int64_t type, int64_t pps) {
-        return std::vector<Element>{{kUe, mb}, {kUe, type}, {kUe, pps}};
+    auto start = [](int64_t mb, int64_t type, int64_t pps, const std::vector<Element>& rest) {
+        return Join({{kUe, mb}, {kUe, type}, {kUe, pps}}, rest);
     };
-    // Type 1, a frame: frame_num, field_pic_flag 0, both deltas,
+    // Type 1 under PPS 0, a frame: frame_num, field_pic_flag 0, both deltas,
     // redundant_pic_cnt.
-    const std::vector<Element> frame = {{4, 9}, {1, 0}, {kSe, -3}, {kSe, 2}, {kUe, 1}};
-    // A P slice's override of 16 references, no reordering.
-    const std::vector<Element> sixteen = {{1, 1}, {kUe, 15}, {1, 0}};
+    const std::vector<Element> frame = {{4, 9}, {1, 0}, {kSe, -3}, {kSe, 2}, {kUe, 127}};
+    const std::string framed = " frame 9 delta0 -3 delta1 2 redundant 127";
     const std::vector<Element> zero = {{1, 0}, {1, 0}};  // no override, no reordering
+    // A B frame under PPS 0 with 1 and 16 references, reordering list 1.
+    auto b16 = [](int64_t l1Minus1) {
+        return std::vector<Element>{{4, 9}, {1, 0}, {kSe, 0}, {kSe, 0}, {kUe, 0}, {1, 0}, {1, 1}, {kUe, 0},
+                                    {kUe, l1Minus1}, {1, 0}, {1, 1}, {kUe, 0}, {kUe, 5}, {kUe, 1}, {kUe, 6}, {kUe, 0},
+                                    {kUe, 7}, {kUe, 0}, {kUe, 8}, {kUe, 3}};
+    };
     struct Case {
         uint8_t nalHeader;
         std::vector<Element> elements;
         std::string result;
     };
     const Case cases[] = {
-        {0x01, Join(Join(start(0, 0, 0), frame), sixteen),
-         "mb 0 type 0 pps 0 sps 0 frame 9 field 00 idr 0 lsb 0 bottom 0 delta -3 2 redundant 1 mmco5 0"},
-        // An IDR bottom field: one delta; no_output_of_prior_pics_flag 1.
-        {0x65, Join(start(5, 2, 0), {{4, 0}, {1, 1}, {1, 1}, {kUe, 7}, {kSe, 4}, {kUe, 0}, {1, 1}, {1, 0}}),
-         "mb 5 type 2 pps 0 sps 0 frame 0 field 11 idr 7 lsb 0 bottom 0 delta 4 0 redundant 0 mmco5 0"},
-        // A top field B: reordering of list 0 by each command; explicit
-        // weights with chroma; every operation.
+        {0x01, start(0, 0, 0, Join(frame, {{1, 1}, {kUe, 15}, {1, 0}})), "nal 1 0 type 0" + framed},
+        // An IDR bottom field: one delta; both flags of the marking, the
+        // last bit the first of its byte.
+        {0x65, start(5, 2, 1, {{4, 0}, {1, 1}, {1, 1}, {kUe, 65535}, {kSe, 32}, {1, 1}, {1, 1}}),
+         "nal 5 3 type 2 mb 5 pps 1 bottom field idr 65535 delta0 32"},
+        // A top field B: reordering of list 0 by each command, explicit
+        // weights with chroma for two references a list, every operation
+        // but 5.
         {0x41,
-         Join(start(0, 6, 1),
-              {{4, 3}, {1, 1}, {1, 0}, {kSe, -1}, {1, 1}, {1, 1}, {kUe, 1}, {kUe, 0},
-               {1, 1}, {kUe, 0}, {kUe, 2}, {kUe, 2}, {kUe, 0}, {kUe, 3}, {1, 0},
-               {kUe, 5}, {kUe, 3},
-               {1, 1}, {kSe, 3}, {kSe, -2}, {1, 1}, {kSe, 1}, {kSe, 0}, {kSe, -1}, {kSe, 2},
-               {1, 0}, {1, 0},
-               {1, 1}, {kSe, 1}, {kSe, 1}, {1, 0},
-               {1, 1}, {kUe, 1}, {kUe, 0}, {kUe, 2}, {kUe, 3}, {kUe, 3}, {kUe, 1}, {kUe, 0}, {kUe, 4}, {kUe, 2},
-               {kUe, 6}, {kUe, 1}, {kUe, 5}, {kUe, 0}}),
-         "mb 0 type 6 pps 1 sps 0 frame 3 field 10 idr 0 lsb 0 bottom 0 delta -1 0 redundant 0 mmco5 1"},
-        // Colour planes apart (ChromaArrayType 0): colour_plane_id, P
-        // weights for luma only.
-        {0x01, Join(start(0, 5, 2), {{2, 2}, {4, 1}, {1, 0}, {1, 0}, {kUe, 0}, {1, 1}, {kSe, 1}, {kSe, 0}}),
-         "mb 0 type 5 pps 2 sps 1 frame 1 field 00 idr 0 lsb 0 bottom 0 delta 0 0 redundant 0 mmco5 0"},
-        {0x01, Join(start(0, 5, 2), {{2, 3}, {4, 1}, {1, 0}, {1, 0}, {kUe, 0}, {1, 1}, {kSe, 1}, {kSe, 0}}),
-         "out of range"},
+         start(0, 6, 1,
+               {{4, 3}, {1, 1}, {1, 0}, {kSe, -1}, {1, 1}, {1, 0},
+                {1, 1}, {kUe, 0}, {kUe, 2}, {kUe, 2}, {kUe, 0}, {kUe, 3}, {1, 0},
+                {kUe, 7}, {kUe, 7},
+                {1, 1}, {kSe, 3}, {kSe, -2}, {1, 1}, {kSe, 1}, {kSe, 0}, {kSe, -1}, {kSe, 2}, {1, 0}, {1, 0},
+                {1, 1}, {kSe, 1}, {kSe, 1}, {1, 0}, {1, 0}, {1, 1}, {kSe, 1}, {kSe, 1}, {kSe, 1}, {kSe, 1},
+                {1, 1}, {kUe, 1}, {kUe, 40}, {kUe, 2}, {kUe, 17}, {kUe, 3}, {kUe, 30}, {kUe, 9}, {kUe, 4}, {kUe, 12},
+                {kUe, 6}, {kUe, 8}, {kUe, 0}}),
+         "nal 1 2 type 6 pps 1 frame 3 top field delta0 -1"},
+        {0x41, start(0, 0, 0, Join(Join(frame, zero), {{1, 1}, {kUe, 5}, {kUe, 0}})), "nal 1 2 type 0" + framed + " mmco5 1"},
+        {0x01, start(0, 1, 0, b16(15)), "nal 1 0 type 1 frame 9"},
+        {0x01, start(0, 1, 0, b16(16)), "out of range"},
+        // SP and SI (8 and 9); SP with colour planes apart (ChromaArrayType
+        // 0): colour_plane_id, weights for luma only.
+        {0x01, start(0, 8, 2, {{2, 2}, {4, 1}, {1, 0}, {1, 0}, {kUe, 0}, {1, 1}, {kSe, 1}, {kSe, 0}}),
+         "nal 1 0 type 8 pps 2 sps 1 frame 1"},
+        {0x01, start(0, 8, 2, {{2, 3}, {4, 1}, {1, 0}, {1, 0}, {kUe, 0}, {1, 1}, {kSe, 1}, {kSe, 0}}), "out of range"},
+        {0x41, start(0, 9, 0, Join(frame, {{1, 0}})), "nal 1 2 type 9" + framed},
         // In a frame, 16 references at most; in a field, 32.
-        {0x01, Join(Join(start(0, 0, 0), frame), {{1, 1}, {kUe, 16}, {1, 0}}), "out of range"},
-        {0x01, Join(start(0, 0, 0), {{4, 9}, {1, 1}, {1, 0}, {kSe, 0}, {kUe, 0}, {1, 1}, {kUe, 31}, {1, 0}}),
-         "mb 0 type 0 pps 0 sps 0 frame 9 field 10 idr 0 lsb 0 bottom 0 delta 0 0 redundant 0 mmco5 0"},
-        {0x01, Join(start(0, 0, 0), {{4, 9}, {1, 1}, {1, 0}, {kSe, 0}, {kUe, 0}, {1, 1}, {kUe, 32}, {1, 0}}),
-         "out of range"},
-        {0x01, Join(start(0, 10, 0), frame), "out of range"},
-        {0x01, Join(start(0, 0, 256), frame), "out of range"},
-        {0x01, Join(start(0, 0, 3), frame), "unknown SPS"},
-        {0x01, Join(start(0, 0, 4), frame), "unknown PPS"},
-        {0x65, Join(start(0, 2, 0), {{4, 0}, {1, 0}, {kUe, 65536}, {kSe, 0}, {kSe, 0}, {kUe, 0}, {1, 0}, {1, 0}}),
-         "out of range"},
-        {0x01, Join(start(0, 0, 0), {{4, 9}, {1, 0}, {kSe, 0}, {kSe, 0}, {kUe, 128}, {1, 0}, {1, 0}}), "out of range"},
+        {0x01, start(0, 0, 0, Join(frame, {{1, 1}, {kUe, 16}, {1, 0}})), "out of range"},
+        {0x01, start(0, 0, 0, {{4, 9}, {1, 1}, {1, 0}, {kSe, 0}, {kUe, 0}, {1, 1}, {kUe, 31}, {1, 0}}),
+         "nal 1 0 type 0 frame 9 top field"},
+        {0x01, start(0, 0, 0, {{4, 9}, {1, 1}, {1, 0}, {kSe, 0}, {kUe, 0}, {1, 1}, {kUe, 32}, {1, 0}}), "out of range"},
+        {0x01, start(0, 10, 0, frame), "out of range"},
+        {0x01, start(0, 0, 256, frame), "out of range"},
+        {0x01, start(0, 0, 255, frame), "unknown SPS"},
+        {0x01, start(0, 0, 4, frame), "unknown PPS"},
+        {0x65, start(0, 2, 1, {{4, 0}, {1, 0}, {kUe, 65536}, {kSe, 0}, {1, 0}, {1, 0}}), "out of range"},
+        {0x01, start(0, 0, 0, {{4, 9}, {1, 0}, {kSe, 0}, {kSe, 0}, {kUe, 128}, {1, 0}, {1, 0}}), "out of range"},
         // Reordering: a command 4, and more commands than references.
-        {0x01, Join(Join(start(0, 0, 0), frame), {{1, 0}, {1, 1}, {kUe, 4}, {kUe, 3}}), "out of range"},
-        {0x01, Join(Join(start(0, 0, 0), frame), {{1, 0}, {1, 1}, {kUe, 0}, {kUe, 0}, {kUe, 0}, {kUe, 0}, {kUe, 3}}),
+        {0x01, start(0, 0, 0, Join(frame, {{1, 0}, {1, 1}, {kUe, 4}, {kUe, 3}})), "out of range"},
+        {0x01, start(0, 0, 0, Join(frame, {{1, 0}, {1, 1}, {kUe, 0}, {kUe, 0}, {kUe, 0}, {kUe, 0}, {kUe, 3}})),
          "out of range"},
         // Weights: luma_log2_weight_denom 8, chroma_log2_weight_denom 8.
-        {0x01, Join(start(0, 5, 2), {{2, 0}, {4, 1}, {1, 0}, {1, 0}, {kUe, 8}, {1, 0}}), "out of range"},
-        {0x01, Join(start(0, 1, 1), {{4, 1}, {1, 0}, {kSe, 0}, {1, 0}, {1, 0}, {1, 0}, {1, 0}, {kUe, 0}, {kUe, 8}}),
+        {0x01, start(0, 5, 2, {{2, 0}, {4, 1}, {1, 0}, {1, 0}, {kUe, 8}, {1, 0}}), "out of range"},
+        {0x01, start(0, 1, 1, {{4, 1}, {1, 0}, {kSe, 0}, {1, 0}, {1, 0}, {1, 0}, {1, 0}, {kUe, 0}, {kUe, 8}}),
          "out of range"},
-        // Operation 7; a list of operations cut off.
-        {0x41, Join(Join(start(0, 0, 0), frame), Join(zero, {{1, 1}, {kUe, 7}, {kUe, 0}})), "out of range"},
-        {0x41, Join(Join(start(0, 0, 0), frame), Join(zero, {{1, 1}, {kUe, 1}, {kUe, 0}, {kUe, 1}})), "cut off"},
-        {0x01, Join(Join(start(0, 0, 0), frame), {{1, 0}, {1, 1}, {kUe, 0}}), "cut off"},
+        // Operation 7; a list of operations cut off, and of commands.
+        {0x41, start(0, 0, 0, Join(Join(frame, zero), {{1, 1}, {kUe, 7}, {kUe, 0}})), "out of range"},
+        {0x41, start(0, 0, 0, Join(Join(frame, zero), {{1, 1}, {kUe, 1}, {kUe, 0}, {kUe, 1}})), "cut off"},
+        {0x01, start(0, 0, 0, Join(frame, {{1, 0}, {1, 1}, {kUe, 0}})), "cut off"},
         {0x01, {}, "cut off"},
     };
     for (const Case& c : cases) {
@@ -425,12 +442,14 @@ TEST(AvcPictureOrderCount, TypeZeroCarriesTheMostSignificantPartFromReferencePic
         {kNon, 2, 3, 2, 0, 0, 0, false, 18},    // wraps up
         {kNon, 0, 4, 14, 0, 0, 0, false, 14},   // wraps down, unreferenced
         {kNon, 2, 4, 10, 0, 0, 0, false, 26},   // from 18, not from the 14
-        {kNon, 0, 5, 6, 0, 0, 0, false, 22},
+        {kNon, 0, 5, 3, 0, 0, 0, false, 19},    // less than half the range down: no wrap
         {kNon, 2, 5, 2, -1, 0, 0, false, 33},   // down by half the range wraps; the bottom field first
         {kNon, 2, 6, 6, -1, 0, 0, true, 0},     // operation 5: 38 and 37 less 37
         {kNon, 0, 1, 9, 0, 0, 0, false, 9},     // from lsb 1 (the top field's 38 - 37)
         {kNon, 2, 1, 9, 0, 0, 0, false, 9},
-        {kIdr, 3, 0, 0, 0, 0, 0, false, 0},     // 16 without the reset
+        {kNon, 2, 2, 1, 0, 0, 0, false, 17},
+        {kNon, 2, 3, 9, 0, 0, 0, false, 25},
+        {kIdr, 3, 0, 0, 0, 0, 0, false, 0},     // 16 without either part reset
         {kNon, 2, 1, 12, 0, 0, 0, false, -4},
         {kNon, 2, 2, 3, 0, 0, 2, true, 0},      // a bottom field with operation 5
         {kNon, 2, 3, 9, 0, 0, 0, false, -7},    // from lsb 0
@@ -461,11 +480,14 @@ TEST(AvcPictureOrderCount, TypeOneCountsFrameNumThroughTheCycle)
         {kNon, 2, 2, 0, 2, 0, 2, false, 9},     // a bottom field
         {kIdr, 3, 0, 0, 5, 0, 0, false, 5},
     });
-    sps.offsetForRefFrame.clear();  // no cycle: only the deltas and the non-reference offset
+    // No cycle: only the deltas and the non-reference offset; the bottom
+    // field before the top.
+    sps.offsetForRefFrame.clear();
+    sps.offsetForTopToBottomField = -5;
     ExpectCounts(sps, {
-        {kIdr, 3, 0, 0, 0, 0, 0, false, 0},
-        {kNon, 2, 5, 0, 7, 0, 0, false, 7},
-        {kNon, 0, 6, 0, 7, 0, 0, false, 4},
+        {kIdr, 3, 0, 0, 5, 0, 0, false, 0},
+        {kNon, 2, 5, 0, 7, 0, 1, false, 7},     // a top field
+        {kNon, 0, 6, 0, 7, 0, 0, false, -1},    // (0 - 3 + 7) - 5
     });
 }
 
