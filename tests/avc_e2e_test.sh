@@ -166,6 +166,12 @@ EOF
 
 # Standard output and a pipe in: the same bytes as the file's output.
 "$ratefold" -o - default.264 2>/dev/null | cmp -s - default_30i.264 || fail "-o -: not the file's output"
+# At its own times (--timestamps-in), film shows by 3:2 (starting on two
+# fields, where the timeline's plan starts).
+"$ratefold" --info --timestamps-out own.txt default.264 >/dev/null &&
+  "$ratefold" --timestamps-in own.txt -o timed.264 default.264 2>/dev/null &&
+  [[ $(structs timed.264) == "3 5 4 6 3 "* ]] || fail "--timestamps-in: pic_structs $(structs timed.264 | cut -c1-20)"
+while read -r reason; do fail "--timestamps-in: $reason"; done < <(judge timed.264 30000/1001 5/2 "3 4 5 6")
 "$ratefold" -o - - <default.264 2>/dev/null | cmp -s - default_30i.264 || fail "a pipe: not the file's output"
 
 # The other jobs: 24 fps to 25 (a field repeated in twelve pictures), 23.976
