@@ -640,6 +640,7 @@ std::size_t FindPrefix(const std::vector<uint8_t>& bytes, std::size_t from)
 
 InputKind RecognizeInput(const uint8_t* bytes, std::size_t size)
 {
+    size = std::min(size, kRecognizedBytes);
     std::size_t k = 0;
     while (k < size && bytes[k] == 0x00) {
         ++k;

@@ -22,8 +22,10 @@ enum class InputKind : uint8_t {
 };
 
 // Tells the kind from the first bytes: zero bytes, a start code prefix and
-// a NAL unit header. Anything that is not H.264 or H.265 is left to the
+// a NAL unit header, within the first kRecognizedBytes (bytes after those
+// are not looked at). Anything that is not H.264 or H.265 is left to the
 // MPEG-2 scanner, which refuses what it does not know.
+constexpr std::size_t kRecognizedBytes = 64;
 InputKind RecognizeInput(const uint8_t* bytes, std::size_t size);
 
 // One NAL unit among its access unit's bytes: from the first zero byte of

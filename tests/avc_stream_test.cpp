@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/convert.h"
 #include "avc/avc_stream.h"
 #include "stream/scanner.h"
 
@@ -43,6 +44,38 @@ Converted Convert(const Bytes& input, JobKind kind, int targetCode = 0, std::siz
         FinishStream(c.counters);
     }
     return c;
+}
+
+// The whole stream through the program's own loop, the first reads of the
+// sizes given, the rest in reads of 4096 bytes.
+Converted ConvertInLoop(const Bytes& input, JobKind kind, std::vector<int32_t> firstReads)
+{
+    struct Reads {
+        const Bytes& in;
+        std::size_t at;
+        std::vector<int32_t> sizes;
+        Converted c;
+    } reads{input, 0, std::move(firstReads), {}};
+    const auto read = [](void* context, uint8_t* into, int32_t capacity) {
+        Reads& r = *static_cast<Reads*>(context);
+        const std::size_t wanted = r.sizes.empty() ? 4096 : static_cast<std::size_t>(r.sizes.front());
+        const auto n = std::min({wanted, r.in.size() - r.at, static_cast<std::size_t>(capacity)});
+        if (!r.sizes.empty()) {
+            r.sizes.erase(r.sizes.begin());
+        }
+        std::copy_n(r.in.begin() + static_cast<std::ptrdiff_t>(r.at), n, into);
+        r.at += n;
+        return static_cast<int32_t>(n);
+    };
+    const auto write = [](void* context, const uint8_t* bytes, int32_t n) {
+        Bytes& out = static_cast<Reads*>(context)->c.output;
+        out.insert(out.end(), bytes, bytes + n);
+        return true;
+    };
+    reads.c.counters.job.kind = kind;
+    ConvertStream({read, write, [](void*, int64_t, uint8_t) { return false; }, [](void*, int64_t) {}, &reads},
+                  reads.c.counters);
+    return reads.c;
 }
 
 // A NAL unit of a stream: its type and payload (emulation prevention out).
@@ -148,7 +181,14 @@ TEST(AvcStream, RecognizesTheKindOfStream)
         Bytes bytes;
         InputKind kind;
     };
+    const auto afterZeros = [](std::size_t zeros) {
+        Bytes bytes(zeros, 0x00);
+        bytes.insert(bytes.end(), {0x01, 0x67, 0x64});
+        return bytes;
+    };
     const Case cases[] = {
+        {afterZeros(61), InputKind::kAvc},        // the SPS within the first 64 bytes
+        {afterZeros(62), InputKind::kMpegVideo},  // its second byte beyond them
         {{0x00, 0x00, 0x01, 0xB3, 0x14}, InputKind::kMpegVideo},
         {{0x00, 0x00, 0x00, 0x01, 0x09, 0xF0}, InputKind::kAvc},  // access unit delimiter
         {{0x00, 0x00, 0x01, 0x06, 0x05}, InputKind::kAvc},        // SEI
@@ -198,6 +238,19 @@ TEST(AvcStream, ThreeTwoPulldownWhateverTheChunks)
     for (std::size_t k = 0; k < out.pictures.size(); ++k) {
         EXPECT_EQ(out.timingsPerPicture[k], 1) << k;
         EXPECT_EQ(out.pictures[k].picStruct, cadence[display[k] % 4]) << k;
+    }
+}
+
+// The kind of stream is told from its first bytes however the first reads
+// cut them.
+TEST(AvcStream, TheLoopTellsTheKindFromShortReads)
+{
+    const Bytes input = ReadSample("film_23976.264");
+    const Bytes output = Convert(input, JobKind::kPulldown).output;
+    for (const std::vector<int32_t>& firstReads : {std::vector<int32_t>{1}, {3, 2, 100}, {4, 60, 1}}) {
+        const Converted looped = ConvertInLoop(input, JobKind::kPulldown, firstReads);
+        EXPECT_EQ(looped.counters.refusal, Refusal::kNone) << firstReads[0];
+        EXPECT_TRUE(looped.output == output) << firstReads[0];
     }
 }
 
