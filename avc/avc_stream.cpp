@@ -424,6 +424,10 @@ void FinishAccessUnit(AvcConverter& c, StreamCounters& counters, std::vector<uin
     } else {
         const AvcSps& sps = c.sets.sps[au.slice.spsId];
         au.order = PictureOrderCount(c.poc, sps, au.slice);
+        if (c.poc.outOfRange) {
+            RefuseSyntax(counters, au.sliceOffset, au.slice.nalUnitType);
+            return;
+        }
         // An IDR picture, or one with memory_management_control_operation
         // 5, has every picture before it shown first (C.4.4, C.4.5.3); its
         // own count is then 0 (8.2.1).
@@ -528,6 +532,7 @@ void TakeNal(AvcConverter& c, StreamCounters& counters, const uint8_t* unit, std
                 return;
             }
             au.slice = slice;
+            au.sliceOffset = offset;
             au.hasSlice = true;
             c.buildingHasSlice = true;
             c.activeSps = slice.spsId;

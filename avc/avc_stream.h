@@ -46,6 +46,7 @@ struct AccessUnit {
     std::vector<std::vector<uint8_t>> replaced;
     bool hasSlice = false;
     SliceHeader slice;  // its primary coded picture's first slice
+    int64_t sliceOffset = 0;  // that slice's place in the input
     uint64_t coded = 0;
     int64_t period = 0;  // picture order counts start again from each IDR or mmco 5
     int64_t order = 0;   // PicOrderCnt

@@ -184,6 +184,9 @@ struct PocState {
     bool prevMemoryManagement5 = false;
     bool prevBottomFieldOnly = false;   // the picture before was a bottom field with mmco 5
     int64_t prevTopFieldOrderCnt = 0;  // of the picture before, where it had mmco 5
+    // A count, PicOrderCntMsb or FrameNumOffset left 32 bits, which no
+    // stream a decoder takes does (8.2.1): the count given is then 0.
+    bool outOfRange = false;
 };
 
 // PicOrderCnt of the picture whose first slice is `slice` (8.2.1: the
