@@ -44,6 +44,7 @@ struct AccessUnit {
     std::vector<NalUnit> nals;
     // The SPS NAL units anew, by index in nals (empty: as they are).
     std::vector<std::vector<uint8_t>> replaced;
+    std::size_t replacedBytes = 0;
     bool hasSlice = false;
     SliceHeader slice;  // its primary coded picture's first slice
     int64_t sliceOffset = 0;  // that slice's place in the input
@@ -58,6 +59,14 @@ struct AccessUnit {
     bool pairedField = false;  // a field whose other field follows it
 };
 
+// The most memory that the bytes of the stream not yet written, and their
+// NAL units' places, may take (kAvcTooLarge beyond): far more than the
+// pictures that a decoder holds at any level need.
+constexpr std::size_t kMostHeldBytes = std::size_t{256} << 20;
+// The longest SPS, PPS or SEI NAL unit taken (each is read whole, an SEI
+// message's place kept for every two bytes): no stream's is near it.
+constexpr std::size_t kMostHeaderNalBytes = std::size_t{1} << 20;
+
 // The converter's state between chunks.
 struct AvcConverter {
     std::vector<uint8_t> input;   // bytes not yet cut into NAL units
@@ -68,6 +77,8 @@ struct AvcConverter {
     AccessUnit building;
     bool buildingHasSlice = false;
     std::deque<AccessUnit> queue;  // complete, in coded order, not yet written
+    std::size_t queuedBytes = 0;   // the memory the queue takes, as kMostHeldBytes counts it
+    std::size_t mostHeldBytes = kMostHeldBytes;  // lowered by the tests
     uint64_t codedCount = 0;
     int64_t period = 0;
     PocState poc;

@@ -29,13 +29,15 @@ struct Converted {
 };
 
 // The whole stream through the converter in chunks of `chunk` bytes.
-Converted Convert(const Bytes& input, JobKind kind, int targetCode = 0, std::size_t chunk = 65536)
+Converted Convert(const Bytes& input, JobKind kind, int targetCode = 0, std::size_t chunk = 65536,
+                  std::size_t mostHeldBytes = kMostHeldBytes)
 {
     Converted c;
     c.counters.job.kind = kind;
     c.counters.job.targetCode = targetCode;
     c.counters.listPictures = true;
     AvcConverter converter;
+    converter.mostHeldBytes = mostHeldBytes;
     for (std::size_t at = 0; at < input.size() && c.counters.refusal == Refusal::kNone; at += chunk) {
         AvcTake(converter, input.data() + at, std::min(chunk, input.size() - at), c.counters, c.output);
     }
@@ -76,6 +78,12 @@ Converted ConvertInLoop(const Bytes& input, JobKind kind, std::vector<int32_t> f
     ConvertStream({read, write, [](void*, int64_t, uint8_t) { return false; }, [](void*, int64_t) {}, &reads},
                   reads.c.counters);
     return reads.c;
+}
+
+Bytes operator+(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 
 // A NAL unit of a stream: its type and payload (emulation prevention out).
@@ -362,6 +370,57 @@ TEST(AvcStream, Refusals)
     // Nothing but a NAL unit header: no stream at all.
     EXPECT_EQ(Convert(Bytes{0, 0, 1, 0x09, 0xF0}, JobKind::kPulldown).counters.refusal,
               Refusal::kNotElementaryStream);
+}
+
+// Memory stays bounded: what would hold more than the bound is refused at
+// the NAL unit that passes it, the same whatever the chunks.
+TEST(AvcStream, RefusesWhatWouldHoldTooMuch)
+{
+    const Bytes film = ReadSample("film_23976.264");
+    const std::vector<Nal> nals = Split(film);
+    ASSERT_EQ(nals[2].type, kNalSei);
+    const std::size_t headers = 37;  // the SPS and PPS with their start codes: x264's SEI is at byte 37
+    const Bytes sei = Bytes{0, 0, 0, 1} + nals[2].raw;
+    const auto stream = [&](const Bytes& after, std::size_t repeats) {
+        Bytes bytes(film.begin(), film.begin() + headers);
+        for (std::size_t k = 0; k < repeats; ++k) {
+            bytes.insert(bytes.end(), after.begin(), after.end());
+        }
+        return bytes;
+    };
+    struct Case {
+        const char* what;
+        Bytes input;
+        std::size_t most;
+        int64_t first, last;  // where the NAL unit refused begins
+        std::size_t step = 1;  // from the headers on, a multiple of this
+    };
+    constexpr std::size_t kLimit = 65536;
+    const Bytes endless(kLimit, 0xFF);
+    const Case cases[] = {
+        // SEI NAL units without end, and no slice: one access unit growing.
+        // Held: the SEI NAL units before it, each with its place (less
+        // than the NAL unit itself).
+        {"SEI only", stream(sei, 200), kLimit, kLimit / 2, kLimit, sei.size()},
+        // A slice that never ends, or zero bytes that never do.
+        {"endless slice", stream(Bytes{0, 0, 1, 0x65, 0x88} + endless, 1), kLimit, headers, headers},
+        {"endless zeros", stream(Bytes(kLimit, 0x00), 1), kLimit, 27, 27},  // from the PPS on
+        // An SEI NAL unit over 1 MiB, whatever the bound on the rest.
+        {"long SEI", stream(Bytes{0, 0, 1, 0x06, 0x05, 0x80} + Bytes(kMostHeaderNalBytes, 0x11), 1), kMostHeldBytes,
+         headers, headers},
+    };
+    for (const Case& c : cases) {
+        for (const std::size_t chunk : {std::size_t{4093}, c.input.size()}) {
+            const Converted converted = Convert(c.input, JobKind::kDescribe, 0, chunk, c.most);
+            EXPECT_EQ(converted.counters.refusal, Refusal::kAvcTooLarge) << c.what << ", chunk " << chunk;
+            const int64_t offset = converted.counters.refusalValue;
+            EXPECT_TRUE(offset >= c.first && offset <= c.last &&
+                        (offset - static_cast<int64_t>(headers)) % static_cast<int64_t>(c.step) == 0)
+                << c.what << ", chunk " << chunk << ": " << offset;
+        }
+    }
+    // Within the bound the film is read to its end.
+    EXPECT_EQ(Convert(film, JobKind::kPulldown, 0, 4096, 4 * film.size()).counters.refusal, Refusal::kNone);
 }
 
 // x264's film with its VUI's timing_info taken out: no rate to convert.
