@@ -167,7 +167,7 @@ std::string OpenStream(FileJob& job, bool standard)
 // its own: an MPEG-2 stream when they cannot be read.
 InputKind KindOfFile(const char* path)
 {
-    constexpr std::size_t kFirstBytes = 64;
+    constexpr std::size_t kFirstBytes = kRecognizedBytes;
     uint8_t first[kFirstBytes];
     const int file = FileOpenInput(path);
     if (file < 0) {
@@ -641,15 +641,23 @@ StreamEnd ConvertStream(const StreamEnds& ends, StreamCounters& counters)
     int64_t bytesDone = 0;
     int32_t held = 0;
 
-    for (;;) {
-        const int32_t got = ends.read(ends.context, mid, kReadSize);
+    for (bool first = true;; first = false) {
+        int32_t got = ends.read(ends.context, mid, kReadSize);
+        // The kind of stream is told from its first bytes, however few
+        // the first read gives.
+        for (int32_t more = got; first && more > 0 && got < static_cast<int32_t>(kRecognizedBytes); got += more) {
+            more = ends.read(ends.context, mid + got, kReadSize - got);
+            if (more < 0) {
+                return StreamEnd::kReadFailed;
+            }
+        }
         if (got < 0) {
             return StreamEnd::kReadFailed;
         }
         if (got == 0) {
             break;
         }
-        if (bytesDone == 0 && held == 0) {
+        if (first) {
             switch (RecognizeInput(mid, static_cast<std::size_t>(got))) {
             case InputKind::kAvc:
                 return ConvertAvcStream(ends, counters, mid, got);

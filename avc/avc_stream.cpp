@@ -86,6 +86,29 @@ void RefuseSyntax(StreamCounters& counters, int64_t offset, int type)
     counters.refusalCount = type;
 }
 
+// The NAL unit at `offset` would take more than `most` bytes.
+void RefuseTooLarge(StreamCounters& counters, int64_t offset, std::size_t most)
+{
+    counters.refusal = Refusal::kAvcTooLarge;
+    counters.refusalValue = offset;
+    counters.refusalCount = static_cast<int64_t>(most);
+}
+
+// The memory an access unit takes, as kMostHeldBytes counts it: its bytes,
+// its SPS anew, and each NAL unit's place.
+constexpr std::size_t kNalPlaceBytes = sizeof(NalUnit) + sizeof(std::vector<uint8_t>);
+std::size_t Footprint(const AccessUnit& au)
+{
+    return au.bytes.size() + au.replacedBytes + au.nals.size() * kNalPlaceBytes;
+}
+
+// How many bytes the next NAL unit (with its place) may take.
+std::size_t Room(const AvcConverter& c)
+{
+    const std::size_t held = Footprint(c.building) + c.queuedBytes + kNalPlaceBytes;
+    return c.mostHeldBytes - std::min(c.mostHeldBytes, held);
+}
+
 // The frame_rate_code of the SPS's timing (E.2.1): a frame lasts two
 // ticks of num_units_in_tick / time_scale seconds; 0 for a rate with none.
 int RateCodeOfTiming(const AvcSps& sps)
@@ -408,6 +431,7 @@ void WriteShown(AvcConverter& c, StreamCounters& counters, std::vector<uint8_t>&
         } else {
             out.insert(out.end(), au.bytes.begin(), au.bytes.end());  // described as it is
         }
+        c.queuedBytes -= Footprint(au);
         c.queue.pop_front();
     }
 }
@@ -427,6 +451,10 @@ void FinishAccessUnit(AvcConverter& c, StreamCounters& counters, std::vector<uin
     } else {
         const AvcSps& sps = c.sets.sps[au.slice.spsId];
         au.order = PictureOrderCount(c.poc, sps, au.slice);
+        if (c.poc.outOfRange) {
+            RefuseSyntax(counters, au.sliceOffset, au.slice.nalUnitType);
+            return;
+        }
         // An IDR picture, or one with memory_management_control_operation
         // 5, has every picture before it shown first (C.4.4, C.4.5.3); its
         // own count is then 0 (8.2.1).
@@ -444,6 +472,7 @@ void FinishAccessUnit(AvcConverter& c, StreamCounters& counters, std::vector<uin
             c.lastField.bottomField != au.slice.bottomField) {
             c.unpairedField = false;
             au.display = -2;
+            c.queuedBytes += Footprint(au);
             c.queue.push_back(std::move(au));
             WriteShown(c, counters, out);
             return;
@@ -464,6 +493,7 @@ void FinishAccessUnit(AvcConverter& c, StreamCounters& counters, std::vector<uin
         ++counters.pictureCount;
         ++c.pending;
     }
+    c.queuedBytes += Footprint(au);
     c.queue.push_back(std::move(au));
     while (c.pending > kMaxDpbFrames && counters.refusal == Refusal::kNone) {
         ShowNext(c, counters);
@@ -491,6 +521,10 @@ void TakeNal(AvcConverter& c, StreamCounters& counters, const uint8_t* unit, std
     const bool isSlice = IsSlice(type);
     const std::size_t payloadSize = size - header - 1;
     if (type == kNalSps || type == kNalPps || type == kNalSei) {
+        if (payloadSize > kMostHeaderNalBytes) {
+            RefuseTooLarge(counters, offset, kMostHeaderNalBytes);
+            return;
+        }
         Unescape(unit + header + 1, payloadSize, c.rbsp);
     }
     if (isSlice) {
@@ -531,6 +565,7 @@ void TakeNal(AvcConverter& c, StreamCounters& counters, const uint8_t* unit, std
                 return;
             }
             au.slice = slice;
+            au.sliceOffset = offset;
             au.hasSlice = true;
             c.buildingHasSlice = true;
             c.activeSps = slice.spsId;
@@ -544,6 +579,7 @@ void TakeNal(AvcConverter& c, StreamCounters& counters, const uint8_t* unit, std
             return;
         }
         TakeSps(c, counters, sps, nalHeader, au.replaced.back());
+        au.replacedBytes += au.replaced.back().size();
     } else if (type == kNalPps) {
         AvcPps pps;
         if (ParsePps(c.rbsp.data(), c.rbsp.size(), pps) != SyntaxError::kNone) {
@@ -628,6 +664,7 @@ std::size_t FindPrefix(const std::vector<uint8_t>& bytes, std::size_t from)
 
 InputKind RecognizeInput(const uint8_t* bytes, std::size_t size)
 {
+    size = std::min(size, kRecognizedBytes);
     std::size_t k = 0;
     while (k < size && bytes[k] == 0x00) {
         ++k;
@@ -669,6 +706,9 @@ void AvcTake(AvcConverter& c, const uint8_t* bytes, std::size_t length, StreamCo
     if (!c.started) {
         const std::size_t first = FindPrefix(c.input, 0);
         if (first == c.input.size()) {
+            if (c.input.size() > Room(c)) {
+                RefuseTooLarge(counters, counters.streamOffset, c.mostHeldBytes);
+            }
             return;  // the first start code is still to come
         }
         c.started = true;
@@ -678,6 +718,13 @@ void AvcTake(AvcConverter& c, const uint8_t* bytes, std::size_t length, StreamCo
         // The current unit's header follows its prefix.
         const std::size_t header = FindPrefix(c.input, unitStart) + 1;
         const std::size_t next = FindPrefix(c.input, std::max(c.scanned, header + 1));
+        // The unit and the zero bytes after it, up to the next start code
+        // found or the input's end (where none is found yet), must fit
+        // beside what is held: the same refusal whatever the reads.
+        if (next - unitStart > Room(c)) {
+            RefuseTooLarge(counters, counters.streamOffset + static_cast<int64_t>(unitStart), c.mostHeldBytes);
+            return;
+        }
         if (next == c.input.size()) {
             c.scanned = c.input.size();  // every prefix ending before here is found
             break;

@@ -22,8 +22,10 @@ enum class InputKind : uint8_t {
 };
 
 // Tells the kind from the first bytes: zero bytes, a start code prefix and
-// a NAL unit header. Anything that is not H.264 or H.265 is left to the
+// a NAL unit header, within the first kRecognizedBytes (bytes after those
+// are not looked at). Anything that is not H.264 or H.265 is left to the
 // MPEG-2 scanner, which refuses what it does not know.
+constexpr std::size_t kRecognizedBytes = 64;
 InputKind RecognizeInput(const uint8_t* bytes, std::size_t size);
 
 // One NAL unit among its access unit's bytes: from the first zero byte of
@@ -42,8 +44,10 @@ struct AccessUnit {
     std::vector<NalUnit> nals;
     // The SPS NAL units anew, by index in nals (empty: as they are).
     std::vector<std::vector<uint8_t>> replaced;
+    std::size_t replacedBytes = 0;
     bool hasSlice = false;
     SliceHeader slice;  // its primary coded picture's first slice
+    int64_t sliceOffset = 0;  // that slice's place in the input
     uint64_t coded = 0;
     int64_t period = 0;  // picture order counts start again from each IDR or mmco 5
     int64_t order = 0;   // PicOrderCnt
@@ -55,6 +59,14 @@ struct AccessUnit {
     bool pairedField = false;  // a field whose other field follows it
 };
 
+// The most memory that the bytes of the stream not yet written, and their
+// NAL units' places, may take (kAvcTooLarge beyond): far more than the
+// pictures that a decoder holds at any level need.
+constexpr std::size_t kMostHeldBytes = std::size_t{256} << 20;
+// The longest SPS, PPS or SEI NAL unit taken (each is read whole, an SEI
+// message's place kept for every two bytes): no stream's is near it.
+constexpr std::size_t kMostHeaderNalBytes = std::size_t{1} << 20;
+
 // The converter's state between chunks.
 struct AvcConverter {
     std::vector<uint8_t> input;   // bytes not yet cut into NAL units
@@ -65,6 +77,8 @@ struct AvcConverter {
     AccessUnit building;
     bool buildingHasSlice = false;
     std::deque<AccessUnit> queue;  // complete, in coded order, not yet written
+    std::size_t queuedBytes = 0;   // the memory the queue takes, as kMostHeldBytes counts it
+    std::size_t mostHeldBytes = kMostHeldBytes;  // lowered by the tests
     uint64_t codedCount = 0;
     int64_t period = 0;
     PocState poc;

@@ -187,6 +187,9 @@ struct PocState {
     // Of the picture before, where it had mmco 5: its TopFieldOrderCnt less
     // tempPicOrderCnt (8.2.1), 0 for a top field.
     int64_t prevTopFieldOrderCnt = 0;
+    // A count, PicOrderCntMsb or FrameNumOffset left 32 bits, which no
+    // stream a decoder takes does (8.2.1): the count given is then 0.
+    bool outOfRange = false;
 };
 
 // PicOrderCnt of the picture whose first slice is `slice` (8.2.1: the

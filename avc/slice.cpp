@@ -2,6 +2,7 @@
 // slices make a picture and in what order pictures are shown, and the
 // picture order count that gives that order.
 #include <algorithm>
+#include <climits>
 
 #include "avc/avc_syntax.h"
 
@@ -410,6 +411,15 @@ bool FirstSliceOfNewPicture(const SliceHeader& previous, const SliceHeader& slic
            (idr && previous.idrPicId != slice.idrPicId);
 }
 
+namespace {
+
+bool FitsInt32(int64_t value)
+{
+    return value >= INT32_MIN && value <= INT32_MAX;
+}
+
+}  // namespace
+
 int64_t PictureOrderCount(PocState& state, const AvcSps& sps, const SliceHeader& slice)
 {
     const bool idr = slice.nalUnitType == kNalSliceIdr;
@@ -436,6 +446,10 @@ int64_t PictureOrderCount(PocState& state, const AvcSps& sps, const SliceHeader&
         } else if (lsb > state.prevPicOrderCntLsb && lsb - state.prevPicOrderCntLsb > maxLsb / 2) {
             msb -= maxLsb;
         }
+        if (!FitsInt32(msb)) {
+            state.outOfRange = true;
+            return 0;
+        }
         top = msb + lsb;
         bottom = slice.fieldPic ? msb + lsb : top + slice.deltaPicOrderCntBottom;
         if (reference) {
@@ -454,6 +468,11 @@ int64_t PictureOrderCount(PocState& state, const AvcSps& sps, const SliceHeader&
             frameNumOffset = 0;
         } else if (prevFrameNum > frameNum) {
             frameNumOffset += maxFrameNum;
+        }
+        // Within 32 bits, the count of a cycle below cannot overflow.
+        if (!FitsInt32(frameNumOffset)) {
+            state.outOfRange = true;
+            return 0;
         }
         if (sps.picOrderCntType == 1) {
             const auto cycle = static_cast<int64_t>(sps.offsetForRefFrame.size());
@@ -493,6 +512,10 @@ int64_t PictureOrderCount(PocState& state, const AvcSps& sps, const SliceHeader&
         }
         state.prevFrameNumOffset = frameNumOffset;
         state.prevFrameNum = frameNum;
+    }
+    if ((!bottomFieldOnly && !FitsInt32(top)) || (!topFieldOnly && !FitsInt32(bottom))) {
+        state.outOfRange = true;
+        return 0;
     }
     int64_t count = bottomFieldOnly ? bottom : topFieldOnly ? top : std::min(top, bottom);
     // The picture order count type 0 carries its state from reference

@@ -5,6 +5,9 @@
 // same bytes, mends and all, or refuse for the same reason. The walk's stream sits in a block of exactly
 // its size, and the bytes after each read in the loop's buffer are poisoned,
 // so the address sanitizer stops any read outside a chunk.
+// A stream that the loop takes for H.264 (or H.265) by its first bytes is
+// converted twice instead, in one read and in reads of random sizes: both
+// must write the same bytes, or refuse for the same reason at the same place.
 #include <sanitizer/asan_interface.h>
 
 #include <algorithm>
@@ -13,6 +16,7 @@
 #include <vector>
 
 #include "app/convert.h"
+#include "avc/avc_stream.h"
 #include "bench/reference_walk.h"
 
 namespace {
@@ -74,6 +78,30 @@ void Check(bool holds, const char* what)
     }
 }
 
+// An H.264 stream: the same bytes written, or the same refusal, whatever
+// the reads.
+void CheckAvc(Reads& reads, const Job& job)
+{
+    const auto convert = [&](Reads& r, StreamCounters& counters) {
+        counters.job = job;
+        return ConvertStream({ReadSome, Keep, Mend, [](void*, int64_t) {}, &r}, counters);
+    };
+    Reads whole = reads;
+    whole.longest = UINT64_MAX;
+    StreamCounters once;
+    const StreamEnd onceEnd = convert(whole, once);
+    StreamCounters split;
+    const StreamEnd splitEnd = convert(reads, split);
+    Check(onceEnd == splitEnd, "H.264: the reads changed how the loop ended");
+    Check(once.refusal == split.refusal && once.refusalValue == split.refusalValue &&
+              once.refusalCount == split.refusalCount,
+          "H.264: the reads changed the refusal");
+    Check(onceEnd != StreamEnd::kFinished || whole.written == reads.written, "H.264: the reads changed the output");
+    Check(once.pictureCount == split.pictureCount && once.shownCount == split.shownCount,
+          "H.264: the reads changed the pictures counted");
+    Check(once.refusal < Refusal::kNotSequenceHeader, "H.264: an MPEG-2 rewriter was handed bytes");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
@@ -86,6 +114,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
                                 {JobKind::kUndo, 0, true}};
     Reads reads = {data + 2, size - 2, 0, data[1], kLongestRead[data[0] % 8], {}, nullptr, 0};
     const Job job = kJobs[data[0] / 8 % 5];
+    if (RecognizeInput(reads.data, std::min(reads.size, kRecognizedBytes)) != InputKind::kMpegVideo) {
+        CheckAvc(reads, data[0] / 8 % 6 == 5 ? Job{JobKind::kDescribe} : job);
+        return 0;
+    }
 
     std::vector<uint8_t> walked(reads.data, reads.data + reads.size);
     walked.shrink_to_fit();

@@ -59,6 +59,11 @@ std::string DescribeRefusal(const StreamCounters& counters)
         return "can't convert: picture " + std::to_string(counters.refusalValue) +
                " (in decoding order, from 0) is not shown before a thousand more are decoded: its picture "
                "order counts are not a stream's that a decoder can show\n";
+    case Refusal::kAvcTooLarge:
+        return "can't read the H.264 stream: from its NAL unit at byte " + std::to_string(counters.refusalValue) +
+               " on, more than " + std::to_string(counters.refusalCount >> 20) +
+               " MiB would wait to be written (a NAL unit or an access unit that long, or pictures not shown in "
+               "time)\n";
     case Refusal::kCpbRemovalDelay:
     case Refusal::kDpbOutputDelay:
         return "can't convert: picture " + std::to_string(counters.refusalValue) +

@@ -71,6 +71,9 @@ enum class Refusal : uint8_t {
     kAvcSyntax,         // a NAL unit that cannot be read (refusalValue: its offset, refusalCount: its type)
     kAvcNoPicTiming,    // HRD parameters, but access unit refusalValue has no pic_timing
     kAvcDisplayOrder,   // access unit refusalValue is not shown after a thousand more
+    // The NAL unit at byte refusalValue, with what is held before it, would
+    // take more than refusalCount bytes.
+    kAvcTooLarge,
     // A delay of the HRD that its field cannot hold (refusalValue: the
     // picture in display order, refusalCount: the delay in ticks).
     kCpbRemovalDelay,

@@ -491,6 +491,44 @@ TEST(AvcPictureOrderCount, TypeOneCountsFrameNumThroughTheCycle)
     });
 }
 
+// Counts beyond 32 bits are flagged, never computed (nor overflowed): an
+// IDR picture, then reference pictures whose frame_num and
+// pic_order_cnt_lsb wrap at every other one, each wrap adding 2^16.
+TEST(AvcPictureOrderCount, CountsBeyondThirtyTwoBitsAreOutOfRange)
+{
+    struct Case {
+        int type;
+        std::vector<int32_t> cycle;
+        uint32_t firstOut;  // the first picture out of range
+    };
+    const Case cases[] = {
+        {0, {}, 65536},          // PicOrderCntMsb 2^31; the one before counts 2^31 - 2^15
+        {1, {1}, 65536},         // FrameNumOffset 2^31; the one before counts 2^31 - 1
+        {1, {INT32_MAX}, 1},     // 65535 cycles of 2^31 - 1
+        {2, {}, 32768},          // 2 * FrameNumOffset: 2^31
+    };
+    for (const Case& c : cases) {
+        AvcSps sps;
+        sps.picOrderCntType = c.type;
+        sps.log2MaxFrameNum = 16;
+        sps.log2MaxPicOrderCntLsb = 16;
+        sps.offsetForRefFrame = c.cycle;
+        PocState state;
+        uint32_t k = 0;
+        for (; k <= c.firstOut && !state.outOfRange; ++k) {
+            SliceHeader slice;
+            slice.nalUnitType = k == 0 ? kIdr : kNon;
+            slice.nalRefIdc = 2;
+            slice.frameNum = k % 2 * 65535;
+            slice.picOrderCntLsb = k % 2 * 32768;
+            const int64_t count = PictureOrderCount(state, sps, slice);
+            EXPECT_TRUE(state.outOfRange ? count == 0 : count >= 0 && count <= INT32_MAX) << k;
+        }
+        EXPECT_TRUE(state.outOfRange) << "type " << c.type;
+        EXPECT_EQ(k - 1, c.firstOut) << "type " << c.type;
+    }
+}
+
 TEST(AvcPictureOrderCount, TypeTwoFollowsFrameNumAcrossItsWrap)
 {
     AvcSps sps;

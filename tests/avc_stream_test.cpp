@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/convert.h"
 #include "avc/avc_stream.h"
 #include "stream/scanner.h"
 
@@ -28,13 +29,15 @@ struct Converted {
 };
 
 // The whole stream through the converter in chunks of `chunk` bytes.
-Converted Convert(const Bytes& input, JobKind kind, int targetCode = 0, std::size_t chunk = 65536)
+Converted Convert(const Bytes& input, JobKind kind, int targetCode = 0, std::size_t chunk = 65536,
+                  std::size_t mostHeldBytes = kMostHeldBytes)
 {
     Converted c;
     c.counters.job.kind = kind;
     c.counters.job.targetCode = targetCode;
     c.counters.listPictures = true;
     AvcConverter converter;
+    converter.mostHeldBytes = mostHeldBytes;
     for (std::size_t at = 0; at < input.size() && c.counters.refusal == Refusal::kNone; at += chunk) {
         AvcTake(converter, input.data() + at, std::min(chunk, input.size() - at), c.counters, c.output);
     }
@@ -43,6 +46,44 @@ Converted Convert(const Bytes& input, JobKind kind, int targetCode = 0, std::siz
         FinishStream(c.counters);
     }
     return c;
+}
+
+// The whole stream through the program's own loop, the first reads of the
+// sizes given, the rest in reads of 4096 bytes.
+Converted ConvertInLoop(const Bytes& input, JobKind kind, std::vector<int32_t> firstReads)
+{
+    struct Reads {
+        const Bytes& in;
+        std::size_t at;
+        std::vector<int32_t> sizes;
+        Converted c;
+    } reads{input, 0, std::move(firstReads), {}};
+    const auto read = [](void* context, uint8_t* into, int32_t capacity) {
+        Reads& r = *static_cast<Reads*>(context);
+        const std::size_t wanted = r.sizes.empty() ? 4096 : static_cast<std::size_t>(r.sizes.front());
+        const auto n = std::min({wanted, r.in.size() - r.at, static_cast<std::size_t>(capacity)});
+        if (!r.sizes.empty()) {
+            r.sizes.erase(r.sizes.begin());
+        }
+        std::copy_n(r.in.begin() + static_cast<std::ptrdiff_t>(r.at), n, into);
+        r.at += n;
+        return static_cast<int32_t>(n);
+    };
+    const auto write = [](void* context, const uint8_t* bytes, int32_t n) {
+        Bytes& out = static_cast<Reads*>(context)->c.output;
+        out.insert(out.end(), bytes, bytes + n);
+        return true;
+    };
+    reads.c.counters.job.kind = kind;
+    ConvertStream({read, write, [](void*, int64_t, uint8_t) { return false; }, [](void*, int64_t) {}, &reads},
+                  reads.c.counters);
+    return reads.c;
+}
+
+Bytes operator+(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 
 // A NAL unit of a stream: its type and payload (emulation prevention out).
@@ -148,7 +189,14 @@ TEST(AvcStream, RecognizesTheKindOfStream)
         Bytes bytes;
         InputKind kind;
     };
+    const auto afterZeros = [](std::size_t zeros) {
+        Bytes bytes(zeros, 0x00);
+        bytes.insert(bytes.end(), {0x01, 0x67, 0x64});
+        return bytes;
+    };
     const Case cases[] = {
+        {afterZeros(61), InputKind::kAvc},        // the SPS within the first 64 bytes
+        {afterZeros(62), InputKind::kMpegVideo},  // its second byte beyond them
         {{0x00, 0x00, 0x01, 0xB3, 0x14}, InputKind::kMpegVideo},
         {{0x00, 0x00, 0x00, 0x01, 0x09, 0xF0}, InputKind::kAvc},  // access unit delimiter
         {{0x00, 0x00, 0x01, 0x06, 0x05}, InputKind::kAvc},        // SEI
@@ -204,6 +252,19 @@ TEST(AvcStream, ThreeTwoPulldownWhateverTheChunks)
     for (std::size_t k = 0; k < out.pictures.size(); ++k) {
         EXPECT_EQ(out.timingsPerPicture[k], 1) << k;
         EXPECT_EQ(out.pictures[k].picStruct, cadence[display[k] % 4]) << k;
+    }
+}
+
+// The kind of stream is told from its first bytes however the first reads
+// cut them.
+TEST(AvcStream, TheLoopTellsTheKindFromShortReads)
+{
+    const Bytes input = ReadSample("film_23976.264");
+    const Bytes output = Convert(input, JobKind::kPulldown).output;
+    for (const std::vector<int32_t>& firstReads : {std::vector<int32_t>{1}, {3, 2, 100}, {4, 60, 1}}) {
+        const Converted looped = ConvertInLoop(input, JobKind::kPulldown, firstReads);
+        EXPECT_EQ(looped.counters.refusal, Refusal::kNone) << firstReads[0];
+        EXPECT_TRUE(looped.output == output) << firstReads[0];
     }
 }
 
@@ -319,6 +380,57 @@ TEST(AvcStream, Refusals)
     // Nothing but a NAL unit header: no stream at all.
     EXPECT_EQ(Convert(Bytes{0, 0, 1, 0x09, 0xF0}, JobKind::kPulldown).counters.refusal,
               Refusal::kNotElementaryStream);
+}
+
+// Memory stays bounded: what would hold more than the bound is refused at
+// the NAL unit that passes it, the same whatever the chunks.
+TEST(AvcStream, RefusesWhatWouldHoldTooMuch)
+{
+    const Bytes film = ReadSample("film_23976.264");
+    const std::vector<Nal> nals = Split(film);
+    ASSERT_EQ(nals[2].type, kNalSei);
+    const std::size_t headers = 37;  // the SPS and PPS with their start codes: x264's SEI is at byte 37
+    const Bytes sei = Bytes{0, 0, 0, 1} + nals[2].raw;
+    const auto stream = [&](const Bytes& after, std::size_t repeats) {
+        Bytes bytes(film.begin(), film.begin() + headers);
+        for (std::size_t k = 0; k < repeats; ++k) {
+            bytes.insert(bytes.end(), after.begin(), after.end());
+        }
+        return bytes;
+    };
+    struct Case {
+        const char* what;
+        Bytes input;
+        std::size_t most;
+        int64_t first, last;  // where the NAL unit refused begins
+        std::size_t step = 1;  // from the headers on, a multiple of this
+    };
+    constexpr std::size_t kLimit = 65536;
+    const Bytes endless(kLimit, 0xFF);
+    const Case cases[] = {
+        // SEI NAL units without end, and no slice: one access unit growing.
+        // Held: the SEI NAL units before it, each with its place (less
+        // than the NAL unit itself).
+        {"SEI only", stream(sei, 200), kLimit, kLimit / 2, kLimit, sei.size()},
+        // A slice that never ends, or zero bytes that never do.
+        {"endless slice", stream(Bytes{0, 0, 1, 0x65, 0x88} + endless, 1), kLimit, headers, headers},
+        {"endless zeros", stream(Bytes(kLimit, 0x00), 1), kLimit, 27, 27},  // from the PPS on
+        // An SEI NAL unit over 1 MiB, whatever the bound on the rest.
+        {"long SEI", stream(Bytes{0, 0, 1, 0x06, 0x05, 0x80} + Bytes(kMostHeaderNalBytes, 0x11), 1), kMostHeldBytes,
+         headers, headers},
+    };
+    for (const Case& c : cases) {
+        for (const std::size_t chunk : {std::size_t{4093}, c.input.size()}) {
+            const Converted converted = Convert(c.input, JobKind::kDescribe, 0, chunk, c.most);
+            EXPECT_EQ(converted.counters.refusal, Refusal::kAvcTooLarge) << c.what << ", chunk " << chunk;
+            const int64_t offset = converted.counters.refusalValue;
+            EXPECT_TRUE(offset >= c.first && offset <= c.last &&
+                        (offset - static_cast<int64_t>(headers)) % static_cast<int64_t>(c.step) == 0)
+                << c.what << ", chunk " << chunk << ": " << offset;
+        }
+    }
+    // Within the bound the film is read to its end.
+    EXPECT_EQ(Convert(film, JobKind::kPulldown, 0, 4096, 4 * film.size()).counters.refusal, Refusal::kNone);
 }
 
 // x264's film with its VUI's timing_info taken out: no rate to convert.
