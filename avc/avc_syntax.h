@@ -183,9 +183,8 @@ struct PocState {
     int64_t prevFrameNumOffset = 0;
     int64_t prevFrameNum = 0;
     bool prevMemoryManagement5 = false;
-    bool prevBottomFieldOnly = false;   // the picture before was a bottom field with mmco 5
     // Of the picture before, where it had mmco 5: its TopFieldOrderCnt less
-    // tempPicOrderCnt (8.2.1), 0 for a top field.
+    // tempPicOrderCnt (8.2.1), 0 for a top field; 0 for a bottom field.
     int64_t prevTopFieldOrderCnt = 0;
     // A count, PicOrderCntMsb or FrameNumOffset left 32 bits, which no
     // stream a decoder takes does (8.2.1): the count given is then 0.

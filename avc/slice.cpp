@@ -436,7 +436,7 @@ int64_t PictureOrderCount(PocState& state, const AvcSps& sps, const SliceHeader&
             state.prevPicOrderCntLsb = 0;
         } else if (state.prevMemoryManagement5) {
             state.prevPicOrderCntMsb = 0;
-            state.prevPicOrderCntLsb = state.prevBottomFieldOnly ? 0 : state.prevTopFieldOrderCnt;
+            state.prevPicOrderCntLsb = state.prevTopFieldOrderCnt;
         }
         const int64_t maxLsb = int64_t{1} << sps.log2MaxPicOrderCntLsb;
         const int64_t lsb = slice.picOrderCntLsb;
@@ -526,9 +526,9 @@ int64_t PictureOrderCount(PocState& state, const AvcSps& sps, const SliceHeader&
     if (slice.memoryManagement5) {
         // After the picture is decoded its counts are taken relative to
         // tempPicOrderCnt, its own count (8.2.1): it counts 0, as an IDR
-        // picture does, and those after it count on from there.
-        state.prevBottomFieldOnly = bottomFieldOnly;
-        state.prevTopFieldOrderCnt = top - count;
+        // picture does, and those after it count on from there. A bottom
+        // field has no top field count: 0 stands in for it.
+        state.prevTopFieldOrderCnt = bottomFieldOnly ? 0 : top - count;
         count = 0;
     }
     return count;

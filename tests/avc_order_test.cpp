@@ -462,7 +462,7 @@ TEST(AvcPictureOrderCount, TypeOneCountsFrameNumThroughTheCycle)
 {
     AvcSps sps;
     sps.picOrderCntType = 1;
-    sps.offsetForRefFrame = {4, 2};  // 6 a cycle
+    sps.offsetForRefFrame = {4, 2, 1};  // 7 a cycle
     sps.offsetForNonRefPic = -3;
     sps.offsetForTopToBottomField = 1;
     ExpectCounts(sps, {
@@ -470,10 +470,10 @@ TEST(AvcPictureOrderCount, TypeOneCountsFrameNumThroughTheCycle)
         {kNon, 2, 1, 0, 0, 0, 0, false, 4},
         {kNon, 2, 2, 0, 0, 0, 0, false, 6},
         {kNon, 0, 3, 0, 1, -3, 0, false, 2},    // (6 - 3 + 1) + 1 - 3 for the bottom field
-        {kNon, 2, 3, 0, 0, 0, 0, false, 10},    // the second cycle
-        {kNon, 2, 15, 0, 0, 0, 0, false, 46},   // 7 cycles and 4
-        {kNon, 2, 0, 0, 0, 0, 0, false, 48},    // frame_num wraps: 16
-        {kNon, 0, 1, 0, 0, 0, 0, false, 45},    // 16 less one, less 3
+        {kNon, 2, 3, 0, 0, 0, 0, false, 7},     // the cycle's last
+        {kNon, 2, 15, 0, 0, 0, 0, false, 35},   // 4 cycles and 7
+        {kNon, 2, 0, 0, 0, 0, 0, false, 39},    // frame_num wraps: 16, 5 cycles and 4
+        {kNon, 0, 1, 0, 0, 0, 0, false, 36},    // 17 less one, less 3
         {kNon, 2, 2, 0, 0, 0, 0, true, 0},      // operation 5
         {kNon, 2, 1, 0, 0, 0, 0, false, 4},     // from frame_num 0, offset 0
         {kNon, 2, 2, 0, 2, 0, 1, false, 8},     // a top field
@@ -542,10 +542,10 @@ TEST(AvcPictureOrderCount, TypeTwoFollowsFrameNumAcrossItsWrap)
         {kNon, 0, 0, 0, 0, 0, 0, false, 31},    // wraps: 2 * 16 - 1
         {kNon, 2, 0, 0, 0, 0, 0, false, 32},
         {kNon, 2, 3, 0, 0, 0, 0, true, 0},      // operation 5
-        {kNon, 0, 1, 0, 0, 0, 0, false, 1},
-        {kNon, 2, 1, 0, 0, 0, 0, false, 2},
+        {kNon, 0, 15, 0, 0, 0, 0, false, 29},   // from frame_num 0, offset 0
+        {kNon, 2, 0, 0, 0, 0, 0, false, 32},    // from the picture before, not the operation 5
         {kIdr, 3, 0, 0, 0, 0, 0, false, 0},
-        {kNon, 2, 5, 0, 0, 0, 0, false, 10},
+        {kNon, 2, 5, 0, 0, 0, 0, false, 10},    // FrameNumOffset 0 again
     });
 }
 
