@@ -771,6 +771,8 @@ void AvcFinish(AvcConverter& c, StreamCounters& counters, std::vector<uint8_t>& 
         }
         if (header < c.input.size()) {
             TakeNal(c, counters, c.input.data(), end, header, counters.streamOffset, out);
+        } else {
+            end = 0;  // a start code prefix and no NAL unit: kept as it is
         }
         if (counters.refusal != Refusal::kNone) {
             return;

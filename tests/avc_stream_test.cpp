@@ -423,6 +423,20 @@ TEST(AvcStream, RefusesWhatWouldHoldTooMuch)
     EXPECT_EQ(Convert(film, JobKind::kPulldown, 0, 4096, 4 * film.size()).counters.refusal, Refusal::kNone);
 }
 
+// Described, a stream is written as it is to its last byte, whatever it
+// ends with.
+TEST(AvcStream, DescribingKeepsEveryByte)
+{
+    const Bytes film = ReadSample("film_23976.264");
+    for (const Bytes& end : {Bytes{0, 0, 1}, Bytes{0, 0, 0, 1}, Bytes{0, 0, 0}, Bytes{0, 0, 1, 0x09}, Bytes{0x80}}) {
+        for (const std::size_t chunk : {std::size_t{1}, film.size() + end.size()}) {
+            const Converted described = Convert(film + end, JobKind::kDescribe, 0, chunk);
+            EXPECT_EQ(described.counters.refusal, Refusal::kNone) << ::testing::PrintToString(end);
+            EXPECT_TRUE(described.output == film + end) << ::testing::PrintToString(end) << ", chunk " << chunk;
+        }
+    }
+}
+
 // x264's film with its VUI's timing_info taken out: no rate to convert.
 TEST(AvcStream, RefusesAnSpsWithoutTiming)
 {
