@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <numeric>
 
 #include "stream/display_order.h"
 #include "stream/rewriters.h"
@@ -274,10 +275,10 @@ int64_t OutputTick(const StreamCounters& counters, int64_t n)
     return 2 * frame + (OutputFlags(counters, n).topFieldFirst ? 0 : 1);
 }
 
-int64_t CeilDiv(__int128 a, __int128 b)
+int64_t CeilDiv(int64_t a, int64_t b)
 {
-    const __int128 q = a / b;
-    return static_cast<int64_t>(q * b < a ? q + 1 : q);
+    const int64_t q = a / b;
+    return q * b < a ? q + 1 : q;
 }
 
 bool Fits(int64_t value, int bits)
@@ -296,10 +297,15 @@ bool RetimeDelays(AvcConverter& c, StreamCounters& counters, const AccessUnit& a
                   uint32_t numUnitsInTick, uint32_t timeScale, PicTiming& timing)
 {
     const bool first = c.written == 0;
-    // Seconds per input tick over seconds per output tick.
-    const __int128 scaleNumerator = __int128{sps.numUnitsInTick} * timeScale;
-    const __int128 scaleDenominator = __int128{sps.timeScale} * numUnitsInTick;
-    const int64_t outputDelay = CeilDiv(__int128{au.timing.dpbOutputDelay} * scaleNumerator, scaleDenominator);
+    // Seconds per input tick over seconds per output tick, in lowest
+    // terms: the output's frame rate over the input's (each SPS converted
+    // has the timing of a frame rate that RateOfCode gives), so that
+    // either term is below 2^26 and the delay times it fits in 64 bits.
+    const uint64_t numerator = uint64_t{sps.numUnitsInTick} * timeScale;
+    const uint64_t denominator = uint64_t{sps.timeScale} * numUnitsInTick;
+    const uint64_t divisor = std::gcd(numerator, denominator);
+    const int64_t outputDelay = CeilDiv(int64_t{au.timing.dpbOutputDelay} * static_cast<int64_t>(numerator / divisor),
+                                        static_cast<int64_t>(denominator / divisor));
     const int64_t tick = OutputTick(counters, au.display);
     if (first) {
         c.newOutputBase = outputDelay - tick;
