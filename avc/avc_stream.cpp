@@ -335,7 +335,7 @@ bool RetimeDelays(AvcConverter& c, StreamCounters& counters, const AccessUnit& a
 // The picture's pic_timing payload as the output times it.
 bool OutputPicTiming(AvcConverter& c, StreamCounters& counters, const AccessUnit& au, std::vector<uint8_t>& payload)
 {
-    const AvcSps& input = c.sets.sps[au.slice.spsId];
+    const AvcSps& input = au.sps;
     AvcSps output = input;
     output.picStructPresent = true;
     OutputTiming(input, counters.targetCode, output.numUnitsInTick, output.timeScale);
@@ -452,8 +452,9 @@ void FinishAccessUnit(AvcConverter& c, StreamCounters& counters, std::vector<uin
     if (!au.hasSlice) {
         au.display = -2;  // no picture: written in its place
     } else {
-        const AvcSps& sps = c.sets.sps[au.slice.spsId];
-        au.order = PictureOrderCount(c.poc, sps, au.slice);
+        // Kept: a later SPS with the same id may come before it is written.
+        au.sps = c.sets.sps[au.slice.spsId];
+        au.order = PictureOrderCount(c.poc, au.sps, au.slice);
         if (c.poc.outOfRange) {
             RefuseSyntax(counters, au.sliceOffset, au.slice.nalUnitType);
             return;

@@ -423,6 +423,19 @@ TEST(AvcStream, RefusesWhatWouldHoldTooMuch)
     EXPECT_EQ(Convert(film, JobKind::kPulldown, 0, 4096, 4 * film.size()).counters.refusal, Refusal::kNone);
 }
 
+// Each picture is timed by the SPS it was coded with, though a later SPS
+// with the same id (here one without HRD parameters) comes before it is
+// written.
+TEST(AvcStream, PicturesKeepTheirOwnSps)
+{
+    const Bytes hrd = ReadSample("film_hrd.264");
+    const Bytes film = ReadSample("film_23976.264");
+    const Converted alone = Convert(hrd, JobKind::kPulldown);
+    const Converted joined = Convert(hrd + film, JobKind::kPulldown);
+    ASSERT_EQ(joined.counters.refusal, Refusal::kNone);
+    EXPECT_TRUE(std::equal(alone.output.begin(), alone.output.end(), joined.output.begin()));
+}
+
 // Described, a stream is written as it is to its last byte, whatever it
 // ends with.
 TEST(AvcStream, DescribingKeepsEveryByte)
