@@ -382,9 +382,10 @@ TEST(AvcStream, RefusesWhatWouldHoldTooMuch)
     const std::size_t headers = 37;  // the SPS and PPS with their start codes: x264's SEI is at byte 37
     const Bytes sei = Bytes{0, 0, 0, 1} + nals[2].raw;
     const auto stream = [&](const Bytes& after, std::size_t repeats) {
-        Bytes bytes(film.begin(), film.begin() + headers);
+        Bytes bytes(headers + repeats * after.size());
+        std::copy_n(film.begin(), headers, bytes.begin());
         for (std::size_t k = 0; k < repeats; ++k) {
-            bytes.insert(bytes.end(), after.begin(), after.end());
+            std::copy(after.begin(), after.end(), bytes.begin() + static_cast<std::ptrdiff_t>(headers + k * after.size()));
         }
         return bytes;
     };
