@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <numeric>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -277,10 +278,10 @@ int64_t OutputTick(const StreamCounters& counters, int64_t n)
     return 2 * frame + (OutputFlags(counters, n).topFieldFirst ? 0 : 1);
 }
 
-int64_t CeilDiv(__int128 a, __int128 b)
+int64_t CeilDiv(int64_t a, int64_t b)
 {
-    const __int128 q = a / b;
-    return static_cast<int64_t>(q * b < a ? q + 1 : q);
+    const int64_t q = a / b;
+    return q * b < a ? q + 1 : q;
 }
 
 bool Fits(int64_t value, int bits)
@@ -299,10 +300,15 @@ bool RetimeDelays(AvcConverter& c, StreamCounters& counters, const AccessUnit& a
                   uint32_t numUnitsInTick, uint32_t timeScale, PicTiming& timing)
 {
     const bool first = c.written == 0;
-    // Seconds per input tick over seconds per output tick.
-    const __int128 scaleNumerator = __int128{sps.numUnitsInTick} * timeScale;
-    const __int128 scaleDenominator = __int128{sps.timeScale} * numUnitsInTick;
-    const int64_t outputDelay = CeilDiv(__int128{au.timing.dpbOutputDelay} * scaleNumerator, scaleDenominator);
+    // Seconds per input tick over seconds per output tick, in lowest
+    // terms: the output's frame rate over the input's (each SPS converted
+    // has the timing of a frame rate that RateOfCode gives), so that
+    // either term is below 2^26 and the delay times it fits in 64 bits.
+    const uint64_t numerator = uint64_t{sps.numUnitsInTick} * timeScale;
+    const uint64_t denominator = uint64_t{sps.timeScale} * numUnitsInTick;
+    const uint64_t divisor = std::gcd(numerator, denominator);
+    const int64_t outputDelay = CeilDiv(int64_t{au.timing.dpbOutputDelay} * static_cast<int64_t>(numerator / divisor),
+                                        static_cast<int64_t>(denominator / divisor));
     const int64_t tick = OutputTick(counters, au.display);
     if (first) {
         c.newOutputBase = outputDelay - tick;
@@ -332,7 +338,7 @@ bool RetimeDelays(AvcConverter& c, StreamCounters& counters, const AccessUnit& a
 // The picture's pic_timing payload as the output times it.
 bool OutputPicTiming(AvcConverter& c, StreamCounters& counters, const AccessUnit& au, std::vector<uint8_t>& payload)
 {
-    const AvcSps& input = c.sets.sps[au.slice.spsId];
+    const AvcSps& input = au.sps;
     AvcSps output = input;
     output.picStructPresent = true;
     OutputTiming(input, counters.targetCode, output.numUnitsInTick, output.timeScale);
@@ -449,8 +455,9 @@ void FinishAccessUnit(AvcConverter& c, StreamCounters& counters, std::vector<uin
     if (!au.hasSlice) {
         au.display = -2;  // no picture: written in its place
     } else {
-        const AvcSps& sps = c.sets.sps[au.slice.spsId];
-        au.order = PictureOrderCount(c.poc, sps, au.slice);
+        // Kept: a later SPS with the same id may come before it is written.
+        au.sps = c.sets.sps[au.slice.spsId];
+        au.order = PictureOrderCount(c.poc, au.sps, au.slice);
         if (c.poc.outOfRange) {
             RefuseSyntax(counters, au.sliceOffset, au.slice.nalUnitType);
             return;
@@ -759,6 +766,8 @@ void AvcFinish(AvcConverter& c, StreamCounters& counters, std::vector<uint8_t>& 
         }
         if (header < c.input.size()) {
             TakeNal(c, counters, c.input.data(), end, header, counters.streamOffset, out);
+        } else {
+            end = 0;  // a start code prefix and no NAL unit: kept as it is
         }
         if (counters.refusal != Refusal::kNone) {
             return;

@@ -47,6 +47,7 @@ struct AccessUnit {
     std::size_t replacedBytes = 0;
     bool hasSlice = false;
     SliceHeader slice;  // its primary coded picture's first slice
+    AvcSps sps;         // the SPS that slice named, as it stood then
     int64_t sliceOffset = 0;  // that slice's place in the input
     uint64_t coded = 0;
     int64_t period = 0;  // picture order counts start again from each IDR or mmco 5

@@ -100,6 +100,22 @@ void CheckAvc(Reads& reads, const Job& job)
     Check(once.pictureCount == split.pictureCount && once.shownCount == split.shownCount,
           "H.264: the reads changed the pictures counted");
     Check(once.refusal < Refusal::kNotSequenceHeader, "H.264: an MPEG-2 rewriter was handed bytes");
+    if (onceEnd != StreamEnd::kFinished) {
+        return;
+    }
+    // Described, the stream is written as it is; converted, it reads again
+    // as the same pictures.
+    if (job.kind == JobKind::kDescribe) {
+        Check(whole.written == std::vector<uint8_t>(reads.data, reads.data + reads.size),
+              "H.264: described, the stream was written otherwise");
+        return;
+    }
+    Reads output = {whole.written.data(), whole.written.size(), 0, 0, UINT64_MAX, {}, nullptr, 0};
+    StreamCounters again;
+    again.job = Job{JobKind::kDescribe};
+    Check(ConvertStream({ReadSome, Keep, Mend, [](void*, int64_t) {}, &output}, again) == StreamEnd::kFinished &&
+              again.pictureCount == once.pictureCount,
+          "H.264: the output does not read again as the same pictures");
 }
 
 }  // namespace

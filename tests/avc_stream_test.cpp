@@ -392,9 +392,10 @@ TEST(AvcStream, RefusesWhatWouldHoldTooMuch)
     const std::size_t headers = 37;  // the SPS and PPS with their start codes: x264's SEI is at byte 37
     const Bytes sei = Bytes{0, 0, 0, 1} + nals[2].raw;
     const auto stream = [&](const Bytes& after, std::size_t repeats) {
-        Bytes bytes(film.begin(), film.begin() + headers);
+        Bytes bytes(headers + repeats * after.size());
+        std::copy_n(film.begin(), headers, bytes.begin());
         for (std::size_t k = 0; k < repeats; ++k) {
-            bytes.insert(bytes.end(), after.begin(), after.end());
+            std::copy(after.begin(), after.end(), bytes.begin() + static_cast<std::ptrdiff_t>(headers + k * after.size()));
         }
         return bytes;
     };
@@ -431,6 +432,33 @@ TEST(AvcStream, RefusesWhatWouldHoldTooMuch)
     }
     // Within the bound the film is read to its end.
     EXPECT_EQ(Convert(film, JobKind::kPulldown, 0, 4096, 4 * film.size()).counters.refusal, Refusal::kNone);
+}
+
+// Each picture is timed by the SPS it was coded with, though a later SPS
+// with the same id (here one without HRD parameters) comes before it is
+// written.
+TEST(AvcStream, PicturesKeepTheirOwnSps)
+{
+    const Bytes hrd = ReadSample("film_hrd.264");
+    const Bytes film = ReadSample("film_23976.264");
+    const Converted alone = Convert(hrd, JobKind::kPulldown);
+    const Converted joined = Convert(hrd + film, JobKind::kPulldown);
+    ASSERT_EQ(joined.counters.refusal, Refusal::kNone);
+    EXPECT_TRUE(std::equal(alone.output.begin(), alone.output.end(), joined.output.begin()));
+}
+
+// Described, a stream is written as it is to its last byte, whatever it
+// ends with.
+TEST(AvcStream, DescribingKeepsEveryByte)
+{
+    const Bytes film = ReadSample("film_23976.264");
+    for (const Bytes& end : {Bytes{0, 0, 1}, Bytes{0, 0, 0, 1}, Bytes{0, 0, 0}, Bytes{0, 0, 1, 0x09}, Bytes{0x80}}) {
+        for (const std::size_t chunk : {std::size_t{1}, film.size() + end.size()}) {
+            const Converted described = Convert(film + end, JobKind::kDescribe, 0, chunk);
+            EXPECT_EQ(described.counters.refusal, Refusal::kNone) << ::testing::PrintToString(end);
+            EXPECT_TRUE(described.output == film + end) << ::testing::PrintToString(end) << ", chunk " << chunk;
+        }
+    }
 }
 
 // x264's film with its VUI's timing_info taken out: no rate to convert.
