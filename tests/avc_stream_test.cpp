@@ -213,6 +213,7 @@ TEST(AvcStream, RecognizesTheKindOfStream)
         {{0x00, 0x00, 0x01, 0x4E, 0x01, 0x05}, InputKind::kHevc},        // prefix SEI
         {{0x00, 0x00, 0x01, 0x40, 0x00, 0x0C}, InputKind::kMpegVideo},  // nuh_temporal_id_plus1 0
         {{0x00, 0x00, 0x01, 0x40, 0x09, 0x0C}, InputKind::kMpegVideo},  // nuh_layer_id 1
+        {{0x00, 0x00, 0x01, 0x41, 0x01, 0x0C}, InputKind::kMpegVideo},  // nuh_layer_id 32
         {{0x00, 0x01, 0x67, 0x64}, InputKind::kMpegVideo},              // one zero byte
         {{0x00, 0x00, 0x01, 0x67}, InputKind::kMpegVideo},              // cut off
     };
@@ -266,6 +267,35 @@ TEST(AvcStream, TheLoopTellsTheKindFromShortReads)
         EXPECT_EQ(looped.counters.refusal, Refusal::kNone) << firstReads[0];
         EXPECT_TRUE(looped.output == output) << firstReads[0];
     }
+}
+
+// Three-byte start codes (x264 writes four): each chunk size from 16 to 48
+// puts some start code across the end of a read.
+TEST(AvcStream, ShortStartCodesAcrossReads)
+{
+    Bytes input;
+    const Bytes film = ReadSample("film_23976.264");
+    for (std::size_t k = 0; k < film.size(); ++k) {
+        const bool zeroByte = k + 3 < film.size() && film[k] == 0 && film[k + 1] == 0 && film[k + 2] == 0 &&
+                              film[k + 3] == 1;
+        if (!zeroByte || k == 0) {
+            input.push_back(film[k]);
+        }
+    }
+    ASSERT_LT(input.size(), film.size() - 40);
+    const Converted whole = Convert(input, JobKind::kPulldown, 0, input.size());
+    ASSERT_EQ(whole.counters.refusal, Refusal::kNone);
+    EXPECT_EQ(ReadTiming(whole.output).pictures.size(), 48U);
+    for (std::size_t chunk = 16; chunk <= 48; ++chunk) {
+        EXPECT_EQ(Convert(input, JobKind::kPulldown, 0, chunk).output, whole.output) << chunk;
+    }
+    // A start code with nothing after it ends the stream: kept as it is.
+    Bytes cut = input;
+    cut.insert(cut.end(), {0x00, 0x00, 0x01});
+    const Converted ended = Convert(cut, JobKind::kPulldown);
+    ASSERT_EQ(ended.counters.refusal, Refusal::kNone);
+    EXPECT_EQ(Bytes(ended.output.end() - 3, ended.output.end()), (Bytes{0x00, 0x00, 0x01}));
+    EXPECT_EQ(Bytes(ended.output.begin(), ended.output.end() - 3), whole.output);
 }
 
 TEST(AvcStream, RatesAndTheirPicStructs)
