@@ -595,10 +595,17 @@ StreamEnd ConvertAvcStream(const StreamEnds& ends, StreamCounters& counters, uin
         return StreamEnd::kReadFailed;
     }
     auto converter = std::make_unique<AvcConverter>();
+    // Long slices are written from where the converter holds them.
+    converter->sink.context = const_cast<StreamEnds*>(&ends);
+    converter->sink.write = [](void* context, const uint8_t* bytes, std::size_t count) {
+        const StreamEnds& to = *static_cast<const StreamEnds*>(context);
+        return to.write(to.context, bytes, static_cast<int32_t>(count));
+    };
     std::vector<uint8_t> out;
     int64_t bytesDone = 0;
     const auto write = [&] {
-        const bool written = out.empty() || ends.write(ends.context, out.data(), static_cast<int32_t>(out.size()));
+        const bool written = !converter->sink.failed &&
+                             (out.empty() || ends.write(ends.context, out.data(), static_cast<int32_t>(out.size())));
         out.clear();
         return written;
     };

@@ -56,6 +56,10 @@ constexpr uint8_t kTopField = 1;
 constexpr uint8_t kBottomField = 2;
 constexpr uint8_t kFramePicture = 3;
 
+// Buffers of access units written, kept for the next ones: as many as a
+// decoder holds pictures, and one more.
+constexpr std::size_t kSpareBuffers = kMaxDpbFrames + 1;
+
 // The bytes of a slice read for its header first.
 constexpr std::size_t kSliceHeaderBytes = 256;
 
@@ -388,6 +392,21 @@ std::vector<uint8_t> WithPicTiming(AvcConverter& c, const AccessUnit& au, const 
     return BuildSeiNal(types, payloads);
 }
 
+// Appends bytes to the output; a long run of them, where the converter has
+// a sink, goes to it at once after what waits, rather than through a copy.
+void Emit(AvcConverter& c, std::vector<uint8_t>& out, const uint8_t* bytes, std::size_t count)
+{
+    if (c.sink.write == nullptr || count < c.sink.directBytes) {
+        out.insert(out.end(), bytes, bytes + count);
+        return;
+    }
+    if (c.sink.failed || (!out.empty() && !c.sink.write(c.sink.context, out.data(), out.size())) ||
+        !c.sink.write(c.sink.context, bytes, count)) {
+        c.sink.failed = true;
+    }
+    out.clear();
+}
+
 // Writes an access unit shown and every one before it written: its SPS
 // anew, its pic_timing message rewritten, or one put in front of its first
 // slice (after any buffering period message, which comes in an SEI NAL unit
@@ -417,7 +436,7 @@ void WriteAccessUnit(AvcConverter& c, StreamCounters& counters, const AccessUnit
             const std::vector<uint8_t> sei = WithPicTiming(c, au, nal, payload);
             out.insert(out.end(), sei.begin(), sei.end());
         } else {
-            out.insert(out.end(), bytes + nal.begin, bytes + nal.end);
+            Emit(c, out, bytes + nal.begin, nal.end - nal.begin);
         }
     }
     // Zero bytes after the stream's last NAL unit stay.
@@ -438,6 +457,11 @@ void WriteShown(AvcConverter& c, StreamCounters& counters, std::vector<uint8_t>&
             out.insert(out.end(), au.bytes.begin(), au.bytes.end());  // described as it is
         }
         c.queuedBytes -= Footprint(au);
+        // Its buffer serves a later access unit: no new memory for each.
+        if (c.spareBuffers.size() < kSpareBuffers) {
+            c.spareBuffers.push_back(std::move(c.queue.front().bytes));
+            c.spareBuffers.back().clear();
+        }
         c.queue.pop_front();
     }
 }
@@ -448,6 +472,10 @@ void FinishAccessUnit(AvcConverter& c, StreamCounters& counters, std::vector<uin
 {
     AccessUnit au = std::move(c.building);
     c.building = AccessUnit();
+    if (!c.spareBuffers.empty()) {
+        c.building.bytes = std::move(c.spareBuffers.back());
+        c.spareBuffers.pop_back();
+    }
     c.buildingHasSlice = false;
     if (au.bytes.empty()) {
         return;

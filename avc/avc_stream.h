@@ -68,8 +68,19 @@ constexpr std::size_t kMostHeldBytes = std::size_t{256} << 20;
 // message's place kept for every two bytes): no stream's is near it.
 constexpr std::size_t kMostHeaderNalBytes = std::size_t{1} << 20;
 
+// Where the converter may write long runs of bytes itself, in order after
+// those it has handed back; unset, everything is handed back.
+struct AvcSink {
+    bool (*write)(void* context, const uint8_t* bytes, std::size_t count) = nullptr;
+    void* context = nullptr;
+    // NAL units at least this long go to it without a copy.
+    std::size_t directBytes = std::size_t{64} << 10;
+    bool failed = false;  // a write failed: nothing more is written
+};
+
 // The converter's state between chunks.
 struct AvcConverter {
+    AvcSink sink;
     std::vector<uint8_t> input;   // bytes not yet cut into NAL units
     std::size_t scanned = 0;      // input searched for a start code up to here
     bool started = false;         // the first start code has been found
@@ -96,6 +107,7 @@ struct AvcConverter {
     uint64_t written = 0;
     std::vector<uint8_t> rbsp;     // the payload of the NAL unit being read
     std::vector<uint8_t> writing;  // that of the SEI NAL unit being written
+    std::vector<std::vector<uint8_t>> spareBuffers;  // of access units written, emptied
 };
 
 // Takes the next bytes of the input (split anywhere) and appends to `out`

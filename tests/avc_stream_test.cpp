@@ -269,6 +269,50 @@ TEST(AvcStream, TheLoopTellsTheKindFromShortReads)
     }
 }
 
+// Long NAL units written straight to a sink, the rest handed back: the same
+// bytes in the same order; a failed write writes nothing more.
+TEST(AvcStream, SinkTakesLongNalUnitsInOrder)
+{
+    const Bytes input = ReadSample("film_hrd.264");
+    const Bytes whole = Convert(input, JobKind::kPulldown).output;
+    struct Collected {
+        Bytes bytes;
+        int writes = 0;
+        int failAt = -1;
+    };
+    for (const int failAt : {-1, 3}) {
+        Collected collected;
+        collected.failAt = failAt;
+        AvcConverter converter;
+        converter.sink.context = &collected;
+        converter.sink.directBytes = 100;
+        converter.sink.write = [](void* context, const uint8_t* bytes, std::size_t count) {
+            Collected& to = *static_cast<Collected*>(context);
+            if (to.writes++ == to.failAt) {
+                return false;
+            }
+            to.bytes.insert(to.bytes.end(), bytes, bytes + count);
+            return true;
+        };
+        StreamCounters counters;
+        Bytes handed;
+        for (std::size_t at = 0; at < input.size(); at += 1000) {
+            AvcTake(converter, input.data() + at, std::min<std::size_t>(1000, input.size() - at), counters, handed);
+            collected.bytes.insert(collected.bytes.end(), handed.begin(), handed.end());
+            handed.clear();
+        }
+        AvcFinish(converter, counters, handed);
+        collected.bytes.insert(collected.bytes.end(), handed.begin(), handed.end());
+        EXPECT_EQ(converter.sink.failed, failAt >= 0);
+        if (failAt < 0) {
+            EXPECT_EQ(collected.bytes, whole);
+            EXPECT_GT(collected.writes, 10);
+        } else {
+            EXPECT_EQ(collected.writes, failAt + 1);  // none after the failure
+        }
+    }
+}
+
 // Three-byte start codes (x264 writes four): each chunk size from 16 to 48
 // puts some start code across the end of a read.
 TEST(AvcStream, ShortStartCodesAcrossReads)
