@@ -381,6 +381,7 @@ TEST(AvcStream, RefusesWhatWouldHoldTooMuch)
     ASSERT_EQ(nals[2].type, kNalSei);
     const std::size_t headers = 37;  // the SPS and PPS with their start codes: x264's SEI is at byte 37
     const Bytes sei = Bytes{0, 0, 0, 1} + nals[2].raw;
+    const Bytes sps = Bytes{0, 0, 0, 1} + nals[0].raw;
     const auto stream = [&](const Bytes& after, std::size_t repeats) {
         Bytes bytes(headers + repeats * after.size());
         std::copy_n(film.begin(), headers, bytes.begin());
@@ -420,6 +421,13 @@ TEST(AvcStream, RefusesWhatWouldHoldTooMuch)
                 << c.what << ", chunk " << chunk << ": " << offset;
         }
     }
+    // Converted, each SPS written anew is held too: refused sooner.
+    const Bytes spsOnly = stream(sps, 4000);
+    const StreamCounters described = Convert(spsOnly, JobKind::kDescribe, 0, 4096, kLimit).counters;
+    const StreamCounters converted = Convert(spsOnly, JobKind::kPulldown, 0, 4096, kLimit).counters;
+    EXPECT_EQ(described.refusal, Refusal::kAvcTooLarge);
+    EXPECT_EQ(converted.refusal, Refusal::kAvcTooLarge);
+    EXPECT_LT(converted.refusalValue, described.refusalValue);
     // Within the bound the film is read to its end.
     EXPECT_EQ(Convert(film, JobKind::kPulldown, 0, 4096, 4 * film.size()).counters.refusal, Refusal::kNone);
 }
