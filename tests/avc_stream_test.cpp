@@ -260,6 +260,9 @@ TEST(AvcStream, TheLoopTellsTheKindFromShortReads)
         EXPECT_EQ(looped.counters.refusal, Refusal::kNone) << firstReads[0];
         EXPECT_TRUE(looped.output == output) << firstReads[0];
     }
+    // Shorter than the bytes that tell the kind: read to its end all the same.
+    EXPECT_EQ(ConvertInLoop(Bytes{0, 0, 1, 0x09, 0xF0}, JobKind::kPulldown, {1, 1}).counters.refusal,
+              Refusal::kNotElementaryStream);
 }
 
 TEST(AvcStream, RatesAndTheirPicStructs)
@@ -407,6 +410,7 @@ TEST(AvcStream, RefusesWhatWouldHoldTooMuch)
         // A slice that never ends, or zero bytes that never do.
         {"endless slice", stream(Bytes{0, 0, 1, 0x65, 0x88} + endless, 1), kLimit, headers, headers},
         {"endless zeros", stream(Bytes(kLimit, 0x00), 1), kLimit, 27, 27},  // from the PPS on
+        {"no start code", Bytes(kLimit + 1, 0x00), kLimit, 0, 0},
         // An SEI NAL unit over 1 MiB, whatever the bound on the rest.
         {"long SEI", stream(Bytes{0, 0, 1, 0x06, 0x05, 0x80} + Bytes(kMostHeaderNalBytes, 0x11), 1), kMostHeldBytes,
          headers, headers},
