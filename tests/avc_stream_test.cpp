@@ -449,6 +449,20 @@ TEST(AvcStream, PicturesKeepTheirOwnSps)
     EXPECT_TRUE(std::equal(alone.output.begin(), alone.output.end(), joined.output.begin()));
 }
 
+// A stream cut between a picture's SEI and its slices: converted, the
+// picture timing message of no picture is left out, since it would not
+// read by the SPS anew.
+TEST(AvcStream, LeavesOutThePicTimingOfNoPicture)
+{
+    const Bytes hrd = ReadSample("film_hrd.264");
+    const std::vector<Nal> nals = Split(hrd);
+    ASSERT_EQ(nals[nals.size() - 2].type, kNalSei);  // x264: each picture's pic_timing before its slice
+    const Bytes cut = hrd + Bytes{0, 0, 0, 1} + nals[nals.size() - 2].raw;
+    const Converted converted = Convert(cut, JobKind::kPulldown);
+    ASSERT_EQ(converted.counters.refusal, Refusal::kNone);
+    EXPECT_TRUE(converted.output == Convert(hrd, JobKind::kPulldown).output);
+}
+
 // Described, a stream is written as it is to its last byte, whatever it
 // ends with.
 TEST(AvcStream, DescribingKeepsEveryByte)
