@@ -370,7 +370,8 @@ void AppendPrefix(std::vector<uint8_t>& out, bool zeroByte)
     out.insert(out.end(), {0x00, 0x00, kPrefixLastByte});
 }
 
-// An SEI NAL unit with its pic_timing message's payload replaced.
+// An SEI NAL unit with its pic_timing message's payload replaced, or left
+// out where `payload` is empty; empty where no message is left.
 std::vector<uint8_t> WithPicTiming(AvcConverter& c, const AccessUnit& au, const NalUnit& nal,
                                    const std::vector<uint8_t>& payload)
 {
@@ -381,6 +382,9 @@ std::vector<uint8_t> WithPicTiming(AvcConverter& c, const AccessUnit& au, const 
     std::vector<int> types;
     std::vector<std::vector<uint8_t>> payloads;
     for (const SeiMessage& m : messages) {
+        if (m.type == kSeiPicTiming && payload.empty()) {
+            continue;
+        }
         types.push_back(m.type);
         if (m.type == kSeiPicTiming) {
             payloads.push_back(payload);
@@ -389,7 +393,7 @@ std::vector<uint8_t> WithPicTiming(AvcConverter& c, const AccessUnit& au, const 
                                   rbsp.begin() + static_cast<std::ptrdiff_t>(m.offset + m.size));
         }
     }
-    return BuildSeiNal(types, payloads);
+    return types.empty() ? std::vector<uint8_t>() : BuildSeiNal(types, payloads);
 }
 
 // Appends bytes to the output; a long run of them, where the converter has
@@ -431,10 +435,16 @@ void WriteAccessUnit(AvcConverter& c, StreamCounters& counters, const AccessUnit
         if (!au.replaced[i].empty()) {
             out.insert(out.end(), bytes + nal.begin, bytes + nal.header);
             out.insert(out.end(), au.replaced[i].begin(), au.replaced[i].end());
-        } else if (timed && nal.type == kNalSei && au.hasPicTiming) {
-            out.insert(out.end(), bytes + nal.begin, bytes + nal.header);
+        } else if (Converting(counters) && nal.type == kNalSei && au.hasPicTiming) {
+            // Its pic_timing message rewritten; left out where there is no
+            // picture (the stream cut before its slices): nothing to time,
+            // and the message, read by the SPS before, would not read by
+            // the SPS anew.
             const std::vector<uint8_t> sei = WithPicTiming(c, au, nal, payload);
-            out.insert(out.end(), sei.begin(), sei.end());
+            if (!sei.empty()) {
+                out.insert(out.end(), bytes + nal.begin, bytes + nal.header);
+                out.insert(out.end(), sei.begin(), sei.end());
+            }
         } else {
             Emit(c, out, bytes + nal.begin, nal.end - nal.begin);
         }

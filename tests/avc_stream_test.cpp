@@ -267,6 +267,9 @@ TEST(AvcStream, TheLoopTellsTheKindFromShortReads)
         EXPECT_EQ(looped.counters.refusal, Refusal::kNone) << firstReads[0];
         EXPECT_TRUE(looped.output == output) << firstReads[0];
     }
+    // Shorter than the bytes that tell the kind: read to its end all the same.
+    EXPECT_EQ(ConvertInLoop(Bytes{0, 0, 1, 0x09, 0xF0}, JobKind::kPulldown, {1, 1}).counters.refusal,
+              Refusal::kNotElementaryStream);
 }
 
 // Long NAL units written straight to a sink, the rest handed back: the same
@@ -465,6 +468,7 @@ TEST(AvcStream, RefusesWhatWouldHoldTooMuch)
     ASSERT_EQ(nals[2].type, kNalSei);
     const std::size_t headers = 37;  // the SPS and PPS with their start codes: x264's SEI is at byte 37
     const Bytes sei = Bytes{0, 0, 0, 1} + nals[2].raw;
+    const Bytes sps = Bytes{0, 0, 0, 1} + nals[0].raw;
     const auto stream = [&](const Bytes& after, std::size_t repeats) {
         Bytes bytes(headers + repeats * after.size());
         std::copy_n(film.begin(), headers, bytes.begin());
@@ -490,6 +494,7 @@ TEST(AvcStream, RefusesWhatWouldHoldTooMuch)
         // A slice that never ends, or zero bytes that never do.
         {"endless slice", stream(Bytes{0, 0, 1, 0x65, 0x88} + endless, 1), kLimit, headers, headers},
         {"endless zeros", stream(Bytes(kLimit, 0x00), 1), kLimit, 27, 27},  // from the PPS on
+        {"no start code", Bytes(kLimit + 1, 0x00), kLimit, 0, 0},
         // An SEI NAL unit over 1 MiB, whatever the bound on the rest.
         {"long SEI", stream(Bytes{0, 0, 1, 0x06, 0x05, 0x80} + Bytes(kMostHeaderNalBytes, 0x11), 1), kMostHeldBytes,
          headers, headers},
@@ -504,6 +509,13 @@ TEST(AvcStream, RefusesWhatWouldHoldTooMuch)
                 << c.what << ", chunk " << chunk << ": " << offset;
         }
     }
+    // Converted, each SPS written anew is held too: refused sooner.
+    const Bytes spsOnly = stream(sps, 4000);
+    const StreamCounters described = Convert(spsOnly, JobKind::kDescribe, 0, 4096, kLimit).counters;
+    const StreamCounters converted = Convert(spsOnly, JobKind::kPulldown, 0, 4096, kLimit).counters;
+    EXPECT_EQ(described.refusal, Refusal::kAvcTooLarge);
+    EXPECT_EQ(converted.refusal, Refusal::kAvcTooLarge);
+    EXPECT_LT(converted.refusalValue, described.refusalValue);
     // Within the bound the film is read to its end.
     EXPECT_EQ(Convert(film, JobKind::kPulldown, 0, 4096, 4 * film.size()).counters.refusal, Refusal::kNone);
 }
@@ -519,6 +531,20 @@ TEST(AvcStream, PicturesKeepTheirOwnSps)
     const Converted joined = Convert(hrd + film, JobKind::kPulldown);
     ASSERT_EQ(joined.counters.refusal, Refusal::kNone);
     EXPECT_TRUE(std::equal(alone.output.begin(), alone.output.end(), joined.output.begin()));
+}
+
+// A stream cut between a picture's SEI and its slices: converted, the
+// picture timing message of no picture is left out, since it would not
+// read by the SPS anew.
+TEST(AvcStream, LeavesOutThePicTimingOfNoPicture)
+{
+    const Bytes hrd = ReadSample("film_hrd.264");
+    const std::vector<Nal> nals = Split(hrd);
+    ASSERT_EQ(nals[nals.size() - 2].type, kNalSei);  // x264: each picture's pic_timing before its slice
+    const Bytes cut = hrd + Bytes{0, 0, 0, 1} + nals[nals.size() - 2].raw;
+    const Converted converted = Convert(cut, JobKind::kPulldown);
+    ASSERT_EQ(converted.counters.refusal, Refusal::kNone);
+    EXPECT_TRUE(converted.output == Convert(hrd, JobKind::kPulldown).output);
 }
 
 // Described, a stream is written as it is to its last byte, whatever it
