@@ -345,6 +345,24 @@ TEST(AvcStream, ShortStartCodesAcrossReads)
     EXPECT_EQ(Bytes(ended.output.begin(), ended.output.end() - 3), whole.output);
 }
 
+// An access unit delimiter first: the SPS after it is rewritten where it
+// stands, and nothing else changes.
+TEST(AvcStream, SpsAfterADelimiter)
+{
+    const Bytes film = ReadSample("film_23976.264");
+    const Bytes delimiter = {0x00, 0x00, 0x00, 0x01, 0x09, 0xF0};
+    Bytes input = delimiter;
+    input.insert(input.end(), film.begin(), film.end());
+    Bytes expected = delimiter;
+    const Bytes converted = Convert(film, JobKind::kPulldown).output;
+    expected.insert(expected.end(), converted.begin(), converted.end());
+    EXPECT_EQ(Convert(input, JobKind::kPulldown).output, expected);
+    // Described: a picture without pic_struct shows two fields.
+    const Converted described = Convert(film, JobKind::kDescribe);
+    EXPECT_EQ(described.counters.display.units, 96U);
+    EXPECT_FALSE(described.counters.display.everyPictureProgressive);
+}
+
 TEST(AvcStream, RatesAndTheirPicStructs)
 {
     struct Case {
