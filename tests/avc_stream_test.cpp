@@ -438,6 +438,71 @@ TEST(AvcStream, HrdDelaysFollowTheFields)
     }
 }
 
+// x264's HRD film with cpb_removal_delay in 7 bits (x264 gives it 13): at
+// 29.97 every delay still fits, at 59.94 (a tick a fifth of a film frame)
+// the later ones do not, and the first that does not is named.
+TEST(AvcStream, RefusesAnHrdDelayItsFieldCannotHold)
+{
+    const Bytes film = ReadSample("film_hrd.264");
+    const std::vector<Nal> nals = Split(film);
+    AvcSps from;
+    ASSERT_EQ(ParseSps(nals.at(0).rbsp.data(), nals.at(0).rbsp.size(), from), SyntaxError::kNone);
+    ASSERT_TRUE(from.nalHrd && !from.vclHrd);
+    // hrd_parameters (E.1.2) after timing_info and nal_hrd_parameters_present_flag.
+    BitReader reader{nals[0].rbsp.data(), nals[0].rbsp.size()};
+    reader.bit = static_cast<std::size_t>(from.timingBit) + 32 + 32 + 1 + 1;
+    const uint32_t cpbCount = ReadUe(reader) + 1;
+    ReadBits(reader, 8);  // bit_rate_scale, cpb_size_scale
+    for (uint32_t k = 0; k < cpbCount; ++k) {
+        ReadUe(reader);
+        ReadUe(reader);
+        ReadFlag(reader);
+    }
+    ReadBits(reader, 5);  // initial_cpb_removal_delay_length_minus1
+    const std::size_t lengthBit = reader.bit;
+    AvcSps to = from;
+    to.cpbRemovalDelayLength = 7;
+    Bytes stream;
+    for (const Nal& nal : nals) {
+        Bytes rbsp = nal.rbsp;
+        if (nal.type == kNalSps) {
+            for (int b = 0; b < 5; ++b) {  // cpb_removal_delay_length_minus1 = 6
+                const std::size_t at = lengthBit + static_cast<std::size_t>(b);
+                const uint8_t mask = static_cast<uint8_t>(0x80 >> (at % 8));
+                rbsp[at / 8] = static_cast<uint8_t>(((6 >> (4 - b)) & 1) != 0 ? rbsp[at / 8] | mask : rbsp[at / 8] & ~mask);
+            }
+        } else if (nal.type == kNalSei) {
+            std::vector<SeiMessage> messages;
+            ASSERT_EQ(ParseSeiMessages(rbsp.data(), rbsp.size(), messages), SyntaxError::kNone);
+            std::vector<int> types;
+            std::vector<Bytes> payloads;
+            for (const SeiMessage& m : messages) {
+                types.push_back(m.type);
+                payloads.emplace_back(rbsp.begin() + static_cast<std::ptrdiff_t>(m.offset),
+                                      rbsp.begin() + static_cast<std::ptrdiff_t>(m.offset + m.size));
+                PicTiming timing;
+                if (m.type == kSeiPicTiming) {
+                    ASSERT_EQ(ParsePicTiming(payloads.back().data(), m.size, from, timing), SyntaxError::kNone);
+                    ASSERT_LT(timing.cpbRemovalDelay, 128U);
+                    payloads.back() = BuildPicTiming(to, timing);
+                }
+            }
+            const Bytes sei = BuildSeiNal(types, payloads);
+            stream.insert(stream.end(), {0x00, 0x00, 0x00, 0x01});
+            stream.insert(stream.end(), sei.begin(), sei.end());
+            continue;
+        }
+        stream.insert(stream.end(), {0x00, 0x00, 0x00, 0x01, nal.raw[0]});
+        Escape(rbsp.data(), rbsp.size(), stream);
+    }
+    EXPECT_EQ(Convert(stream, JobKind::kPulldown).counters.refusal, Refusal::kNone);
+    const Converted frames = Convert(stream, JobKind::kPulldown, kRate5994);
+    EXPECT_EQ(frames.counters.refusal, Refusal::kCpbRemovalDelay);
+    EXPECT_GE(frames.counters.refusalCount, 128);
+    EXPECT_LT(frames.counters.refusalCount, 128 + 10);  // the first that does not fit
+    EXPECT_GT(frames.counters.refusalValue, 0);
+}
+
 TEST(AvcStream, UndoGivesTheFilmBack)
 {
     const Bytes anchor = ReadSample("film_pulldown.264");
