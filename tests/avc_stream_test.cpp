@@ -30,11 +30,12 @@ struct Converted {
 
 // The whole stream through the converter in chunks of `chunk` bytes.
 Converted Convert(const Bytes& input, JobKind kind, int targetCode = 0, std::size_t chunk = 65536,
-                  std::size_t mostHeldBytes = kMostHeldBytes)
+                  std::size_t mostHeldBytes = kMostHeldBytes, bool keepTiming = false)
 {
     Converted c;
     c.counters.job.kind = kind;
     c.counters.job.targetCode = targetCode;
+    c.counters.job.keepTiming = keepTiming;
     c.counters.listPictures = true;
     AvcConverter converter;
     converter.mostHeldBytes = mostHeldBytes;
@@ -245,6 +246,7 @@ TEST(AvcStream, ThreeTwoPulldownWhateverTheChunks)
     // x264's GOP: an IDR picture, then P- and B-pictures.
     EXPECT_EQ(whole.counters.shown.at(0).type, PictureType::kIntra);
     EXPECT_EQ(whole.counters.shown.at(1).type, PictureType::kBidirectional);
+    EXPECT_EQ(whole.counters.shown.at(3).temporalReference, 6);  // x264 counts two a frame
     EXPECT_EQ(whole.counters.horizontalSize, 320);
     EXPECT_EQ(whole.counters.verticalSize, 240);
     EXPECT_EQ(whole.counters.chromaFormat, 1);
@@ -514,6 +516,15 @@ TEST(AvcStream, UndoGivesTheFilmBack)
     EXPECT_EQ(out.sps.at(0).timeScale, 48000U);
     for (const PicTiming& p : out.pictures) {
         EXPECT_EQ(p.picStruct, kPicStructFrame);
+    }
+    // Keeping the timing (a hybrid's), pictures of two fields keep their
+    // field order, those of three show two.
+    const Timing kept = ReadTiming(Convert(anchor, JobKind::kUndo, 0, 65536, kMostHeldBytes, true).output);
+    const Timing input = ReadTiming(anchor);
+    ASSERT_EQ(kept.pictures.size(), input.pictures.size());
+    for (std::size_t k = 0; k < kept.pictures.size(); ++k) {
+        const int was = input.pictures[k].picStruct;
+        EXPECT_EQ(kept.pictures[k].picStruct, was == kPicStructTopBottom || was == kPicStructBottomTop ? was : 0);
     }
     // And pulldown put on again shows as x264's own did.
     const Converted again = Convert(undone.output, JobKind::kPulldown);
