@@ -596,7 +596,8 @@ StreamEnd ConvertAvcStream(const StreamEnds& ends, StreamCounters& counters, uin
     }
     auto converter = std::make_unique<AvcConverter>();
     // Long slices are written from where the converter holds them.
-    converter->sink.context = const_cast<StreamEnds*>(&ends);
+    StreamEnds sinkEnds = ends;
+    converter->sink.context = &sinkEnds;
     converter->sink.write = [](void* context, const uint8_t* bytes, std::size_t count) {
         const StreamEnds& to = *static_cast<const StreamEnds*>(context);
         return to.write(to.context, bytes, static_cast<int32_t>(count));

@@ -318,7 +318,8 @@ std::string Text(const StreamCounters& counters, const Description& d, const cha
         std::snprintf(line, sizeof line,
                       "  %s %d, %" PRIu64 " frame pictures, %" PRIu64 " field pictures, %" PRIu64
                       " coded interlaced\n",
-                      counters.avc ? "frame_mbs_only_flag" : "progressive_sequence", counters.progressiveSequence ? 1 : 0, stats.framePictures, stats.fieldPictures,
+                      counters.avc ? "frame_mbs_only_flag" : "progressive_sequence",
+                      (counters.avc ? counters.frameMbsOnly : counters.progressiveSequence) ? 1 : 0, stats.framePictures, stats.fieldPictures,
                       stats.interlacedCoded);
     }
     text += line;

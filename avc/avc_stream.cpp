@@ -156,7 +156,7 @@ void TakeSps(AvcConverter& c, StreamCounters& counters, const AvcSps& sps, uint8
     counters.verticalSize = sps.height;
     counters.verticalSizeValue = sps.height;
     counters.chromaFormat = sps.chromaFormatIdc;
-    counters.progressiveSequence = sps.frameMbsOnly;
+    counters.frameMbsOnly = sps.frameMbsOnly;
     if (!sps.vuiPresent || !sps.timingInfoPresent) {
         counters.frameRateCode = 0;
         if (Converting(counters)) {

@@ -111,13 +111,13 @@ std::string DescribeRefusal(const StreamCounters& counters)
                "pulldown\n";
     case Refusal::kUndoNotFilm:
         return "can't take pulldown off: " + std::to_string(counters.refusalCount) + " pictures show " +
-               std::to_string(counters.refusalValue) + (counters.progressiveSequence && !counters.avc ? " frames" : " fields") +
+               std::to_string(counters.refusalValue) + (counters.progressiveSequence ? " frames" : " fields") +
                ", not 5 for every 2 as film by 3:2 pulldown does (for a hybrid of film and video, "
                "--timestamps-out FILE keeps the timing of both)\n";
     case Refusal::kAlreadyRepeated:
         return "can't convert: picture " + std::to_string(counters.refusalValue) +
                " (in display order, from 0) already shows a " +
-               (counters.progressiveSequence && !counters.avc ? "frame" : "field") +
+               (counters.progressiveSequence ? "frame" : "field") +
                " repeated: take the repeats off first (ratefold --undo)\n";
     case Refusal::kTimestamps:
         return counters.job.timeline != nullptr ? counters.job.timeline->refusal : std::string();

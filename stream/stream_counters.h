@@ -202,6 +202,8 @@ struct StreamCounters {
     int frameRateExtensionD = 0;
     // progressive_sequence of the input's most recent sequence extension.
     bool progressiveSequence = false;
+    // frame_mbs_only_flag of an H.264 stream's most recent SPS.
+    bool frameMbsOnly = true;
     // A sequence header has been handled: the stream began as an elementary
     // stream does.
     bool sequenceSeen = false;
