@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "app/convert.h"
-#include "app/file_access.h"
-#include "app/picture_times.h"
+#include "convert/convert.h"
+#include "host/file_access.h"
+#include "convert/picture_times.h"
 #include "avc/avc_stream.h"
 #include "naming/output_name.h"
 #include "stream/scanner.h"

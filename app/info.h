@@ -2,7 +2,7 @@
 // would do with it, without writing anything.
 #pragma once
 
-#include "app/options.h"
+#include "options/options.h"
 
 // Reads the stream to its end and prints its description on standard
 // output: text, or one JSON object (options.json). A file that cannot be

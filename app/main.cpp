@@ -1,4 +1,4 @@
-#include "app/file_access.h"
+#include "host/file_access.h"
 #include "app/program.h"
 
 int main(int argc, char** argv)

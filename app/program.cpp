@@ -4,10 +4,10 @@
 #include <utility>
 #include <vector>
 
-#include "app/convert.h"
-#include "app/file_access.h"
+#include "convert/convert.h"
+#include "host/file_access.h"
 #include "app/info.h"
-#include "app/options.h"
+#include "options/options.h"
 #include "stream/timeline.h"
 #include "timing/timing.h"
 

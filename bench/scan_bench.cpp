@@ -32,7 +32,7 @@
 #include <string>
 #include <vector>
 
-#include "app/convert.h"
+#include "convert/convert.h"
 #include "stream/scanner.h"
 #include "stream/start_code_search.h"
 #include "stream/start_codes.h"

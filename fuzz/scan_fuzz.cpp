@@ -15,7 +15,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/convert.h"
+#include "convert/convert.h"
 #include "avc/avc_stream.h"
 #include "bench/reference_walk.h"
 

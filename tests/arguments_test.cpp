@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/arguments.h"
-#include "app/command_line.h"
+#include "windows_args/wildcards.h"
+#include "windows_args/command_line.h"
 
 // From failing_new.cpp: allocations to let through before one fails
 // (negative: none fails), and allocations made.

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/convert.h"
+#include "convert/convert.h"
 #include "avc/avc_stream.h"
 #include "stream/scanner.h"
 

@@ -7,7 +7,7 @@
 #include <tuple>
 #include <vector>
 
-#include "app/options.h"
+#include "options/options.h"
 #include "stream/cadence.h"
 #include "stream/display_order.h"
 #include "stream/rewriters.h"

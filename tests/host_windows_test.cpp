@@ -11,7 +11,7 @@
 #include <string>
 #include <tuple>
 
-#include "app/file_access.h"
+#include "host/file_access.h"
 
 // The console's control handler in host_windows.cpp, which HostStartup
 // installs.

@@ -10,9 +10,9 @@
 #include <tuple>
 #include <vector>
 
-#include "app/convert.h"
-#include "app/file_access.h"
-#include "app/progress.h"
+#include "convert/convert.h"
+#include "host/file_access.h"
+#include "convert/progress.h"
 #include "naming/output_name.h"
 #include "stream/rewriters.h"
 #include "stream/scanner.h"

@@ -1,4 +1,4 @@
-#include "app/arguments.h"
+#include "windows_args/wildcards.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -8,8 +8,8 @@
 #include <stdexcept>
 #include <utility>
 
-#include "app/file_access.h"
-#include "app/options.h"
+#include "host/file_access.h"
+#include "options/options.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/file_access.h"
+#include "host/file_access.h"
 #include "naming/output_name.h"
 
 #if defined(__linux__)

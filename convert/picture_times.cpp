@@ -1,9 +1,9 @@
 // Start times of the pictures shown, and the timestamp file written from them.
-#include "app/picture_times.h"
+#include "convert/picture_times.h"
 
 #include <numeric>
 
-#include "app/file_access.h"
+#include "host/file_access.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/progress.h"
+#include "convert/progress.h"
 
 #include <cinttypes>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "app/convert.h"
+#include "convert/convert.h"
 
 #include <algorithm>
 #include <bitset>
@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "app/file_access.h"
-#include "app/picture_times.h"
-#include "app/progress.h"
+#include "host/file_access.h"
+#include "convert/picture_times.h"
+#include "convert/progress.h"
 #include "avc/avc_stream.h"
 #include "naming/output_name.h"
 #include "stream/display_order.h"

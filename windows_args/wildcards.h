@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/command_line.h"
+#include "windows_args/command_line.h"
 #include "naming/output_name.h"
 
 // A directory search for one pattern: first, then next until it reports the

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "app/arguments.h"
-#include "app/file_access.h"
+#include "windows_args/wildcards.h"
+#include "host/file_access.h"
 #include "naming/output_name.h"
 
 // The C runtime's start-up code must not expand wildcards itself: the

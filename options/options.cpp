@@ -1,4 +1,4 @@
-#include "app/options.h"
+#include "options/options.h"
 
 #include <cstring>
 #include <set>

@@ -1,10 +1,10 @@
-#include "app/command_line.h"
+#include "windows_args/command_line.h"
 
 #include <cstddef>
 #include <new>
 #include <stdexcept>
 
-#include "app/arguments.h"
+#include "windows_args/wildcards.h"
 
 namespace {
 
