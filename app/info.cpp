@@ -1,3 +1,4 @@
+// --info: a stream described as a decoder shows it, and what each job would do with it.
 #include "app/info.h"
 
 #include <cinttypes>

@@ -1,3 +1,4 @@
+// The program's entry: the host set up, then the named streams run.
 #include "host/file_access.h"
 #include "app/program.h"
 

@@ -1,3 +1,4 @@
+// The run over the named streams: options read, each stream converted or described, every message printed and the exit status set here.
 #include "app/program.h"
 
 #include <cstdio>

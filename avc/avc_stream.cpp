@@ -1,3 +1,4 @@
+// Soft pulldown on an H.264 byte stream: NAL units and access units found, held until shown, and written with their new timing.
 #include "avc/avc_stream.h"
 
 #include <algorithm>

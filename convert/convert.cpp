@@ -1,3 +1,4 @@
+// The per-file driver: open the input and the output, read, scan or convert, write, and close, every step checked.
 #include "convert/convert.h"
 
 #include <algorithm>

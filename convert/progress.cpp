@@ -1,3 +1,4 @@
+// The running percentage on standard error.
 #include "convert/progress.h"
 
 #include <cinttypes>

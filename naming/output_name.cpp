@@ -1,3 +1,4 @@
+// Output and temporary file names.
 #include "naming/output_name.h"
 
 #include <cstddef>

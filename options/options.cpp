@@ -1,3 +1,4 @@
+// The command-line options read into Options, the usage line and --help.
 #include "options/options.h"
 
 #include <cstring>

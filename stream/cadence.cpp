@@ -1,3 +1,4 @@
+// Rates and cadences: the plan of fields each picture shows for a job.
 #include "stream/cadence.h"
 
 #include <cstring>

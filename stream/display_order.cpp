@@ -1,3 +1,4 @@
+// Pictures put in the order a decoder shows them.
 #include "stream/display_order.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The job's rate plan and the header rewriters (sequence, GOP, picture coding extension).
 #include "stream/rewriters.h"
 
 #include "stream/start_codes.h"

@@ -1,3 +1,4 @@
+// The start-code scanner: one chunk of an MPEG-2 stream walked, its headers counted and rewritten.
 #include "stream/scanner.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// Finding the next start code that matters, word by word or with SSE2.
 #include "stream/start_code_search.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// Rate names and the message that says why a stream is refused.
 #include "stream/stream_counters.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// A Windows command line split into arguments.
 #include "windows_args/command_line.h"
 
 #include <cstddef>

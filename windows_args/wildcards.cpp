@@ -1,3 +1,4 @@
+// Wildcard patterns in the argument list replaced by the directory entries they match.
 #include "windows_args/wildcards.h"
 
 #include <algorithm>
