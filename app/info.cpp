@@ -203,8 +203,7 @@ CadenceFound FindCadence(const StreamCounters& counters)
     if (perPicture > kThreeTwo - kNear && perPicture < kThreeTwo + kNear && fewBreaks32) {
         return {frames ? "frame repetition 3:2" : "3:2", true, stats.breaks32, stats.firstBreak32};
     }
-    if (!frames && perPicture > kOneInTwelve - kNear && perPicture < kOneInTwelve + kNear &&
-        fewBreaks12) {
+    if (!frames && perPicture > kOneInTwelve - kNear && perPicture < kOneInTwelve + kNear && fewBreaks12) {
         return {"2:2:2:2:2:2:2:2:2:2:2:3", true, stats.breaksOneInTwelve, stats.firstBreakOneInTwelve};
     }
     return {"irregular", false, 0, -1};
@@ -287,8 +286,8 @@ Description Describe(const StreamCounters& counters, const Reading& reading, con
     }
     d.cadence = FindCadence(counters);
     if (d.codedRate.numerator > 0) {
-        d.sections = FindSections(reading.pictures.times.records,
-                                  FrameRate{d.codedRate.numerator, d.codedRate.denominator});
+        d.sections =
+            FindSections(reading.pictures.times.records, FrameRate{d.codedRate.numerator, d.codedRate.denominator});
     }
     d.conversion = Judge(reading.conversion, path, d.stream);
     d.undo = Judge(reading.undo, path, d.stream);
@@ -308,20 +307,19 @@ std::string Text(const StreamCounters& counters, const Description& d, const cha
     }
     const DisplayStats& stats = counters.display;
     char line[256];
-    std::snprintf(line, sizeof line, "%s, %" PRId32 "x%" PRId32 ", %s, coded at %s fps\n",
-                  StreamName(counters), counters.horizontalSize, counters.verticalSize,
-                  ChromaText(counters.chromaFormat).c_str(), DecimalText(d.codedRate).c_str());
+    std::snprintf(line, sizeof line, "%s, %" PRId32 "x%" PRId32 ", %s, coded at %s fps\n", StreamName(counters),
+                  counters.horizontalSize, counters.verticalSize, ChromaText(counters.chromaFormat).c_str(),
+                  DecimalText(d.codedRate).c_str());
     text += line;
     if (counters.mpeg1) {
         std::snprintf(line, sizeof line, "  %" PRIu64 " pictures, shown once each (MPEG-1 has no repeat flags)\n",
                       stats.pictures);
     } else {
         std::snprintf(line, sizeof line,
-                      "  %s %d, %" PRIu64 " frame pictures, %" PRIu64 " field pictures, %" PRIu64
-                      " coded interlaced\n",
+                      "  %s %d, %" PRIu64 " frame pictures, %" PRIu64 " field pictures, %" PRIu64 " coded interlaced\n",
                       counters.avc ? "frame_mbs_only_flag" : "progressive_sequence",
-                      (counters.avc ? counters.frameMbsOnly : counters.progressiveSequence) ? 1 : 0, stats.framePictures, stats.fieldPictures,
-                      stats.interlacedCoded);
+                      (counters.avc ? counters.frameMbsOnly : counters.progressiveSequence) ? 1 : 0,
+                      stats.framePictures, stats.fieldPictures, stats.interlacedCoded);
     }
     text += line;
     const bool frames = stats.everyPictureProgressive && stats.pictures > 0;
@@ -338,10 +336,9 @@ std::string Text(const StreamCounters& counters, const Description& d, const cha
     text += "\n";
     for (const Section& section : d.sections.list) {
         std::snprintf(line, sizeof line, "  pictures %" PRId64 " to %" PRId64 ": %s from %.3f s for %.3f s, ",
-                      section.first, section.last, SectionCadenceName(section.cadence), section.start,
-                      section.seconds);
-        text += line + (section.breaks == 0 ? std::string("no breaks") : std::to_string(section.breaks) + " breaks") +
-                "\n";
+                      section.first, section.last, SectionCadenceName(section.cadence), section.start, section.seconds);
+        text +=
+            line + (section.breaks == 0 ? std::string("no breaks") : std::to_string(section.breaks) + " breaks") + "\n";
     }
     if (!d.sections.list.empty()) {
         std::snprintf(line, sizeof line, "  film share: %.3f of the pictures in 3:2\n", d.sections.filmShare);
@@ -358,8 +355,8 @@ std::string Text(const StreamCounters& counters, const Description& d, const cha
 
 std::string JsonVerdict(const char* job, const Verdict& verdict)
 {
-    return std::string("{\"job\": ") + JsonString(job) + ", \"output\": " +
-           (verdict.refusal.empty() ? JsonString(verdict.output) : "null") +
+    return std::string("{\"job\": ") + JsonString(job) +
+           ", \"output\": " + (verdict.refusal.empty() ? JsonString(verdict.output) : "null") +
            ", \"refusal\": " + (verdict.refusal.empty() ? "null" : JsonString(verdict.refusal)) + "}";
 }
 
@@ -379,19 +376,22 @@ std::string Json(const StreamCounters& counters, const Description& d, const cha
                   ", \"frames\": %s, \"picture_rate\": \"%s\", \"duration\": %.3f",
                   StreamName(counters), counters.horizontalSize, counters.verticalSize,
                   ChromaText(counters.chromaFormat).c_str(), FractionText(d.codedRate).c_str(),
-                  counters.mpeg1 || counters.avc ? "null" : counters.progressiveSequence ? "1" : "0", stats.framePictures,
-                  stats.fieldPictures, stats.interlacedCoded, stats.pictures, d.fields,
+                  counters.mpeg1 || counters.avc ? "null"
+                  : counters.progressiveSequence ? "1"
+                                                 : "0",
+                  stats.framePictures, stats.fieldPictures, stats.interlacedCoded, stats.pictures, d.fields,
                   stats.everyPictureProgressive && stats.pictures > 0 ? std::to_string(stats.units).c_str() : "null",
                   FractionText(d.pictureRate).c_str(), d.seconds);
     json += numbers;
-    json += ", \"cadence\": " + JsonString(d.cadence.name) + ", \"cadence_breaks\": " +
-            (d.cadence.regular ? std::to_string(d.cadence.breaks) : "null") + ", \"first_break\": " +
-            (d.cadence.firstBreak >= 0 ? std::to_string(d.cadence.firstBreak) : "null");
+    json += ", \"cadence\": " + JsonString(d.cadence.name) +
+            ", \"cadence_breaks\": " + (d.cadence.regular ? std::to_string(d.cadence.breaks) : "null") +
+            ", \"first_break\": " + (d.cadence.firstBreak >= 0 ? std::to_string(d.cadence.firstBreak) : "null");
     json += ", \"sections\": [";
     for (const Section& section : d.sections.list) {
         char object[256];
         std::snprintf(object, sizeof object,
-                      "%s{\"first\": %" PRId64 ", \"last\": %" PRId64 ", \"cadence\": \"%s\", \"start\": %.3f"
+                      "%s{\"first\": %" PRId64 ", \"last\": %" PRId64
+                      ", \"cadence\": \"%s\", \"start\": %.3f"
                       ", \"seconds\": %.3f, \"breaks\": %" PRId64 "}",
                       &section == d.sections.list.data() ? "" : ", ", section.first, section.last,
                       SectionCadenceName(section.cadence), section.start, section.seconds, section.breaks);
@@ -426,14 +426,16 @@ std::string PictureLine(const ShownPicture& p, int64_t startNanoseconds, bool js
     char line[320];
     if (json) {
         std::snprintf(line, sizeof line,
-                      "{\"picture\": %" PRIu64 ", \"coded\": %" PRIu64 ", \"type\": \"%s\", \"%s\": %d"
+                      "{\"picture\": %" PRIu64 ", \"coded\": %" PRIu64
+                      ", \"type\": \"%s\", \"%s\": %d"
                       ", \"top_field_first\": %d, \"repeat_first_field\": %d, \"progressive_frame\": %d"
                       ", \"%s\": %d, \"start\": %.6f}\n",
                       p.display, p.coded, TypeName(p.type), order, p.temporalReference, tff, rff,
                       p.progressiveFrame ? 1 : 0, unit, p.units, seconds);
     } else {
         std::snprintf(line, sizeof line,
-                      "  picture %" PRIu64 ": coded %" PRIu64 ", %s, %s %d, top_field_first %d"
+                      "  picture %" PRIu64 ": coded %" PRIu64
+                      ", %s, %s %d, top_field_first %d"
                       ", repeat_first_field %d, progressive_frame %d, %d %s, start %.6f s\n",
                       p.display, p.coded, TypeName(p.type), order, p.temporalReference, tff, rff,
                       p.progressiveFrame ? 1 : 0, p.units, unit, seconds);
@@ -516,8 +518,8 @@ int DescribeFile(const char* path, const Options& options)
             ListPictures(r.pictures, *r.counters);
             return true;
         };
-        const StreamEnds ends = {read, write, [](void*, int64_t, uint8_t) { return true; },
-                                 [](void*, int64_t) {}, &reading};
+        const StreamEnds ends = {read, write, [](void*, int64_t, uint8_t) { return true; }, [](void*, int64_t) {},
+                                 &reading};
         const StreamEnd end = ConvertStream(ends, counters);
         if (end == StreamEnd::kReadFailed) {
             failure = "can't read " + std::string(path) + "\n";
@@ -535,9 +537,10 @@ int DescribeFile(const char* path, const Options& options)
             std::fclose(reading.pictures.spool);
         }
         if (options.json) {
-            std::fputs(("{\"file\": " + JsonString(path) + ", \"error\": " + JsonString(WithoutLineFeed(failure)) +
-                        "}\n").c_str(),
-                       stdout);
+            std::fputs(
+                ("{\"file\": " + JsonString(path) + ", \"error\": " + JsonString(WithoutLineFeed(failure)) + "}\n")
+                    .c_str(),
+                stdout);
         }
         return 1;
     }

@@ -1,4 +1,5 @@
-// The run over the named streams: options read, each stream converted or described, every message printed and the exit status set here.
+// The run over the named streams: options read, each stream converted or described, every message printed and the exit
+// status set here.
 #include "app/program.h"
 
 #include <cstdio>
@@ -62,8 +63,7 @@ int RunProgram(int argc, char** argv)
         return 1;
     }
     if (options.help || options.version) {
-        const std::string text =
-            options.help ? HelpText() : std::string("ratefold ") + RATEFOLD_VERSION + "\n";
+        const std::string text = options.help ? HelpText() : std::string("ratefold ") + RATEFOLD_VERSION + "\n";
         std::fputs(text.c_str(), stdout);
         return std::fflush(stdout) == 0 ? 0 : 1;
     }

@@ -1,4 +1,5 @@
-// Soft pulldown on an H.264 byte stream: NAL units and access units found, held until shown, and written with their new timing.
+// Soft pulldown on an H.264 byte stream: NAL units and access units found, held until shown, and written with their new
+// timing.
 #include "avc/avc_stream.h"
 
 #include <algorithm>
@@ -224,8 +225,8 @@ PictureRecord RecordOf(const AccessUnit& au, const StreamCounters& counters)
     picture.topFieldFirst = picStruct != kPicStructBottomTop && picStruct != kPicStructBottomTopBottom &&
                             picStruct != kPicStructFrameDoubling;
     picture.repeatFirstField = picStruct >= kPicStructTopBottomTop && picStruct <= kPicStructFrameTripling;
-    picture.progressiveSequence = picStruct >= kPicStructFrameDoubling ||
-                                  (picStruct <= kPicStructFrame && counters.frameRateCode >= kRate50);
+    picture.progressiveSequence =
+        picStruct >= kPicStructFrameDoubling || (picStruct <= kPicStructFrame && counters.frameRateCode >= kRate50);
     return picture;
 }
 
@@ -644,9 +645,8 @@ void TakeNal(AvcConverter& c, StreamCounters& counters, const uint8_t* unit, std
             if (m.type == kSeiBufferingPeriod) {
                 au.bufferingPeriod = true;
             } else if (m.type == kSeiPicTiming) {
-                if (c.activeSps < 0 ||
-                    ParsePicTiming(c.rbsp.data() + m.offset, m.size, c.sets.sps[c.activeSps], au.timing) !=
-                        SyntaxError::kNone) {
+                if (c.activeSps < 0 || ParsePicTiming(c.rbsp.data() + m.offset, m.size, c.sets.sps[c.activeSps],
+                                                      au.timing) != SyntaxError::kNone) {
                     RefuseSyntax(counters, offset, type);
                     return;
                 }

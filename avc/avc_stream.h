@@ -46,8 +46,8 @@ struct AccessUnit {
     std::vector<std::vector<uint8_t>> replaced;
     std::size_t replacedBytes = 0;
     bool hasSlice = false;
-    SliceHeader slice;  // its primary coded picture's first slice
-    AvcSps sps;         // the SPS that slice named, as it stood then
+    SliceHeader slice;        // its primary coded picture's first slice
+    AvcSps sps;               // the SPS that slice named, as it stood then
     int64_t sliceOffset = 0;  // that slice's place in the input
     uint64_t coded = 0;
     int64_t period = 0;  // picture order counts start again from each IDR or mmco 5
@@ -81,15 +81,15 @@ struct AvcSink {
 // The converter's state between chunks.
 struct AvcConverter {
     AvcSink sink;
-    std::vector<uint8_t> input;   // bytes not yet cut into NAL units
-    std::size_t scanned = 0;      // input searched for a start code up to here
-    bool started = false;         // the first start code has been found
+    std::vector<uint8_t> input;  // bytes not yet cut into NAL units
+    std::size_t scanned = 0;     // input searched for a start code up to here
+    bool started = false;        // the first start code has been found
     ParameterSets sets;
-    int activeSps = -1;           // of the last slice, or the last SPS before any
+    int activeSps = -1;  // of the last slice, or the last SPS before any
     AccessUnit building;
     bool buildingHasSlice = false;
-    std::deque<AccessUnit> queue;  // complete, in coded order, not yet written
-    std::size_t queuedBytes = 0;   // the memory the queue takes, as kMostHeldBytes counts it
+    std::deque<AccessUnit> queue;                // complete, in coded order, not yet written
+    std::size_t queuedBytes = 0;                 // the memory the queue takes, as kMostHeldBytes counts it
     std::size_t mostHeldBytes = kMostHeldBytes;  // lowered by the tests
     uint64_t codedCount = 0;
     int64_t period = 0;
@@ -105,8 +105,8 @@ struct AvcConverter {
     int64_t newAnchorRemoval = 0;
     int64_t newOutputBase = 0;
     uint64_t written = 0;
-    std::vector<uint8_t> rbsp;     // the payload of the NAL unit being read
-    std::vector<uint8_t> writing;  // that of the SEI NAL unit being written
+    std::vector<uint8_t> rbsp;                       // the payload of the NAL unit being read
+    std::vector<uint8_t> writing;                    // that of the SEI NAL unit being written
     std::vector<std::vector<uint8_t>> spareBuffers;  // of access units written, emptied
 };
 

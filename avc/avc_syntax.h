@@ -29,8 +29,8 @@ struct BitReader {
 
 uint32_t ReadBits(BitReader& reader, int count);  // u(n), count 0 to 32
 bool ReadFlag(BitReader& reader);                 // u(1)
-uint32_t ReadUe(BitReader& reader);  // ue(v), 9.1; more than 32 bits of value is an overrun
-int32_t ReadSe(BitReader& reader);   // se(v), 9.1.1
+uint32_t ReadUe(BitReader& reader);               // ue(v), 9.1; more than 32 bits of value is an overrun
+int32_t ReadSe(BitReader& reader);                // se(v), 9.1.1
 // more_rbsp_data() (7.2): bits remain before the rbsp_stop_one_bit.
 bool MoreRbspData(const BitReader& reader);
 
@@ -56,10 +56,10 @@ void Escape(const uint8_t* rbsp, std::size_t size, std::vector<uint8_t>& out);
 // Why a parameter set, slice header or SEI message could not be read.
 enum class SyntaxError : uint8_t {
     kNone,
-    kCutOff,       // it ends before its last syntax element
-    kOutOfRange,   // a value its clause does not allow
-    kUnknownSps,   // refers to a sequence parameter set not seen
-    kUnknownPps,   // refers to a picture parameter set not seen
+    kCutOff,      // it ends before its last syntax element
+    kOutOfRange,  // a value its clause does not allow
+    kUnknownSps,  // refers to a sequence parameter set not seen
+    kUnknownPps,  // refers to a picture parameter set not seen
 };
 
 // seq_parameter_set_data (7.3.2.1.1) with the VUI (E.1.1): what decides how
@@ -78,8 +78,8 @@ struct AvcSps {
     int32_t offsetForTopToBottomField = 0;
     std::vector<int32_t> offsetForRefFrame;  // num_ref_frames_in_pic_order_cnt_cycle of them
     int maxNumRefFrames = 0;
-    int widthInMbs = 0;         // pic_width_in_mbs_minus1 + 1
-    int heightInMapUnits = 0;   // pic_height_in_map_units_minus1 + 1
+    int widthInMbs = 0;        // pic_width_in_mbs_minus1 + 1
+    int heightInMapUnits = 0;  // pic_height_in_map_units_minus1 + 1
     bool frameMbsOnly = true;
     bool mbAdaptiveFrameField = false;
     // frame_cropping: in luma samples, the width and height shown.

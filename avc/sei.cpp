@@ -13,7 +13,7 @@ constexpr std::size_t kBitsPerByte = 8;
 // last byte (below 0xFF) adds itself.
 constexpr uint8_t kFfByte = 0xFF;
 constexpr uint8_t kNalHeaderSei = kNalSei;  // forbidden_zero_bit 0, nal_ref_idc 0
-constexpr int kPicStructBits = 4;          // pic_struct u(4)
+constexpr int kPicStructBits = 4;           // pic_struct u(4)
 constexpr int kMostPicStruct = kPicStructFrameTripling;
 // NumClockTS by pic_struct 0 to 8 (Table D-1).
 constexpr int kNumClockTs[] = {1, 1, 1, 2, 2, 3, 3, 2, 3};
@@ -104,22 +104,22 @@ SyntaxError ParsePicTiming(const uint8_t* payload, std::size_t size, const AvcSp
             if (!ReadFlag(reader)) {  // clock_timestamp_flag[i]
                 continue;
             }
-            ReadBits(reader, 2);                      // ct_type
-            ReadFlag(reader);                         // nuit_field_based_flag
-            ReadBits(reader, 5);                      // counting_type
+            ReadBits(reader, 2);                          // ct_type
+            ReadFlag(reader);                             // nuit_field_based_flag
+            ReadBits(reader, 5);                          // counting_type
             const bool fullTimestamp = ReadFlag(reader);  // full_timestamp_flag
-            ReadFlag(reader);                         // discontinuity_flag
-            ReadFlag(reader);                         // cnt_dropped_flag
-            ReadBits(reader, 8);                      // n_frames
+            ReadFlag(reader);                             // discontinuity_flag
+            ReadFlag(reader);                             // cnt_dropped_flag
+            ReadBits(reader, 8);                          // n_frames
             if (fullTimestamp) {
-                ReadBits(reader, 6);  // seconds_value
-                ReadBits(reader, 6);  // minutes_value
-                ReadBits(reader, 5);  // hours_value
-            } else if (ReadFlag(reader)) {  // seconds_flag
-                ReadBits(reader, 6);        // seconds_value
-                if (ReadFlag(reader)) {     // minutes_flag
-                    ReadBits(reader, 6);    // minutes_value
-                    if (ReadFlag(reader)) { // hours_flag
+                ReadBits(reader, 6);          // seconds_value
+                ReadBits(reader, 6);          // minutes_value
+                ReadBits(reader, 5);          // hours_value
+            } else if (ReadFlag(reader)) {    // seconds_flag
+                ReadBits(reader, 6);          // seconds_value
+                if (ReadFlag(reader)) {       // minutes_flag
+                    ReadBits(reader, 6);      // minutes_value
+                    if (ReadFlag(reader)) {   // hours_flag
                         ReadBits(reader, 5);  // hours_value
                     }
                 }
@@ -142,7 +142,7 @@ std::vector<uint8_t> BuildPicTiming(const AvcSps& sps, const PicTiming& timing)
     }
     if (sps.picStructPresent && timing.picStruct >= 0 && timing.picStruct <= kMostPicStruct) {
         WriteBits(writer, static_cast<uint32_t>(timing.picStruct), kPicStructBits);  // pic_struct
-        WriteBits(writer, 0, kNumClockTs[timing.picStruct]);  // clock_timestamp_flag[i], each 0
+        WriteBits(writer, 0, kNumClockTs[timing.picStruct]);                         // clock_timestamp_flag[i], each 0
     }
     // sei_payload (D.1): bit_equal_to_one, then bit_equal_to_zero to the
     // byte's end, where the payload ends mid-byte.

@@ -243,16 +243,16 @@ SyntaxError ParsePps(const uint8_t* rbsp, std::size_t size, AvcPps& pps)
             return error;
         }
     }
-    const uint32_t l0Minus1 = ReadUe(reader);  // num_ref_idx_l0_default_active_minus1 (7.3.2.2)
-    const uint32_t l1Minus1 = ReadUe(reader);  // num_ref_idx_l1_default_active_minus1 (7.3.2.2)
-    read.weightedPred = ReadFlag(reader);      // weighted_pred_flag (7.3.2.2)
+    const uint32_t l0Minus1 = ReadUe(reader);                // num_ref_idx_l0_default_active_minus1 (7.3.2.2)
+    const uint32_t l1Minus1 = ReadUe(reader);                // num_ref_idx_l1_default_active_minus1 (7.3.2.2)
+    read.weightedPred = ReadFlag(reader);                    // weighted_pred_flag (7.3.2.2)
     const uint32_t weightedBipredIdc = ReadBits(reader, 2);  // weighted_bipred_idc (7.3.2.2)
     const int32_t picInitQpMinus26 = ReadSe(reader);         // pic_init_qp_minus26 (7.3.2.2)
     const int32_t picInitQsMinus26 = ReadSe(reader);         // pic_init_qs_minus26 (7.3.2.2)
     const int32_t chromaQpIndexOffset = ReadSe(reader);      // chroma_qp_index_offset (7.3.2.2)
-    ReadFlag(reader);  // deblocking_filter_control_present_flag (7.3.2.2)
-    ReadFlag(reader);  // constrained_intra_pred_flag (7.3.2.2)
-    read.redundantPicCntPresent = ReadFlag(reader);  // redundant_pic_cnt_present_flag (7.3.2.2)
+    ReadFlag(reader);                                        // deblocking_filter_control_present_flag (7.3.2.2)
+    ReadFlag(reader);                                        // constrained_intra_pred_flag (7.3.2.2)
+    read.redundantPicCntPresent = ReadFlag(reader);          // redundant_pic_cnt_present_flag (7.3.2.2)
     if (reader.overrun) {
         return SyntaxError::kCutOff;
     }
@@ -277,9 +277,9 @@ SyntaxError ParseSliceHeader(const uint8_t* rbsp, std::size_t size, int nalUnitT
     SliceHeader read;
     read.nalUnitType = nalUnitType;
     read.nalRefIdc = nalRefIdc;
-    read.firstMbInSlice = ReadUe(reader);        // first_mb_in_slice (7.3.3)
-    const uint32_t sliceType = ReadUe(reader);   // slice_type (7.3.3)
-    const uint32_t ppsId = ReadUe(reader);       // pic_parameter_set_id (7.3.3)
+    read.firstMbInSlice = ReadUe(reader);       // first_mb_in_slice (7.3.3)
+    const uint32_t sliceType = ReadUe(reader);  // slice_type (7.3.3)
+    const uint32_t ppsId = ReadUe(reader);      // pic_parameter_set_id (7.3.3)
     if (reader.overrun) {
         return SyntaxError::kCutOff;
     }
@@ -403,8 +403,7 @@ bool FirstSliceOfNewPicture(const SliceHeader& previous, const SliceHeader& slic
     // those that the picture order count type codes (7.4.1.2.4).
     return previous.frameNum != slice.frameNum || previous.ppsId != slice.ppsId ||
            previous.fieldPic != slice.fieldPic || previous.bottomField != slice.bottomField ||
-           ((previous.nalRefIdc == 0) != (slice.nalRefIdc == 0)) ||
-           previous.picOrderCntLsb != slice.picOrderCntLsb ||
+           ((previous.nalRefIdc == 0) != (slice.nalRefIdc == 0)) || previous.picOrderCntLsb != slice.picOrderCntLsb ||
            previous.deltaPicOrderCntBottom != slice.deltaPicOrderCntBottom ||
            previous.deltaPicOrderCnt[0] != slice.deltaPicOrderCnt[0] ||
            previous.deltaPicOrderCnt[1] != slice.deltaPicOrderCnt[1] || previousIdr != idr ||

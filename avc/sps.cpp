@@ -93,7 +93,7 @@ SyntaxError ReadHrd(BitReader& reader, bool first, AvcSps& sps)
         ReadUe(reader);    // cpb_size_value_minus1[SchedSelIdx]
         ReadFlag(reader);  // cbr_flag[SchedSelIdx]
     }
-    ReadBits(reader, 5);                                    // initial_cpb_removal_delay_length_minus1
+    ReadBits(reader, 5);  // initial_cpb_removal_delay_length_minus1
     const int cpbRemovalDelayLength = static_cast<int>(ReadBits(reader, 5)) + 1;  // cpb_removal_delay_length_minus1
     const int dpbOutputDelayLength = static_cast<int>(ReadBits(reader, 5)) + 1;   // dpb_output_delay_length_minus1
     const int timeOffsetLength = static_cast<int>(ReadBits(reader, 5));           // time_offset_length
@@ -108,10 +108,10 @@ SyntaxError ReadHrd(BitReader& reader, bool first, AvcSps& sps)
 // vui_parameters() (E.1.1).
 SyntaxError ReadVui(BitReader& reader, AvcSps& sps)
 {
-    if (ReadFlag(reader)) {                           // aspect_ratio_info_present_flag
-        if (ReadBits(reader, 8) == kExtendedSar) {    // aspect_ratio_idc
-            ReadBits(reader, 16);                     // sar_width
-            ReadBits(reader, 16);                     // sar_height
+    if (ReadFlag(reader)) {                         // aspect_ratio_info_present_flag
+        if (ReadBits(reader, 8) == kExtendedSar) {  // aspect_ratio_idc
+            ReadBits(reader, 16);                   // sar_width
+            ReadBits(reader, 16);                   // sar_height
         }
     }
     if (ReadFlag(reader)) {  // overscan_info_present_flag
@@ -126,7 +126,7 @@ SyntaxError ReadVui(BitReader& reader, AvcSps& sps)
             ReadBits(reader, 8);  // matrix_coefficients
         }
     }
-    if (ReadFlag(reader)) {  // chroma_loc_info_present_flag
+    if (ReadFlag(reader)) {                      // chroma_loc_info_present_flag
         const uint32_t top = ReadUe(reader);     // chroma_sample_loc_type_top_field
         const uint32_t bottom = ReadUe(reader);  // chroma_sample_loc_type_bottom_field
         if (!reader.overrun && (top > kMostChromaSampleLocType || bottom > kMostChromaSampleLocType)) {
@@ -163,14 +163,14 @@ SyntaxError ReadVui(BitReader& reader, AvcSps& sps)
     }
     sps.picStructBit = static_cast<int64_t>(reader.bit);
     sps.picStructPresent = ReadFlag(reader);  // pic_struct_present_flag
-    if (ReadFlag(reader)) {  // bitstream_restriction_flag
-        ReadFlag(reader);    // motion_vectors_over_pic_boundaries_flag
-        ReadUe(reader);      // max_bytes_per_pic_denom
-        ReadUe(reader);      // max_bits_per_mb_denom
-        ReadUe(reader);      // log2_max_mv_length_horizontal
-        ReadUe(reader);      // log2_max_mv_length_vertical
-        ReadUe(reader);      // max_num_reorder_frames
-        ReadUe(reader);      // max_dec_frame_buffering
+    if (ReadFlag(reader)) {                   // bitstream_restriction_flag
+        ReadFlag(reader);                     // motion_vectors_over_pic_boundaries_flag
+        ReadUe(reader);                       // max_bytes_per_pic_denom
+        ReadUe(reader);                       // max_bits_per_mb_denom
+        ReadUe(reader);                       // log2_max_mv_length_horizontal
+        ReadUe(reader);                       // log2_max_mv_length_vertical
+        ReadUe(reader);                       // max_num_reorder_frames
+        ReadUe(reader);                       // max_dec_frame_buffering
     }
     return reader.overrun ? SyntaxError::kCutOff : SyntaxError::kNone;
 }
@@ -189,10 +189,10 @@ SyntaxError ParseSps(const uint8_t* rbsp, std::size_t size, AvcSps& sps)
     sps = AvcSps{};
     BitReader reader{rbsp, size};
     sps.profileIdc = static_cast<int>(ReadBits(reader, 8));  // profile_idc
-    ReadBits(reader, 6);  // constraint_set0_flag to constraint_set5_flag
-    ReadBits(reader, 2);  // reserved_zero_2bits
-    sps.levelIdc = static_cast<int>(ReadBits(reader, 8));  // level_idc
-    const uint32_t id = ReadUe(reader);                    // seq_parameter_set_id
+    ReadBits(reader, 6);                                     // constraint_set0_flag to constraint_set5_flag
+    ReadBits(reader, 2);                                     // reserved_zero_2bits
+    sps.levelIdc = static_cast<int>(ReadBits(reader, 8));    // level_idc
+    const uint32_t id = ReadUe(reader);                      // seq_parameter_set_id
     if (reader.overrun) {
         return SyntaxError::kCutOff;
     }
@@ -243,10 +243,10 @@ SyntaxError ParseSps(const uint8_t* rbsp, std::size_t size, AvcSps& sps)
         }
         sps.log2MaxPicOrderCntLsb = static_cast<int>(log2Minus4) + kLog2Base;
     } else if (picOrderCntType == 1) {
-        sps.deltaPicOrderAlwaysZero = ReadFlag(reader);    // delta_pic_order_always_zero_flag
-        sps.offsetForNonRefPic = ReadSe(reader);           // offset_for_non_ref_pic
-        sps.offsetForTopToBottomField = ReadSe(reader);    // offset_for_top_to_bottom_field
-        const uint32_t cycle = ReadUe(reader);             // num_ref_frames_in_pic_order_cnt_cycle
+        sps.deltaPicOrderAlwaysZero = ReadFlag(reader);  // delta_pic_order_always_zero_flag
+        sps.offsetForNonRefPic = ReadSe(reader);         // offset_for_non_ref_pic
+        sps.offsetForTopToBottomField = ReadSe(reader);  // offset_for_top_to_bottom_field
+        const uint32_t cycle = ReadUe(reader);           // num_ref_frames_in_pic_order_cnt_cycle
         if (reader.overrun) {
             return SyntaxError::kCutOff;
         }

@@ -60,8 +60,7 @@ int32_t FindByMemchr(const uint8_t* chunk, int32_t from, int32_t length)
             j = length - kPrefixLastOffset;
             break;
         }
-        const int32_t candidate =
-            static_cast<int32_t>(static_cast<const uint8_t*>(hit) - chunk) - kPrefixLastOffset;
+        const int32_t candidate = static_cast<int32_t>(static_cast<const uint8_t*>(hit) - chunk) - kPrefixLastOffset;
         if (chunk[candidate] == 0x00 && chunk[candidate + 1] == 0x00) {
             return candidate;
         }
@@ -123,8 +122,7 @@ Bytes BackToBackPictureHeaders(std::size_t size)
     Bytes out;
     out.reserve(size + kPictureHeaderBytes);
     for (int temporalReference = 0; out.size() < size; temporalReference = (temporalReference + 1) % 1024) {
-        out.insert(out.end(), {0x00, 0x00, 0x01, kPictureStartCode,
-                               static_cast<uint8_t>(temporalReference >> 2),
+        out.insert(out.end(), {0x00, 0x00, 0x01, kPictureStartCode, static_cast<uint8_t>(temporalReference >> 2),
                                static_cast<uint8_t>(((temporalReference & 3) << 6) | 0x08)});
     }
     out.resize(size);
@@ -145,8 +143,7 @@ void BM_Scan(benchmark::State& state, BenchBuffer* buffer)
         Restore(state, *buffer);
         benchmark::DoNotOptimize(ScanBuffer<Scan>(buffer->work).pictureCount);
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                            static_cast<int64_t>(buffer->pristine.size()));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(buffer->pristine.size()));
 }
 
 // The rows of the table: the scanner, then the walk with each other search.
@@ -192,8 +189,8 @@ bool RowsAgree(const char* name, BenchBuffer& buffer)
         buffer.work = buffer.pristine;
         const StreamCounters got = row.scan(buffer.work);
         if (buffer.work != scanned || got.pictureCount != counters.pictureCount ||
-            got.temporalReference != counters.temporalReference ||
-            got.gopPictureBase != counters.gopPictureBase || got.refusal != counters.refusal) {
+            got.temporalReference != counters.temporalReference || got.gopPictureBase != counters.gopPictureBase ||
+            got.refusal != counters.refusal) {
             std::fprintf(stderr, "%s: %s does not do what ScanChunk does\n", name, row.name);
             return false;
         }
@@ -204,8 +201,7 @@ bool RowsAgree(const char* name, BenchBuffer& buffer)
 void Register(const char* bufferName, BenchBuffer* buffer)
 {
     for (const Row& row : kRows) {
-        benchmark::RegisterBenchmark((std::string(row.name) + "/" + bufferName).c_str(), row.bench,
-                                     buffer);
+        benchmark::RegisterBenchmark((std::string(row.name) + "/" + bufferName).c_str(), row.bench, buffer);
     }
 }
 
@@ -221,8 +217,7 @@ public:
         for (const Run& run : runs) {
             const auto rate = run.counters.find("bytes_per_second");
             const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-            if (!run.error_occurred && rate != run.counters.end() &&
-                (run.run_type == Run::RT_Iteration || median)) {
+            if (!run.error_occurred && rate != run.counters.end() && (run.run_type == Run::RT_Iteration || median)) {
                 rates_[run.run_name.function_name] = rate->second.value;
             }
         }
@@ -269,8 +264,7 @@ int main(int argc, char** argv)
     g_stream.pristine = Tile(sample, kBenchBytes);
     g_zeros.pristine = Bytes(kBenchBytes, 0x00);
     g_pictures.pristine = BackToBackPictureHeaders(kBenchBytes);
-    if (!RowsAgree("stream", g_stream) || !RowsAgree("zeros", g_zeros) ||
-        !RowsAgree("pictures", g_pictures)) {
+    if (!RowsAgree("stream", g_stream) || !RowsAgree("zeros", g_zeros) || !RowsAgree("pictures", g_pictures)) {
         return 1;
     }
 

@@ -30,15 +30,15 @@ constexpr std::size_t kWorkBufferAlignment = 4096;
 struct WorkBufferDelete {
     void operator()(uint8_t* buffer) const
     {
-        ::operator delete(buffer, std::align_val_t{kWorkBufferAlignment});
+        ::operator delete (buffer, std::align_val_t{kWorkBufferAlignment});
     }
 };
 using WorkBuffer = std::unique_ptr<uint8_t, WorkBufferDelete>;
 
 WorkBuffer AllocateWorkBuffer()
 {
-    return WorkBuffer(static_cast<uint8_t*>(::operator new(
-        kWorkBufferSize, std::align_val_t{kWorkBufferAlignment}, std::nothrow)));
+    return WorkBuffer(
+        static_cast<uint8_t*>(::operator new (kWorkBufferSize, std::align_val_t{kWorkBufferAlignment}, std::nothrow)));
 }
 
 #if defined(__GNUC__)
@@ -244,8 +244,8 @@ bool WriteChangedBlocks(FileJob& job, const uint8_t* bytes, int32_t count)
     std::bitset<kMostBlocks> changed;
     changed[0] = w.carryChanged;
     for (const EditedBytes& edit : job.counters.edits) {
-        for (int64_t k = (edit.offset - start) / kBlockBytes; k <= (edit.offset + edit.length - 1 - start) / kBlockBytes;
-             ++k) {
+        for (int64_t k = (edit.offset - start) / kBlockBytes;
+             k <= (edit.offset + edit.length - 1 - start) / kBlockBytes; ++k) {
             changed[static_cast<std::size_t>(k)] = true;
         }
     }
@@ -284,8 +284,8 @@ bool WriteChangedBlocks(FileJob& job, const uint8_t* bytes, int32_t count)
 bool LetGo(FileJob& job, int64_t until)
 {
     WaitingBytes& w = job.waiting;
-    const auto count = static_cast<std::size_t>(
-        std::clamp<int64_t>(until - w.start, 0, static_cast<int64_t>(w.bytes.size())));
+    const auto count =
+        static_cast<std::size_t>(std::clamp<int64_t>(until - w.start, 0, static_cast<int64_t>(w.bytes.size())));
     if (count == 0) {
         return true;
     }
@@ -376,10 +376,10 @@ std::string CheckTimestampsPath(const FileJob& job)
         return std::string();
     }
     const OutputTarget target = FileOutputTarget(path, job.source.file, false);
-    const char* reason = target == OutputTarget::kInput ? "it is the input"
-                         : target != OutputTarget::kFile ? "not a regular file"
+    const char* reason = target == OutputTarget::kInput                  ? "it is the input"
+                         : target != OutputTarget::kFile                 ? "not a regular file"
                          : !job.standardOutput && job.outputName == path ? "it is the output"
-                                                                          : nullptr;
+                                                                         : nullptr;
     return reason == nullptr ? std::string() : Format("can't write timestamps file\nratefold: %s: %s\n", path, reason);
 }
 

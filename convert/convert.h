@@ -32,8 +32,8 @@ bool IsStandardStream(const char* path);
 struct InputStream {
     const char* path = nullptr;
     int file = -1;
-    int64_t size = -1;    // -1: unknown (a pipe)
-    bool piped = false;   // standard input that is no regular file
+    int64_t size = -1;   // -1: unknown (a pipe)
+    bool piped = false;  // standard input that is no regular file
     int64_t bytesRead = 0;
 };
 
@@ -64,12 +64,12 @@ using ProgressFunction = void (*)(void* context, int64_t bytesDone);
 
 // How a conversion loop ended.
 enum class StreamEnd {
-    kFinished,       // the whole input is converted and written
-    kRefused,        // counters.refusal says why
+    kFinished,  // the whole input is converted and written
+    kRefused,   // counters.refusal says why
     kReadFailed,
     kWriteFailed,
-    kPatchFailed,    // a byte already written could not be mended
-    kNoWorkBuffer,   // no memory for the work buffer
+    kPatchFailed,   // a byte already written could not be mended
+    kNoWorkBuffer,  // no memory for the work buffer
 };
 
 // The ends of one conversion loop, each handed `context`.

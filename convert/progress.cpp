@@ -20,7 +20,7 @@ std::string FormatProgress(int64_t bytesDone, int64_t inputSize)
         return line;
     }
     const ProgressFigures figures = ComputeProgress(bytesDone, inputSize);
-    std::snprintf(line, sizeof line, "now working... %3" PRId64 ".%02" PRId64 " %%\r",
-                  figures.whole, figures.hundredths);
+    std::snprintf(line, sizeof line, "now working... %3" PRId64 ".%02" PRId64 " %%\r", figures.whole,
+                  figures.hundredths);
     return line;
 }

@@ -56,17 +56,17 @@ int FileOpenStandardOutput();
 
 // What an output's name leads to, and so how the output is written there.
 enum class OutputTarget {
-    kFile,     // nothing yet, a regular file, or a symbolic link to one or to
-               // nothing: the new file is made beside it and replaces it
-    kStream,   // where `streams`: a character device or a FIFO, itself or
-               // through symbolic links, written to as it stands
-    kInput,    // the very file open as `input` (its name, a link to it)
+    kFile,            // nothing yet, a regular file, or a symbolic link to one or to
+                      // nothing: the new file is made beside it and replaces it
+    kStream,          // where `streams`: a character device or a FIFO, itself or
+                      // through symbolic links, written to as it stands
+    kInput,           // the very file open as `input` (its name, a link to it)
     kStandardOutput,  // where `streams`: a link to the file open as standard
                       // output (/dev/stdout redirected to a file), written
                       // there as a stream, as "-" is
-    kRefused,  // anything else: a directory, a socket, a block device, a
-               // device or FIFO where not `streams`, a link to one of these,
-               // or a link to the file open as standard input or error
+    kRefused,         // anything else: a directory, a socket, a block device, a
+                      // device or FIFO where not `streams`, a link to one of these,
+                      // or a link to the file open as standard input or error
 };
 OutputTarget FileOutputTarget(const char* path, int input, bool streams);
 

@@ -31,8 +31,8 @@ namespace {
 // (HostStartup). The real-time signals join them at start, where their
 // range is known.
 constexpr int kInterrupts[] = {
-    SIGHUP, SIGINT, SIGQUIT, SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGUSR1, SIGSEGV, SIGUSR2, SIGALRM, SIGTERM,
-    SIGXCPU, SIGVTALRM, SIGPROF, SIGSYS,
+    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT,   SIGBUS,  SIGFPE, SIGUSR1,
+    SIGSEGV,   SIGUSR2, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGSYS,
 #if defined(SIGSTKFLT)
     SIGSTKFLT,
 #endif
@@ -84,8 +84,14 @@ void RemoveTemporaryAndEnd(int signal)
 // handled when it ends.
 class InterruptsHeld {
 public:
-    InterruptsHeld() { sigprocmask(SIG_BLOCK, &gInterrupts, &saved_); }
-    ~InterruptsHeld() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+    InterruptsHeld()
+    {
+        sigprocmask(SIG_BLOCK, &gInterrupts, &saved_);
+    }
+    ~InterruptsHeld()
+    {
+        sigprocmask(SIG_SETMASK, &saved_, nullptr);
+    }
     InterruptsHeld(const InterruptsHeld&) = delete;
     InterruptsHeld& operator=(const InterruptsHeld&) = delete;
 
@@ -106,8 +112,7 @@ std::string TemporaryName(const char* outputPath, unsigned attempt)
 {
     struct timespec now = {};
     clock_gettime(CLOCK_REALTIME, &now);
-    return TemporaryOutputName(outputPath, static_cast<uint64_t>(now.tv_nsec) ^
-                                               static_cast<uint64_t>(getpid()) << 20 ^
+    return TemporaryOutputName(outputPath, static_cast<uint64_t>(now.tv_nsec) ^ static_cast<uint64_t>(getpid()) << 20 ^
                                                static_cast<uint64_t>(attempt) * 0x9E3779B97F4A7C15u);
 }
 
@@ -269,8 +274,7 @@ OutputTarget FileOutputTarget(const char* path, int input, bool streams)
         for (int standard = STDIN_FILENO; standard <= STDERR_FILENO; ++standard) {
             struct stat stream;
             if (fstat(standard, &stream) == 0 && SameFile(target, stream)) {
-                return streams && standard == STDOUT_FILENO ? OutputTarget::kStandardOutput
-                                                            : OutputTarget::kRefused;
+                return streams && standard == STDOUT_FILENO ? OutputTarget::kStandardOutput : OutputTarget::kRefused;
             }
         }
     }

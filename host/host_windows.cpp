@@ -64,8 +64,7 @@ std::string FromWide(const wchar_t* wide, std::size_t length, UINT codePage)
     if (length == 0 || length > INT32_MAX) {
         return std::string();
     }
-    const int size =
-        WideCharToMultiByte(codePage, 0, wide, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+    const int size = WideCharToMultiByte(codePage, 0, wide, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
     std::string text(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
     if (size > 0) {
         WideCharToMultiByte(codePage, 0, wide, static_cast<int>(length), &text[0], size, nullptr, nullptr);
@@ -107,8 +106,7 @@ bool UpperDoubleByte(uint16_t character, uint16_t& upper)
 {
     constexpr unsigned kBitsPerByte = 8;
     constexpr unsigned kByteMask = 0xFF;
-    const char in[2] = {static_cast<char>(character >> kBitsPerByte),
-                        static_cast<char>(character & kByteMask)};
+    const char in[2] = {static_cast<char>(character >> kBitsPerByte), static_cast<char>(character & kByteMask)};
     char out[2] = {};
     const int length = LCMapStringA(LOCALE_SYSTEM_DEFAULT, LCMAP_UPPERCASE, in, 2, out, 2);
     if (length == 1) {
@@ -142,8 +140,7 @@ CodePage LoadCodePage()
         gLowerSingleByte[value] = static_cast<unsigned char>(value);
         WORD type = 0;
         if (value == 0 || AnsiLeadByte(static_cast<unsigned char>(value)) ||
-            !GetStringTypeA(LOCALE_SYSTEM_DEFAULT, CT_CTYPE1, &byte, 1, &type) ||
-            (type & C1_UPPER) == 0) {
+            !GetStringTypeA(LOCALE_SYSTEM_DEFAULT, CT_CTYPE1, &byte, 1, &type) || (type & C1_UPPER) == 0) {
             continue;
         }
         char lower = 0;
@@ -197,13 +194,22 @@ constexpr DirectorySearch kDirectorySearch{SearchFirst, SearchNext, SearchClose}
 // on the thread that goes on using it.
 struct TemporaryLock {
     CRITICAL_SECTION section;
-    TemporaryLock() { InitializeCriticalSection(&section); }
+    TemporaryLock()
+    {
+        InitializeCriticalSection(&section);
+    }
 } gTemporaryLock;
 
 class TemporaryHeld {
 public:
-    TemporaryHeld() { EnterCriticalSection(&gTemporaryLock.section); }
-    ~TemporaryHeld() { LeaveCriticalSection(&gTemporaryLock.section); }
+    TemporaryHeld()
+    {
+        EnterCriticalSection(&gTemporaryLock.section);
+    }
+    ~TemporaryHeld()
+    {
+        LeaveCriticalSection(&gTemporaryLock.section);
+    }
     TemporaryHeld(const TemporaryHeld&) = delete;
     TemporaryHeld& operator=(const TemporaryHeld&) = delete;
 };
@@ -262,8 +268,8 @@ bool IsSameFile(const std::wstring& path, int file)
         return false;
     }
     const HANDLE other =
-        CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (other == INVALID_HANDLE_VALUE) {
         return false;  // no such file yet: it will be created
     }
@@ -431,8 +437,8 @@ OutputTarget FileOutputTarget(const char* path, int input, bool streams)
     // FILE_FLAG_BACKUP_SEMANTICS), a file on a disk, a device (NUL, CON) or a
     // pipe.
     const HANDLE target =
-        CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (target == INVALID_HANDLE_VALUE) {
         return OutputTarget::kFile;  // nothing there, or nothing to see: creating will tell
     }

@@ -45,8 +45,8 @@ std::string TemporaryOutputName(const std::string& outputPath, uint64_t seed)
     std::size_t nameLength = outputPath.size() - nameStart;
     if (nameLength > kLongestNamePart) {
         nameLength = kLongestNamePart;
-        while (nameLength > 0 &&
-               (static_cast<unsigned char>(outputPath[nameStart + nameLength]) & kContinuationMask) == kContinuationByte) {
+        while (nameLength > 0 && (static_cast<unsigned char>(outputPath[nameStart + nameLength]) & kContinuationMask) ==
+                                     kContinuationByte) {
             --nameLength;
         }
     }

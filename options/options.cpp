@@ -39,8 +39,10 @@ std::string TargetRate(const char* value, Job& job)
 {
     const int code = CodeOfRateName(value);
     if (!IsFieldTarget(code) && !IsFrameTarget(code)) {
-        return std::string("--to takes 25, 29.97 or 30 (fields repeated) or 50, 59.94 or 60 (frames "
-                           "repeated), not ") + value + "\n";
+        return std::string(
+                   "--to takes 25, 29.97 or 30 (fields repeated) or 50, 59.94 or 60 (frames "
+                   "repeated), not ") +
+               value + "\n";
     }
     job.kind = JobKind::kPulldown;
     job.targetCode = code;

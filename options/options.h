@@ -9,9 +9,9 @@
 
 struct Options {
     Job job;
-    bool info = false;   // --info: describe the streams, write nothing
-    bool json = false;   // --json: the description as one JSON object a file
-    bool pictures = false;  // --pictures: with --info, one line a picture
+    bool info = false;             // --info: describe the streams, write nothing
+    bool json = false;             // --json: the description as one JSON object a file
+    bool pictures = false;         // --pictures: with --info, one line a picture
     const char* output = nullptr;  // -o: the single stream's output, "-" standard output
     // --timestamps-out: each picture's start time, for the stream written
     // or described, in mkvmerge's timestamp format v2.

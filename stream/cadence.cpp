@@ -12,7 +12,7 @@ struct RateEntry {
 
 // Table 6-4, frame_rate_code 1 to 8.
 constexpr RateEntry kRates[] = {
-    {{24000, 1001}, "23.976"}, {{24, 1}, "24"}, {{25, 1}, "25"},       {{30000, 1001}, "29.97"},
+    {{24000, 1001}, "23.976"}, {{24, 1}, "24"}, {{25, 1}, "25"},          {{30000, 1001}, "29.97"},
     {{30, 1}, "30"},           {{50, 1}, "50"}, {{60000, 1001}, "59.94"}, {{60, 1}, "60"},
 };
 
@@ -28,8 +28,8 @@ Cadence Repetition(int sourceCode, int targetCode, int unitsPerFrame)
     // picture.
     const FrameRate source = RateOfCode(sourceCode);
     const FrameRate target = RateOfCode(targetCode);
-    return Cadence{unitsPerFrame * target.numerator * source.denominator,
-                   target.denominator * source.numerator, unitsPerFrame};
+    return Cadence{unitsPerFrame * target.numerator * source.denominator, target.denominator * source.numerator,
+                   unitsPerFrame};
 }
 
 // True if from <= to <= times * from, as exact fractions.

@@ -44,8 +44,8 @@ void CountShownPicture(DisplayStats& stats, int units, bool topFieldFirst, bool 
     const auto n = static_cast<int64_t>(stats.pictures);
     const int base = progressiveSequence ? 1 : 2;
     // Each picture starts on the other parity than the one before ended on.
-    const bool parityBreak = n > 0 && !progressiveSequence &&
-                             topFieldFirst != (stats.lastTopFieldFirst != (stats.lastUnits % 2 == 1));
+    const bool parityBreak =
+        n > 0 && !progressiveSequence && topFieldFirst != (stats.lastTopFieldFirst != (stats.lastUnits % 2 == 1));
     const bool oddCount = units < 2 || units > 3;
     if (parityBreak || (n > 0 && (oddCount || units == stats.lastUnits))) {
         NoteBreak(stats.breaks32, stats.firstBreak32, n);
@@ -79,10 +79,20 @@ bool IsReference(const PictureRecord& picture)
 void ListShown(StreamCounters& counters, const PictureRecord& picture, int64_t display, int units, bool progressive)
 {
     const bool frame = picture.pictureStructure == kFramePicture;
-    ShownPicture shown{static_cast<uint64_t>(display), picture.coded, picture.type, picture.temporalReference,
-                       picture.hasCodingExtension, frame ? picture.topFieldFirst : picture.pictureStructure == kTopField,
-                       picture.repeatFirstField, picture.progressiveFrame, progressive, units, picture.frameRateCode,
-                       units, picture.frameRateCode, progressive};
+    ShownPicture shown{static_cast<uint64_t>(display),
+                       picture.coded,
+                       picture.type,
+                       picture.temporalReference,
+                       picture.hasCodingExtension,
+                       frame ? picture.topFieldFirst : picture.pictureStructure == kTopField,
+                       picture.repeatFirstField,
+                       picture.progressiveFrame,
+                       progressive,
+                       units,
+                       picture.frameRateCode,
+                       units,
+                       picture.frameRateCode,
+                       progressive};
     if (counters.job.kind != JobKind::kDescribe) {
         // The output shows the picture by the job's flags, at its rate: by
         // frames where the cadence counts frames.
@@ -149,8 +159,7 @@ void Show(StreamCounters& counters, const PictureRecord& picture, ChunkAtHand ch
     }
     const int units = frame ? UnitsOf(picture) : 2;
     const bool progressive = frame && picture.progressiveSequence;
-    CountShownPicture(stats, units, frame ? picture.topFieldFirst : picture.pictureStructure == kTopField,
-                      progressive);
+    CountShownPicture(stats, units, frame ? picture.topFieldFirst : picture.pictureStructure == kTopField, progressive);
     stats.fieldsAtRate[picture.frameRateCode & 0x0F] += static_cast<uint64_t>(progressive ? 2 * units : units);
     stats.everyPictureProgressive &= progressive;
     if (counters.listPictures) {
@@ -183,8 +192,7 @@ void BeginPicture(StreamCounters& counters, const PictureRecord& picture, ChunkA
     if (counters.hasCurrent) {
         PictureRecord& current = counters.current;
         // The second field of a frame follows the first at once (6.1.1.4.1).
-        if (current.pictureStructure != kFramePicture && !current.secondField &&
-            current.hasCodingExtension) {
+        if (current.pictureStructure != kFramePicture && !current.secondField && current.hasCodingExtension) {
             current.secondField = true;
             return;
         }

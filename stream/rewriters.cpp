@@ -13,8 +13,7 @@ bool HasStartCode(const uint8_t* header, uint8_t code)
 
 bool IsExtension(const uint8_t* header, uint8_t identifier)
 {
-    return HasStartCode(header, kExtensionStartCode) &&
-           ExtensionIdentifier(header[4]) == identifier;
+    return HasStartCode(header, kExtensionStartCode) && ExtensionIdentifier(header[4]) == identifier;
 }
 
 // The classic job raises 23.976 to 29.97 and 24 to 30: both are +3.
@@ -96,8 +95,7 @@ Refusal PlanRate(StreamCounters& counters)
             counters.refusalValue = source;
             return Refusal::kUndoRate;
         }
-        cadence = source >= kRate50 ? FrameRepetition(target, target)
-                                    : FieldRepetition(target, target);
+        cadence = source >= kRate50 ? FrameRepetition(target, target) : FieldRepetition(target, target);
         // Two fields a picture at either film rate is the same cadence, but
         // a film of 24 joined to one of 23.976 has no one rate to go back to.
         if (counters.cadenceSet && target != counters.targetCode) {
@@ -128,8 +126,7 @@ Refusal RewriteSequenceHeader(uint8_t* header, const StreamCounters& counters)
     return Refusal::kNone;
 }
 
-Refusal RewriteSequenceExtension(uint8_t* header, const StreamCounters& counters,
-                                 int64_t& refusalValue)
+Refusal RewriteSequenceExtension(uint8_t* header, const StreamCounters& counters, int64_t& refusalValue)
 {
     if (!IsExtension(header, kSequenceExtensionId)) {
         return Refusal::kNotSequenceExtension;
@@ -163,8 +160,7 @@ Refusal RewriteSequenceExtension(uint8_t* header, const StreamCounters& counters
     // other 2 * ((lines + 31) / 32): with a height that is not a multiple of
     // 32 the two differ, and the slices would no longer fit the picture.
     const int32_t progressiveRows = (lines + kMacroblockLines - 1) / kMacroblockLines;
-    const int32_t interlacedRows =
-        2 * ((lines + 2 * kMacroblockLines - 1) / (2 * kMacroblockLines));
+    const int32_t interlacedRows = 2 * ((lines + 2 * kMacroblockLines - 1) / (2 * kMacroblockLines));
     if (progressiveRows != interlacedRows) {
         refusalValue = lines;
         return Refusal::kProgressiveLines;
@@ -198,8 +194,7 @@ uint8_t WithPulldownFlags(uint8_t byte7, PulldownFlags flags)
                                 (flags.repeatFirstField ? kRepeatFirstField : 0));
 }
 
-Refusal RewritePictureCodingExtension(uint8_t* header, const StreamCounters& counters,
-                                      int64_t displayIndex)
+Refusal RewritePictureCodingExtension(uint8_t* header, const StreamCounters& counters, int64_t displayIndex)
 {
     if (!IsExtension(header, kPictureCodingExtensionId)) {
         return Refusal::kNotPictureCodingExtension;

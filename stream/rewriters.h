@@ -26,15 +26,13 @@ Refusal RewriteSequenceHeader(uint8_t* header, const StreamCounters& counters);
 // sequence, taking pulldown off the kind of sequence that carries it. Any
 // frame_rate_extension_n or _d makes the rate another than the sequence
 // header's: refused.
-Refusal RewriteSequenceExtension(uint8_t* header, const StreamCounters& counters,
-                                 int64_t& refusalValue);
+Refusal RewriteSequenceExtension(uint8_t* header, const StreamCounters& counters, int64_t& refusalValue);
 
 // Picture coding extension of a frame picture: top_field_first and
 // repeat_first_field set by the cadence for the picture's display position
 // (displayIndex, from 0). Repeating, progressive_frame is set, and
 // chroma_420_type with it in a 4:2:0 stream. A field picture is refused.
-Refusal RewritePictureCodingExtension(uint8_t* header, const StreamCounters& counters,
-                                      int64_t displayIndex);
+Refusal RewritePictureCodingExtension(uint8_t* header, const StreamCounters& counters, int64_t displayIndex);
 
 // GOP header: time_code counted at the output's rate, without drop-frame,
 // from the first GOP header's time code; closed_gop and broken_link stay.

@@ -119,8 +119,7 @@ Refusal HandleSequenceExtension(uint8_t* p, StreamCounters& counters)
     counters.frameRateExtensionN = (p[9] >> 5) & 0x03;
     counters.frameRateExtensionD = p[9] & 0x1F;
     counters.sequenceExtensionDue = false;
-    return Converting(counters) ? RewriteSequenceExtension(p, counters, counters.refusalValue)
-                                : Refusal::kNone;
+    return Converting(counters) ? RewriteSequenceExtension(p, counters, counters.refusalValue) : Refusal::kNone;
 }
 
 // Picture coding extension (6.2.3.1): offset 6 picture_structure (bits
@@ -371,8 +370,7 @@ int32_t ScanChunk(uint8_t* chunk, int32_t length, StreamCounters& counters)
     return WalkAndCount(find, chunk, length, counters);
 }
 
-int32_t ScanChunkWith(StartCodeSearch search, uint8_t* chunk, int32_t length,
-                      StreamCounters& counters)
+int32_t ScanChunkWith(StartCodeSearch search, uint8_t* chunk, int32_t length, StreamCounters& counters)
 {
     return WalkAndCount(search, chunk, length, counters);
 }

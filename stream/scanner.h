@@ -21,16 +21,15 @@ using StartCodeSearch = int32_t (*)(const uint8_t* chunk, int32_t from, int32_t 
 // When the stream cannot be converted, counters.refusal says why and the
 // walk stops at the header refused: nothing of this chunk may be written
 // then. Bytes of earlier chunks that must change once a GOP's display order
-// is known are added to counters.patches, for the caller to mend. A stream must begin with a sequence header (zero bytes before it
-// are stuffing), must not hold a systems layer start code, and must not be
-// MPEG-1; the rewriters refuse the rest.
+// is known are added to counters.patches, for the caller to mend. A stream must begin with a sequence header (zero
+// bytes before it are stuffing), must not hold a systems layer start code, and must not be MPEG-1; the rewriters refuse
+// the rest.
 int32_t ScanChunk(uint8_t* chunk, int32_t length, StreamCounters& counters);
 
 // ScanChunk with another search for the start codes, for the benchmark and
 // the fuzz target's plain walk; the search must find what FindStartCode
 // finds (it may stop at slice start codes too).
-int32_t ScanChunkWith(StartCodeSearch search, uint8_t* chunk, int32_t length,
-                      StreamCounters& counters);
+int32_t ScanChunkWith(StartCodeSearch search, uint8_t* chunk, int32_t length, StreamCounters& counters);
 
 // At the end of the input, after the last ScanChunk: refuses a stream that
 // never got to its first sequence header (an empty input among them), ends

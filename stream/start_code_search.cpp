@@ -85,8 +85,8 @@ __m128i LoadVector(const uint8_t* p)
 // Lane k is all ones if a prefix begins at p + k; reads p[0, 18).
 __m128i PrefixLanes(const uint8_t* p)
 {
-    const __m128i bothZero = _mm_cmpeq_epi8(_mm_or_si128(LoadVector(p), LoadVector(p + 1)),
-                                            _mm_set1_epi8(kPrefixZeroByte));
+    const __m128i bothZero =
+        _mm_cmpeq_epi8(_mm_or_si128(LoadVector(p), LoadVector(p + 1)), _mm_set1_epi8(kPrefixZeroByte));
     const __m128i thenOne = _mm_cmpeq_epi8(LoadVector(p + 2), _mm_set1_epi8(kPrefixLastByte));
     return _mm_and_si128(bothZero, thenOne);
 }
@@ -98,10 +98,8 @@ __m128i PrefixLanes(const uint8_t* p)
 __m128i NonSliceCodeLanes(const uint8_t* code)
 {
     constexpr int kSliceCodes = kLastSliceStartCode - kFirstSliceStartCode + 1;
-    const __m128i lessFirst =
-        _mm_sub_epi8(LoadVector(code), _mm_set1_epi8(static_cast<char>(kFirstSliceStartCode)));
-    const __m128i sliceLeft =
-        _mm_subs_epu8(_mm_set1_epi8(static_cast<char>(kSliceCodes)), lessFirst);
+    const __m128i lessFirst = _mm_sub_epi8(LoadVector(code), _mm_set1_epi8(static_cast<char>(kFirstSliceStartCode)));
+    const __m128i sliceLeft = _mm_subs_epu8(_mm_set1_epi8(static_cast<char>(kSliceCodes)), lessFirst);
     return _mm_cmpeq_epi8(sliceLeft, _mm_setzero_si128());
 }
 
@@ -168,8 +166,7 @@ int32_t FindStartCodeSse2(const uint8_t* chunk, int32_t from, int32_t length)
         const __m128i prefixes1 = PrefixLanes(p + kVectorBytes);
         const __m128i prefixes2 = PrefixLanes(p + 2 * kVectorBytes);
         const __m128i prefixes3 = PrefixLanes(p + 3 * kVectorBytes);
-        const __m128i any =
-            _mm_or_si128(_mm_or_si128(prefixes0, prefixes1), _mm_or_si128(prefixes2, prefixes3));
+        const __m128i any = _mm_or_si128(_mm_or_si128(prefixes0, prefixes1), _mm_or_si128(prefixes2, prefixes3));
         if (LaneBits(any) != 0) {
             // Only now the naming bytes: most prefixes open a slice, which
             // is passed over here without returning to the scanner.

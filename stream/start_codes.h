@@ -33,12 +33,12 @@ constexpr uint8_t kPictureCodingExtensionId = 8;
 
 // How many bytes from the first 0x00 of a start code must be at hand before
 // a header is counted or rewritten: the start code and the fields read.
-constexpr int kSequenceHeaderBytes = 8;          // through frame_rate_code
-constexpr int kSequenceExtensionBytes = 10;      // through frame_rate_extension_d
-constexpr int kPictureCodingExtensionBytes = 9;  // through progressive_frame
-constexpr int kPictureDisplayExtensionBytes = 5; // through its identifier
-constexpr int kPictureHeaderBytes = 6;           // through temporal_reference
-constexpr int kGroupHeaderBytes = 8;             // through the whole time_code
+constexpr int kSequenceHeaderBytes = 8;           // through frame_rate_code
+constexpr int kSequenceExtensionBytes = 10;       // through frame_rate_extension_d
+constexpr int kPictureCodingExtensionBytes = 9;   // through progressive_frame
+constexpr int kPictureDisplayExtensionBytes = 5;  // through its identifier
+constexpr int kPictureHeaderBytes = 6;            // through temporal_reference
+constexpr int kGroupHeaderBytes = 8;              // through the whole time_code
 
 // The most bytes the scanner ever leaves unfinished at the end of a chunk:
 // the longest header one byte short of its full size.

@@ -46,8 +46,7 @@ std::string DescribeRefusal(const StreamCounters& counters)
         return "can't treat H.265 (HEVC) stream: ratefold takes MPEG-2 and H.264 video\n";
     case Refusal::kAvcNoTiming:
         return std::string("can't convert: the H.264 stream's sequence parameter set has no frame rate (") +
-               (counters.refusalValue == 0 ? "vui_parameters_present_flag" : "timing_info_present_flag") +
-               " 0)\n";
+               (counters.refusalValue == 0 ? "vui_parameters_present_flag" : "timing_info_present_flag") + " 0)\n";
     case Refusal::kAvcSyntax:
         return "can't read the H.264 stream: its NAL unit of type " + std::to_string(counters.refusalCount) +
                " at byte " + std::to_string(counters.refusalValue) +
@@ -69,8 +68,8 @@ std::string DescribeRefusal(const StreamCounters& counters)
     case Refusal::kDpbOutputDelay:
         return "can't convert: picture " + std::to_string(counters.refusalValue) +
                " (in display order, from 0) would need a " +
-               (counters.refusal == Refusal::kCpbRemovalDelay ? "cpb_removal_delay" : "dpb_output_delay") +
-               " of " + std::to_string(counters.refusalCount) + " clock ticks, which its field cannot hold\n";
+               (counters.refusal == Refusal::kCpbRemovalDelay ? "cpb_removal_delay" : "dpb_output_delay") + " of " +
+               std::to_string(counters.refusalCount) + " clock ticks, which its field cannot hold\n";
     case Refusal::kFrameRate:
         return "sequence frame rate is not 24/23.976\n";
     case Refusal::kFieldPicture:
@@ -85,9 +84,8 @@ std::string DescribeRefusal(const StreamCounters& counters)
                    " at its timestamps: --timestamps-in takes a stream at 23.976, 24, 25, 29.97, 30, 50, 59.94 "
                    "or 60 fps\n";
         }
-        return "can't show " + RateText(static_cast<int>(counters.refusalValue)) + " at " + target +
-               " fps: --to " + target + " takes " +
-               (IsFrameTarget(counters.job.targetCode) ? "a progressive sequence at " : "") +
+        return "can't show " + RateText(static_cast<int>(counters.refusalValue)) + " at " + target + " fps: --to " +
+               target + " takes " + (IsFrameTarget(counters.job.targetCode) ? "a progressive sequence at " : "") +
                SourcesFor(counters.job.targetCode) + " fps\n";
     case Refusal::kInterlacedFrameRepetition:
         return "can't repeat whole frames of an interlaced sequence: --to " + target +
@@ -117,8 +115,7 @@ std::string DescribeRefusal(const StreamCounters& counters)
                "--timestamps-out FILE keeps the timing of both)\n";
     case Refusal::kAlreadyRepeated:
         return "can't convert: picture " + std::to_string(counters.refusalValue) +
-               " (in display order, from 0) already shows a " +
-               (counters.progressiveSequence ? "frame" : "field") +
+               " (in display order, from 0) already shows a " + (counters.progressiveSequence ? "frame" : "field") +
                " repeated: take the repeats off first (ratefold --undo)\n";
     case Refusal::kTimestamps:
         return counters.job.timeline != nullptr ? counters.job.timeline->refusal : std::string();

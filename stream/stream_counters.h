@@ -51,14 +51,14 @@ enum class Refusal : uint8_t {
     kFieldPicture,      // picture_structure other than frame
     kProgressiveLines,  // refusalValue: the sequence's height in lines
     kMpeg1,
-    kRatePair,          // --to: the source rate (refusalValue) cannot be shown at the target
+    kRatePair,                   // --to: the source rate (refusalValue) cannot be shown at the target
     kInterlacedFrameRepetition,  // --to 50, 59.94 or 60 of an interlaced sequence
-    kRateChange,        // a later sequence header changes the cadence
-    kRateExtension,     // --to, --undo: frame_rate_extension_n or _d not 0
-    kUndoRate,          // --undo of a sequence it does not take (refusalValue: its rate)
-    kUndoInterlacedPicture,  // refusalValue: the picture's number in display order
-    kUndoNoRepeats,     // nothing repeated: not pulled-down film
-    kUndoNotFilm,       // refusalValue fields (or frames) over refusalCount pictures
+    kRateChange,                 // a later sequence header changes the cadence
+    kRateExtension,              // --to, --undo: frame_rate_extension_n or _d not 0
+    kUndoRate,                   // --undo of a sequence it does not take (refusalValue: its rate)
+    kUndoInterlacedPicture,      // refusalValue: the picture's number in display order
+    kUndoNoRepeats,              // nothing repeated: not pulled-down film
+    kUndoNotFilm,                // refusalValue fields (or frames) over refusalCount pictures
     // Repeating fields or frames of a stream that repeats some already
     // (refusalValue: the first such picture in display order).
     kAlreadyRepeated,
@@ -66,11 +66,11 @@ enum class Refusal : uint8_t {
     // timestamps for another count of pictures (the timeline's refusal).
     kTimestamps,
     // H.264 and H.265 (ISO/IEC 14496-10 and 23008-2).
-    kHevc,              // an H.265 stream
-    kAvcNoTiming,       // an SPS without timing_info (refusalValue 1) or without VUI (0)
-    kAvcSyntax,         // a NAL unit that cannot be read (refusalValue: its offset, refusalCount: its type)
-    kAvcNoPicTiming,    // HRD parameters, but access unit refusalValue has no pic_timing
-    kAvcDisplayOrder,   // access unit refusalValue is not shown after a thousand more
+    kHevc,             // an H.265 stream
+    kAvcNoTiming,      // an SPS without timing_info (refusalValue 1) or without VUI (0)
+    kAvcSyntax,        // a NAL unit that cannot be read (refusalValue: its offset, refusalCount: its type)
+    kAvcNoPicTiming,   // HRD parameters, but access unit refusalValue has no pic_timing
+    kAvcDisplayOrder,  // access unit refusalValue is not shown after a thousand more
     // The NAL unit at byte refusalValue, with what is held before it, would
     // take more than refusalCount bytes.
     kAvcTooLarge,
@@ -97,20 +97,20 @@ enum class PictureType : uint8_t {
 // One coded frame (a frame picture, or the two field pictures of one
 // frame), from its picture header until a decoder has shown it.
 struct PictureRecord {
-    uint64_t coded = 0;          // its number in coded order, from 0
-    int64_t flagsOffset = -1;    // stream offset of the byte holding top_field_first, -1: none
-    int64_t guessedDisplay = 0;  // the display number its flags were written for
+    uint64_t coded = 0;             // its number in coded order, from 0
+    int64_t flagsOffset = -1;       // stream offset of the byte holding top_field_first, -1: none
+    int64_t guessedDisplay = 0;     // the display number its flags were written for
     int32_t temporalReference = 0;  // as coded, 10 bits
     PictureType type = PictureType::kIntra;
-    uint8_t writtenFlags = 0;    // that byte as it was handed out
+    uint8_t writtenFlags = 0;  // that byte as it was handed out
     bool hasCodingExtension = false;
-    bool topFieldFirst = true;   // as coded in the input
+    bool topFieldFirst = true;  // as coded in the input
     bool repeatFirstField = false;
     bool progressiveFrame = true;
     bool progressiveSequence = false;
     uint8_t pictureStructure = 3;
-    bool secondField = false;    // a field picture whose other field has come
-    int frameRateCode = 0;       // of its sequence
+    bool secondField = false;  // a field picture whose other field has come
+    int frameRateCode = 0;     // of its sequence
 };
 
 // A picture as a decoder shows it, for a listing of the stream's pictures.
@@ -148,18 +148,18 @@ struct EditedBytes {
 
 // The input as a decoder shows it, picture by picture in display order.
 struct DisplayStats {
-    uint64_t pictures = 0;        // frames shown: frame pictures and pairs of fields
+    uint64_t pictures = 0;  // frames shown: frame pictures and pairs of fields
     uint64_t framePictures = 0;
     uint64_t fieldPictures = 0;
-    uint64_t interlacedCoded = 0; // frame pictures with progressive_frame 0
+    uint64_t interlacedCoded = 0;  // frame pictures with progressive_frame 0
     int64_t firstInterlacedCoded = -1;
-    uint64_t units = 0;           // fields, or frames in a progressive sequence
+    uint64_t units = 0;  // fields, or frames in a progressive sequence
     // Fields shown (two a frame in a progressive sequence), by the
     // frame_rate_code of the picture's sequence: a stream may join sequences
     // of either kind, and of other rates.
     uint64_t fieldsAtRate[16] = {};
     bool everyPictureProgressive = true;  // every picture of a progressive sequence
-    uint64_t repeated = 0;        // pictures that show a field or frame more
+    uint64_t repeated = 0;                // pictures that show a field or frame more
     // Breaks of the 3:2 cadence and of the one repeat in twelve, with the
     // first of each (display number, -1 for none); parity breaks count in both.
     uint64_t breaks32 = 0;

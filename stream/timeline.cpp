@@ -14,8 +14,8 @@ int64_t MulDivFloor(int64_t a, int64_t b, int64_t c, int64_t& remainder)
     // a * b in two 64-bit halves, from products of 32-bit halves.
     constexpr uint64_t kLow = 0xFFFFFFFF;
     const auto x = static_cast<uint64_t>(a), y = static_cast<uint64_t>(b);
-    const uint64_t lowLow = (x & kLow) * (y & kLow), lowHigh = (x & kLow) * (y >> 32),
-                   highLow = (x >> 32) * (y & kLow), highHigh = (x >> 32) * (y >> 32);
+    const uint64_t lowLow = (x & kLow) * (y & kLow), lowHigh = (x & kLow) * (y >> 32), highLow = (x >> 32) * (y & kLow),
+                   highHigh = (x >> 32) * (y >> 32);
     const uint64_t middle = (lowLow >> 32) + (lowHigh & kLow) + (highLow & kLow);
     const uint64_t high = highHigh + (lowHigh >> 32) + (highLow >> 32) + (middle >> 32);
     const uint64_t low = middle << 32 | (lowLow & kLow);
@@ -123,7 +123,8 @@ void PlanNext(Timeline& timeline)
     const FrameRate rate = RateOfCode(timeline.targetCode);
     const int64_t perUnit = kNanosecondsPerSecond * rate.denominator;
     int64_t part = 0;
-    const int64_t whole = MulDivFloor(time - timeline.firstTime, rate.numerator * UnitsPerFrame(timeline), perUnit, part);
+    const int64_t whole =
+        MulDivFloor(time - timeline.firstTime, rate.numerator * UnitsPerFrame(timeline), perUnit, part);
     int64_t distance[kMostUnits + 1] = {};
     int best = 0;
     for (int units = fewest; units <= kMostUnits; ++units) {
@@ -209,7 +210,7 @@ int64_t NextRateTime(const TimestampFile& file, RateCursor& cursor)
         const std::size_t next = cursor.nextRange;
         const bool inRange = next < file.ranges.size() && file.ranges[next].first == cursor.picture;
         cursor.rate = inRange ? file.ranges[next].rate : file.assumed;
-        cursor.runEnd = inRange                          ? file.ranges[cursor.nextRange++].last + 1
+        cursor.runEnd = inRange                     ? file.ranges[cursor.nextRange++].last + 1
                         : next < file.ranges.size() ? file.ranges[next].first
                                                     : INT64_MAX;
         cursor.runFirst = cursor.picture;

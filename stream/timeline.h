@@ -54,11 +54,11 @@ struct ExactTime {
 // Format v1's times, one picture after another: each the exact sum of the
 // lengths of the pictures before it, rounded to the nanosecond.
 struct RateCursor {
-    int64_t picture = 0;    // the next picture whose time is given
-    bool opened = false;    // a run has begun
-    ExactTime runStart;     // when the run of pictures at one rate starts
+    int64_t picture = 0;  // the next picture whose time is given
+    bool opened = false;  // a run has begun
+    ExactTime runStart;   // when the run of pictures at one rate starts
     int64_t runFirst = 0;
-    int64_t runEnd = 0;     // the picture after the run
+    int64_t runEnd = 0;  // the picture after the run
     FrameRate rate{1, 1};
     std::size_t nextRange = 0;
 };

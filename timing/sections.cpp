@@ -182,8 +182,9 @@ CadenceRecord MakeCadenceRecord(int units, bool topFieldFirst, bool progressiveS
 
 const char* SectionCadenceName(SectionCadence cadence)
 {
-    static const char* const kNames[] = {"3:2",  "frame repetition 3:2", "two fields", "2:2:2:2:2:2:2:2:2:2:2:3",
-                                         "frame repetition", "none", "irregular"};
+    static const char* const kNames[] = {
+        "3:2",      "frame repetition 3:2", "two fields", "2:2:2:2:2:2:2:2:2:2:2:3", "frame repetition", "none",
+        "irregular"};
     return kNames[static_cast<int>(cadence)];
 }
 
@@ -280,8 +281,8 @@ std::vector<int64_t> UndoTimes(const std::vector<CadenceRecord>& pictures, const
             at = restart ? shown : even;
             even = at + unit * kFilmUnitsNumerator / kFilmUnitsDenominator;
         }
-        times.push_back(MulDivRound(at, kNanosecondsPerSecond * codedRate.denominator,
-                                    kQuartersPerFrame * codedRate.numerator));
+        times.push_back(
+            MulDivRound(at, kNanosecondsPerSecond * codedRate.denominator, kQuartersPerFrame * codedRate.numerator));
         shown += p.units * unit;
     }
     return times;

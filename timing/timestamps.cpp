@@ -223,8 +223,8 @@ std::string ReadTimestamps(const std::string& text, const std::string& name, Tim
     for (std::size_t k = 1; k < file.ranges.size(); ++k) {
         if (file.ranges[k].first <= file.ranges[k - 1].last) {
             return name + " has ranges that overlap: pictures " + std::to_string(file.ranges[k - 1].first) + " to " +
-                   std::to_string(file.ranges[k - 1].last) + " and " + std::to_string(file.ranges[k].first) +
-                   " to " + std::to_string(file.ranges[k].last) + "\n";
+                   std::to_string(file.ranges[k - 1].last) + " and " + std::to_string(file.ranges[k].first) + " to " +
+                   std::to_string(file.ranges[k].last) + "\n";
         }
     }
     return "";

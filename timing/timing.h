@@ -1,10 +1,9 @@
 // Timing: pictures' times read from and written to mkvmerge's timestamp
 // files (the fields each picture shows to start at its timestamp are
-// planned in stream/timeline.h, as the stream is read), the cadence sections of a stream, and the times that taking pulldown off a
-// hybrid keeps. Plain functions over vectors and strings: nothing here
-// reads or writes a file or prints. A refusal comes back as its message,
-// one line ending in a line feed, naming the timestamp file; an empty
-// string means none.
+// planned in stream/timeline.h, as the stream is read), the cadence sections of a stream, and the times that taking
+// pulldown off a hybrid keeps. Plain functions over vectors and strings: nothing here reads or writes a file or prints.
+// A refusal comes back as its message, one line ending in a line feed, naming the timestamp file; an empty string means
+// none.
 //
 // Times are whole nanoseconds (int64_t), exact: rates are exact fractions,
 // and a time is rounded to the nanosecond once, where it is given out.
@@ -79,7 +78,7 @@ struct Section {
     int64_t first;
     int64_t last;
     SectionCadence cadence;
-    double start;    // seconds
+    double start;  // seconds
     double seconds;
     int64_t breaks;
 };

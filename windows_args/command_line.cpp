@@ -30,8 +30,7 @@ const char* CopyCharacter(const char* p, std::string& text, LeadByteTest isLeadB
 }
 
 // The program name: quotes only group, backslashes are ordinary bytes.
-const char* SplitProgramName(const char* p, std::vector<CommandLineArgument>& arguments,
-                             LeadByteTest isLeadByte)
+const char* SplitProgramName(const char* p, std::vector<CommandLineArgument>& arguments, LeadByteTest isLeadByte)
 {
     CommandLineArgument name{std::string(), *p};
     bool quoted = false;
@@ -48,8 +47,7 @@ const char* SplitProgramName(const char* p, std::vector<CommandLineArgument>& ar
 }
 
 // One argument after the program name, starting at its first byte.
-const char* SplitArgument(const char* p, std::vector<CommandLineArgument>& arguments,
-                          LeadByteTest isLeadByte)
+const char* SplitArgument(const char* p, std::vector<CommandLineArgument>& arguments, LeadByteTest isLeadByte)
 {
     CommandLineArgument argument{std::string(), *p};
     bool quoted = false;
@@ -85,8 +83,7 @@ const char* SplitArgument(const char* p, std::vector<CommandLineArgument>& argum
 
 }  // namespace
 
-std::vector<CommandLineArgument> SplitCommandLine(const char* commandLine,
-                                                  LeadByteTest isLeadByte)
+std::vector<CommandLineArgument> SplitCommandLine(const char* commandLine, LeadByteTest isLeadByte)
 {
     try {
         std::vector<CommandLineArgument> arguments;

@@ -26,5 +26,4 @@ struct CommandLineArgument {
 // its lead byte and never taken for a quote, a backslash or a separator.
 // Ends the process with status 255 if memory runs out (see
 // ExitNoSpaceForArguments).
-std::vector<CommandLineArgument> SplitCommandLine(const char* commandLine,
-                                                  LeadByteTest isLeadByte);
+std::vector<CommandLineArgument> SplitCommandLine(const char* commandLine, LeadByteTest isLeadByte);

@@ -48,8 +48,7 @@ LeadByteTest PathLeadByteTest(const CodePage& codePage)
 // bytes up to and including that separator (0 if there is none). Walks
 // character by character, so a trail byte is never a wildcard or a
 // separator.
-bool FindPattern(const std::string& argument, LeadByteTest isLeadByte,
-                 std::size_t& directoryLength)
+bool FindPattern(const std::string& argument, LeadByteTest isLeadByte, std::size_t& directoryLength)
 {
     std::size_t separator = std::string::npos;
     for (std::size_t i = 0; i < argument.size();) {
@@ -114,8 +113,7 @@ void MakeMultiByteKey(RunEntry& entry, const std::string& path, const CodePage& 
         if (i + 1 == path.size()) {
             return;
         }
-        const uint16_t character =
-            static_cast<uint16_t>(byte << 8 | static_cast<unsigned char>(path[i + 1]));
+        const uint16_t character = static_cast<uint16_t>(byte << 8 | static_cast<unsigned char>(path[i + 1]));
         uint16_t upper = 0;
         if (!codePage.upperDoubleByte(character, upper)) {
             entry.mappingFailed = true;
@@ -169,8 +167,7 @@ bool SortDistinctEntries(std::vector<RunEntry>& run)
     }
     std::vector<std::size_t> order(run.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
-    std::sort(order.begin(), order.end(),
-              [&run](std::size_t a, std::size_t b) { return EntryLess(run[a], run[b]); });
+    std::sort(order.begin(), order.end(), [&run](std::size_t a, std::size_t b) { return EntryLess(run[a], run[b]); });
     for (std::size_t i = 1; i < order.size(); ++i) {
         if (!EntryLess(run[order[i - 1]], run[order[i]])) {
             return false;  // two entries compare equal
@@ -261,8 +258,7 @@ std::vector<RunEntry> SearchEntries(const std::string& pattern, std::size_t dire
 }  // namespace
 
 std::vector<std::string> ExpandArguments(const std::vector<CommandLineArgument>& arguments,
-                                         const DirectorySearch& search,
-                                         const CodePage& codePage)
+                                         const DirectorySearch& search, const CodePage& codePage)
 {
     try {
         std::vector<std::string> list;
@@ -310,8 +306,7 @@ void ExitNoSpaceForArguments()
     // The C runtime's report of its error R6008, in the three pieces it
     // writes them in, straight to the handle: the stream may itself need
     // memory.
-    static const char* const kPieces[] = {"\r\n", "runtime error ",
-                                          "R6008\r\n- not enough space for arguments\r\n"};
+    static const char* const kPieces[] = {"\r\n", "runtime error ", "R6008\r\n- not enough space for arguments\r\n"};
     for (const char* piece : kPieces) {
         HostWriteStandardError(piece, std::strlen(piece));
     }

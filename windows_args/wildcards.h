@@ -64,8 +64,7 @@ struct CodePage {
 // - otherwise taken as it is.
 // Ends the process with status 255 if memory runs out.
 std::vector<std::string> ExpandArguments(const std::vector<CommandLineArgument>& arguments,
-                                         const DirectorySearch& search,
-                                         const CodePage& codePage);
+                                         const DirectorySearch& search, const CodePage& codePage);
 
 // Splits the raw command line (in the paths' encoding) and expands its
 // arguments.
