@@ -62,11 +62,6 @@ std::string Outcome(const Bytes& bytes, Parse parse, Parsed parsed)
     return Describe(parsed) + (cut == SyntaxError::kCutOff ? "" : ", without its last byte " + ErrorName(cut));
 }
 
-std::string PpsOutcome(const std::vector<Element>& elements)
-{
-    return Outcome(Coded(elements), ParsePps, AvcPps{});
-}
-
 // The tail of a PPS after its slice groups: l0 and l1 default, weighted,
 // bipred, pic_init_qp/qs, chroma_qp_index_offset, deblocking, constrained,
 // redundant_pic_cnt_present_flag.
@@ -82,54 +77,53 @@ TEST(AvcPps, ReadsWhatSlicesNeedAndRefusesTheRest)
     // x264's, up to redundant_pic_cnt_present_flag: CABAC, 3 and 1
     // references, weighted P, implicit B; with --tff the bottom field's
     // delta is sent and P is not weighted; --bframes 0 has no B.
-    const std::pair<const char*, const char*> x264[] = {
-        {"ebe3cb22", "pps 0 sps 0 cabac 1 bottom 0 l0 3 l1 1 weighted 1 bipred 2 redundant 0"},
-        {"fba3cb22", "pps 0 sps 0 cabac 1 bottom 1 l0 3 l1 1 weighted 0 bipred 2 redundant 0"},
-        {"ebc3cb22", "pps 0 sps 0 cabac 1 bottom 0 l0 3 l1 1 weighted 1 bipred 0 redundant 0"},
-    };
-    for (const auto& [hex, result] : x264) {
-        EXPECT_EQ(Outcome(Hex(hex), ParsePps, AvcPps{}), result);
-    }
     // Ids 0, CAVLC, no bottom field delta, one slice group.
     const std::vector<Element> head = {{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 0}};
     const std::string tail = " l0 1 l1 2 weighted 1 bipred 0 redundant 1", plain = "pps 0 sps 0 cabac 0 bottom 0" + tail;
-    const std::pair<std::vector<Element>, std::string> cases[] = {
+    const std::pair<Bytes, std::string> cases[] = {
+        // x264's, up to redundant_pic_cnt_present_flag: CABAC, 3 and 1
+        // references, weighted P, implicit B; with --tff the bottom field's
+        // delta is sent and P is not weighted; --bframes 0 has no B.
+        {Hex("ebe3cb22"), "pps 0 sps 0 cabac 1 bottom 0 l0 3 l1 1 weighted 1 bipred 2 redundant 0"},
+        {Hex("fba3cb22"), "pps 0 sps 0 cabac 1 bottom 1 l0 3 l1 1 weighted 0 bipred 2 redundant 0"},
+        {Hex("ebc3cb22"), "pps 0 sps 0 cabac 1 bottom 0 l0 3 l1 1 weighted 1 bipred 0 redundant 0"},
         // Slice groups of each map type, read past.
-        {Join({{kUe, 255}, {kUe, 31}, {1, 0}, {1, 1}, {kUe, 1}, {kUe, 0}, {kUe, 3}, {kUe, 5}}, PpsTail()),
+        {Coded(Join({{kUe, 255}, {kUe, 31}, {1, 0}, {1, 1}, {kUe, 1}, {kUe, 0}, {kUe, 3}, {kUe, 5}}, PpsTail())),
          "pps 255 sps 31 cabac 0 bottom 1" + tail},
-        {Join({{kUe, 1}, {kUe, 2}, {1, 1}, {1, 0}, {kUe, 2}, {kUe, 2}, {kUe, 0}, {kUe, 9}, {kUe, 3}, {kUe, 4}}, PpsTail()),
+        {Coded(Join({{kUe, 1}, {kUe, 2}, {1, 1}, {1, 0}, {kUe, 2}, {kUe, 2}, {kUe, 0}, {kUe, 9}, {kUe, 3}, {kUe, 4}}, PpsTail())),
          "pps 1 sps 2 cabac 1 bottom 0" + tail},
-        {Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 7}, {kUe, 3}, {1, 1}, {kUe, 6}}, PpsTail()), plain},
-        {Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 7}, {kUe, 5}, {1, 1}, {kUe, 6}}, PpsTail()), plain},
-        {Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 3}, {kUe, 6}, {kUe, 2}, {2, 3}, {2, 0}, {2, 1}}, PpsTail()),
+        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 7}, {kUe, 3}, {1, 1}, {kUe, 6}}, PpsTail())), plain},
+        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 7}, {kUe, 5}, {1, 1}, {kUe, 6}}, PpsTail())), plain},
+        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 3}, {kUe, 6}, {kUe, 2}, {2, 3}, {2, 0}, {2, 1}}, PpsTail())),
          plain},
-        {Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 1}, {kUe, 7}}, PpsTail()), "out of range"},
-        {Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 8}}, PpsTail()), "out of range"},
+        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 1}, {kUe, 7}}, PpsTail())), "out of range"},
+        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 8}}, PpsTail())), "out of range"},
         // The limits, taken and passed.
-        {Join(head, PpsTail(31, 31, 2, -62, -26, -12)),
+        {Coded(Join(head, PpsTail(31, 31, 2, -62, -26, -12))),
          "pps 0 sps 0 cabac 0 bottom 0 l0 32 l1 32 weighted 1 bipred 2 redundant 1"},
-        {Join(head, PpsTail(0, 1, 0, 25, 25, 12)), plain},
-        {Join({{kUe, 256}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 0}}, PpsTail()), "out of range"},
-        {Join({{kUe, 0}, {kUe, 32}, {1, 0}, {1, 0}, {kUe, 0}}, PpsTail()), "out of range"},
+        {Coded(Join(head, PpsTail(0, 1, 0, 25, 25, 12))), plain},
+        {Coded(Join({{kUe, 256}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 0}}, PpsTail())), "out of range"},
+        {Coded(Join({{kUe, 0}, {kUe, 32}, {1, 0}, {1, 0}, {kUe, 0}}, PpsTail())), "out of range"},
         // Cut off in the explicit slice group map, and before any field.
-        {{{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 1}, {kUe, 6}, {kUe, 40}, {1, 1}}, "cut off"},
-        {{}, "cut off"},
+        {Coded({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 1}, {kUe, 6}, {kUe, 40}, {1, 1}}), "cut off"},
+        {Bytes{}, "cut off"},
     };
-    for (const auto& [elements, result] : cases) {
-        EXPECT_EQ(PpsOutcome(elements), result) << testing::PrintToString(Coded(elements));
+    for (const auto& [bytes, result] : cases) {
+        EXPECT_EQ(Outcome(bytes, ParsePps, AvcPps{}), result) << testing::PrintToString(bytes);
     }
     for (const auto& beyond : {PpsTail(32), PpsTail(0, 32), PpsTail(0, 1, 3), PpsTail(0, 1, 0, -63),
                                PpsTail(0, 1, 0, 26), PpsTail(0, 1, 0, 0, -27), PpsTail(0, 1, 0, 0, 26),
                                PpsTail(0, 1, 0, 0, 0, -13), PpsTail(0, 1, 0, 0, 0, 13)}) {
-        EXPECT_EQ(PpsOutcome(Join(head, beyond)), "out of range") << testing::PrintToString(Coded(beyond));
+        EXPECT_EQ(Outcome(Coded(Join(head, beyond)), ParsePps, AvcPps{}), "out of range") << testing::PrintToString(Coded(beyond));
     }
 }
 
 // Parameter sets for the syntax x264 does not write: SPS 0 with picture
-// order count type 1 and fields, SPS 1 with its colour planes apart; PPS 0
-// (SPS 0) sending the bottom field's delta and redundant_pic_cnt, PPS 1
-// (SPS 0) with explicit B weights and two references a list, PPS 2 (SPS 1)
-// with P weights, PPS 255 of an SPS not seen.
+// order count type 1 and fields, SPS 1 with its colour planes apart, SPS 2
+// of type 0 with fields; PPS 0 (SPS 0) sending the bottom field's delta and
+// redundant_pic_cnt, PPS 1 (SPS 0) with explicit B weights and two
+// references a list, PPS 2 (SPS 1) with P weights, PPS 3 (SPS 2) sending
+// the bottom field's delta, PPS 255 of an SPS not seen.
 std::unique_ptr<ParameterSets> SyntheticSets()
 {
     auto sets = std::make_unique<ParameterSets>();
@@ -139,15 +133,18 @@ std::unique_ptr<ParameterSets> SyntheticSets()
     sets->sps[1].picOrderCntType = 2;
     sets->sps[1].separateColourPlane = true;
     sets->sps[1].chromaFormatIdc = 3;
-    sets->hasSps[0] = sets->hasSps[1] = true;
+    sets->sps[2].frameMbsOnly = false;
+    sets->hasSps[0] = sets->hasSps[1] = sets->hasSps[2] = true;
     sets->pps[0].bottomFieldPicOrderInFramePresent = true;
     sets->pps[0].redundantPicCntPresent = true;
     sets->pps[1].weightedBipredIdc = 1;
     sets->pps[1].numRefIdxL0DefaultActive = sets->pps[1].numRefIdxL1DefaultActive = 2;
     sets->pps[2].spsId = 1;
     sets->pps[2].weightedPred = true;
+    sets->pps[3].spsId = 2;
+    sets->pps[3].bottomFieldPicOrderInFramePresent = true;
     sets->pps[255].spsId = 5;
-    for (const int id : {0, 1, 2, 255}) {
+    for (const int id : {0, 1, 2, 3, 255}) {
         sets->pps[id].id = id;
         sets->hasPps[id] = true;
     }
@@ -199,6 +196,9 @@ TEST(AvcSliceHeader, ReadsEveryBranchAndRefusesWhatCannotBe)
         {0x41, start(0, 0, 0, Join(Join(frame, zero), {{1, 1}, {kUe, 5}, {kUe, 0}})), "nal 1 2 type 0" + framed + " mmco5 1"},
         {0x01, start(0, 1, 0, b16(15)), "nal 1 0 type 1 frame 9"},
         {0x01, start(0, 1, 0, b16(16)), "out of range"},
+        // Type 0: the bottom field's delta in a frame only.
+        {0x01, start(0, 2, 3, {{4, 9}, {1, 0}, {4, 5}, {kSe, -2}}), "nal 1 0 type 2 pps 3 sps 2 frame 9 lsb 5 delta_bottom -2"},
+        {0x01, start(0, 2, 3, {{4, 9}, {1, 1}, {1, 1}, {4, 5}}), "nal 1 0 type 2 pps 3 sps 2 frame 9 bottom field lsb 5"},
         // SP and SI (8 and 9); SP with colour planes apart (ChromaArrayType
         // 0): colour_plane_id, weights for luma only.
         {0x01, start(0, 8, 2, {{2, 2}, {4, 1}, {1, 0}, {1, 0}, {kUe, 0}, {1, 1}, {kSe, 1}, {kSe, 0}}),

