@@ -74,9 +74,6 @@ std::vector<Element> PpsTail(int64_t l0Minus1 = 0, int64_t l1Minus1 = 1, int64_t
 
 TEST(AvcPps, ReadsWhatSlicesNeedAndRefusesTheRest)
 {
-    // x264's, up to redundant_pic_cnt_present_flag: CABAC, 3 and 1
-    // references, weighted P, implicit B; with --tff the bottom field's
-    // delta is sent and P is not weighted; --bframes 0 has no B.
     // Ids 0, CAVLC, no bottom field delta, one slice group.
     const std::vector<Element> head = {{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 0}};
     const std::string tail = " l0 1 l1 2 weighted 1 bipred 0 redundant 1", plain = "pps 0 sps 0 cabac 0 bottom 0" + tail;

@@ -54,20 +54,8 @@ TEST(AvcBits, ExpGolombCodesAndRoundTrips)
     }
 }
 
-TEST(AvcBits, ReadsFixedLengthsAndStopsAtTheEnd)
+TEST(AvcBits, UeCodesCutOffOrTooLongAreOverruns)
 {
-    const Bytes bytes = Hex("a5ff0180");
-    BitReader reader{bytes.data(), bytes.size()};
-    EXPECT_EQ(ReadBits(reader, 0), 0U);
-    EXPECT_EQ(ReadBits(reader, 4), 0xAU);
-    EXPECT_FALSE(ReadFlag(reader));
-    EXPECT_EQ(ReadBits(reader, 3), 0x5U);
-    EXPECT_EQ(ReadBits(reader, 24), 0xFF0180U);
-    EXPECT_FALSE(reader.overrun);
-    EXPECT_EQ(ReadBits(reader, 2), 0U);  // past the end: zeros, and said
-    EXPECT_TRUE(reader.overrun);
-    BitReader whole{bytes.data(), bytes.size()};
-    EXPECT_EQ(ReadBits(whole, 32), 0xA5FF0180U);
     // Cut-off exp-Golomb codes (zero-padded to the byte's end), more than
     // 32 leading zeros, a value above 2^32 - 1.
     for (const char* bits : {"", "0000", "0000 0000 1", "0000 0000 0000 0000 0000 0000 0000 0000 01",
