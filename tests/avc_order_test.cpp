@@ -6,52 +6,12 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "avc/avc_syntax.h"
-#include "stream_helpers.h"
+#include "avc_helpers.h"
 
 namespace {
-
-// A syntax element to code: u(bits), or ue(v) and se(v).
-constexpr int kUe = 0;
-constexpr int kSe = -1;
-struct Element {
-    int bits;
-    int64_t value;
-};
-
-Bytes Coded(const std::vector<Element>& elements)
-{
-    BitWriter writer;
-    for (const Element& element : elements) {
-        if (element.bits == kUe) {
-            WriteUe(writer, static_cast<uint32_t>(element.value));
-        } else if (element.bits == kSe) {
-            WriteSe(writer, static_cast<int32_t>(element.value));
-        } else {
-            WriteBits(writer, static_cast<uint32_t>(element.value), element.bits);
-        }
-    }
-    return writer.bytes;
-}
-
-std::string ErrorName(SyntaxError error)
-{
-    switch (error) {
-    case SyntaxError::kNone:
-        return "none";
-    case SyntaxError::kCutOff:
-        return "cut off";
-    case SyntaxError::kOutOfRange:
-        return "out of range";
-    case SyntaxError::kUnknownSps:
-        return "unknown SPS";
-    case SyntaxError::kUnknownPps:
-        return "unknown PPS";
-    }
-    return "?";
-}
 
 std::string Describe(const AvcPps& pps)
 {
@@ -69,9 +29,7 @@ std::string Describe(const SliceHeader& slice)
     std::string text = "nal " + std::to_string(slice.nalUnitType) + " " + std::to_string(slice.nalRefIdc) + " type " +
                        std::to_string(slice.sliceType);
     auto add = [&text](const char* name, int64_t value) {
-        if (value != 0) {
-            text += std::string(" ") + name + " " + std::to_string(value);
-        }
+        text += value != 0 ? std::string(" ") + name + " " + std::to_string(value) : "";
     };
     add("mb", slice.firstMbInSlice);
     add("pps", slice.ppsId);
@@ -93,7 +51,7 @@ std::string Describe(const SliceHeader& slice)
 // it reads them, the same bytes less the last must be cut off: it read up
 // to the last byte, and not past it.
 template <typename Parse, typename Parsed>
-std::string Outcome(const Bytes& bytes, Parse parse, Parsed& parsed)
+std::string Outcome(const Bytes& bytes, Parse parse, Parsed parsed)
 {
     const SyntaxError error = parse(bytes.data(), bytes.size(), parsed);
     if (error != SyntaxError::kNone) {
@@ -102,12 +60,6 @@ std::string Outcome(const Bytes& bytes, Parse parse, Parsed& parsed)
     Parsed shorter;
     const SyntaxError cut = parse(bytes.data(), bytes.size() - 1, shorter);
     return Describe(parsed) + (cut == SyntaxError::kCutOff ? "" : ", without its last byte " + ErrorName(cut));
-}
-
-std::string PpsOutcome(const Bytes& bytes)
-{
-    AvcPps pps;
-    return Outcome(bytes, ParsePps, pps);
 }
 
 // The tail of a PPS after its slice groups: l0 and l1 default, weighted,
@@ -120,22 +72,12 @@ std::vector<Element> PpsTail(int64_t l0Minus1 = 0, int64_t l1Minus1 = 1, int64_t
             {1, 0}, {1, 1}};
 }
 
-std::vector<Element> Join(std::vector<Element> head, const std::vector<Element>& tail)
-{
-    head.insert(head.end(), tail.begin(), tail.end());
-    return head;
-}
-
 TEST(AvcPps, ReadsWhatSlicesNeedAndRefusesTheRest)
 {
     // Ids 0, CAVLC, no bottom field delta, one slice group.
     const std::vector<Element> head = {{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 0}};
     const std::string tail = " l0 1 l1 2 weighted 1 bipred 0 redundant 1", plain = "pps 0 sps 0 cabac 0 bottom 0" + tail;
-    struct Case {
-        Bytes bytes;
-        std::string result;
-    };
-    const Case cases[] = {
+    const std::pair<Bytes, std::string> cases[] = {
         // x264's, up to redundant_pic_cnt_present_flag: CABAC, 3 and 1
         // references, weighted P, implicit B; with --tff the bottom field's
         // delta is sent and P is not weighted; --bframes 0 has no B.
@@ -145,13 +87,11 @@ TEST(AvcPps, ReadsWhatSlicesNeedAndRefusesTheRest)
         // Slice groups of each map type, read past.
         {Coded(Join({{kUe, 255}, {kUe, 31}, {1, 0}, {1, 1}, {kUe, 1}, {kUe, 0}, {kUe, 3}, {kUe, 5}}, PpsTail())),
          "pps 255 sps 31 cabac 0 bottom 1" + tail},
-        {Coded(Join({{kUe, 1}, {kUe, 2}, {1, 1}, {1, 0}, {kUe, 2}, {kUe, 2}, {kUe, 0}, {kUe, 9}, {kUe, 3}, {kUe, 4}},
-                    PpsTail())),
+        {Coded(Join({{kUe, 1}, {kUe, 2}, {1, 1}, {1, 0}, {kUe, 2}, {kUe, 2}, {kUe, 0}, {kUe, 9}, {kUe, 3}, {kUe, 4}}, PpsTail())),
          "pps 1 sps 2 cabac 1 bottom 0" + tail},
         {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 7}, {kUe, 3}, {1, 1}, {kUe, 6}}, PpsTail())), plain},
         {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 7}, {kUe, 5}, {1, 1}, {kUe, 6}}, PpsTail())), plain},
-        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 3}, {kUe, 6}, {kUe, 2}, {2, 3}, {2, 0}, {2, 1}},
-                    PpsTail())),
+        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 3}, {kUe, 6}, {kUe, 2}, {2, 3}, {2, 0}, {2, 1}}, PpsTail())),
          plain},
         {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 1}, {kUe, 7}}, PpsTail())), "out of range"},
         {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 8}}, PpsTail())), "out of range"},
@@ -161,97 +101,26 @@ TEST(AvcPps, ReadsWhatSlicesNeedAndRefusesTheRest)
         {Coded(Join(head, PpsTail(0, 1, 0, 25, 25, 12))), plain},
         {Coded(Join({{kUe, 256}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 0}}, PpsTail())), "out of range"},
         {Coded(Join({{kUe, 0}, {kUe, 32}, {1, 0}, {1, 0}, {kUe, 0}}, PpsTail())), "out of range"},
-        {Coded(Join(head, PpsTail(32))), "out of range"},
-        {Coded(Join(head, PpsTail(0, 32))), "out of range"},
-        {Coded(Join(head, PpsTail(0, 1, 3))), "out of range"},
-        {Coded(Join(head, PpsTail(0, 1, 0, -63))), "out of range"},
-        {Coded(Join(head, PpsTail(0, 1, 0, 26))), "out of range"},
-        {Coded(Join(head, PpsTail(0, 1, 0, 0, -27))), "out of range"},
-        {Coded(Join(head, PpsTail(0, 1, 0, 0, 26))), "out of range"},
-        {Coded(Join(head, PpsTail(0, 1, 0, 0, 0, -13))), "out of range"},
-        {Coded(Join(head, PpsTail(0, 1, 0, 0, 0, 13))), "out of range"},
         // Cut off in the explicit slice group map, and before any field.
         {Coded({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 1}, {kUe, 6}, {kUe, 40}, {1, 1}}), "cut off"},
         {Bytes{}, "cut off"},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(PpsOutcome(c.bytes), c.result) << testing::PrintToString(c.bytes);
+    for (const auto& [bytes, result] : cases) {
+        EXPECT_EQ(Outcome(bytes, ParsePps, AvcPps{}), result) << testing::PrintToString(bytes);
     }
-}
-
-// The parameter sets x264 writes for 320x240 at 4:2:0: frame_num of 4
-// bits, pic_order_cnt_lsb of 6 (type 0) or none (type 2).
-struct Stream {
-    bool frameMbsOnly;
-    int picOrderCntType;
-    const char* pps;
-};
-const Stream kProgressive{true, 0, "ebe3cb22"}, kMbaff{false, 0, "fba3cb22"}, kNoBFrames{true, 2, "ebc3cb22"};
-
-std::unique_ptr<ParameterSets> StreamSets(const Stream& stream)
-{
-    auto sets = std::make_unique<ParameterSets>();
-    AvcSps& sps = sets->sps[0];
-    sps.log2MaxFrameNum = 4;
-    sps.picOrderCntType = stream.picOrderCntType;
-    sps.log2MaxPicOrderCntLsb = 6;
-    sps.frameMbsOnly = stream.frameMbsOnly;
-    sets->hasSps[0] = true;
-    const Bytes pps = Hex(stream.pps);
-    EXPECT_EQ(ParsePps(pps.data(), pps.size(), sets->pps[0]), SyntaxError::kNone);
-    sets->hasPps[0] = true;
-    return sets;
-}
-
-std::string SliceOutcome(const Bytes& bytes, uint8_t nalHeader, const ParameterSets& sets)
-{
-    const int nalUnitType = nalHeader & 0x1f;
-    const int nalRefIdc = nalHeader >> 5;
-    SliceHeader slice;
-    return Outcome(
-        bytes,
-        [&](const uint8_t* data, std::size_t size, SliceHeader& out) {
-            return ParseSliceHeader(data, size, nalUnitType, nalRefIdc, sets, out);
-        },
-        slice);
-}
-
-TEST(AvcSliceHeader, ReadsX264HeadersUpToTheirReferenceMarking)
-{
-    // Each header's bytes up to the byte that holds its last bit of
-    // dec_ref_pic_marking, as ffmpeg's trace_headers shows them.
-    struct Case {
-        const Stream* stream;
-        uint8_t nalHeader;
-        const char* bytes;
-        std::string result;
-    };
-    const Case cases[] = {
-        {&kProgressive, 0x65, "888400", "nal 5 3 type 7"},
-        // P with four reordering commands and a weight for reference 1.
-        {&kProgressive, 0x41, "9a6849a84168994c08", "nal 1 2 type 5 frame 3 lsb 16"},
-        // A referenced B with two operations 1; an unreferenced one.
-        {&kProgressive, 0x41, "9e8645112c", "nal 1 2 type 6 frame 4 lsb 12"},
-        {&kProgressive, 0x01, "9e617442", "nal 1 0 type 6 frame 3 lsb 2"},
-        // --slices 4: the third slice of a P picture.
-        {&kProgressive, 0x41, "014269a126a105a2653021", "nal 1 2 type 5 mb 160 frame 3 lsb 16"},
-        // --tff: MBAFF frames with field_pic_flag and the bottom field's delta.
-        {&kMbaff, 0x65, "88820203", "nal 5 3 type 7 delta_bottom 1"},
-        {&kMbaff, 0x41, "9e83145112c2", "nal 1 2 type 6 frame 4 lsb 12 delta_bottom 1"},
-        // --bframes 0: picture order count type 2; the second IDR picture.
-        {&kNoBFrames, 0x65, "888203", "nal 5 3 type 7 idr 1"},
-        {&kNoBFrames, 0x41, "9a727843c994c0", "nal 1 2 type 5 frame 3"},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(SliceOutcome(Hex(c.bytes), c.nalHeader, *StreamSets(*c.stream)), c.result) << c.bytes;
+    for (const auto& beyond : {PpsTail(32), PpsTail(0, 32), PpsTail(0, 1, 3), PpsTail(0, 1, 0, -63),
+                               PpsTail(0, 1, 0, 26), PpsTail(0, 1, 0, 0, -27), PpsTail(0, 1, 0, 0, 26),
+                               PpsTail(0, 1, 0, 0, 0, -13), PpsTail(0, 1, 0, 0, 0, 13)}) {
+        EXPECT_EQ(Outcome(Coded(Join(head, beyond)), ParsePps, AvcPps{}), "out of range") << testing::PrintToString(Coded(beyond));
     }
 }
 
 // Parameter sets for the syntax x264 does not write: SPS 0 with picture
-// order count type 1 and fields, SPS 1 with its colour planes apart; PPS 0
-// (SPS 0) sending the bottom field's delta and redundant_pic_cnt, PPS 1
-// (SPS 0) with explicit B weights and two references a list, PPS 2 (SPS 1)
-// with P weights, PPS 255 of an SPS not seen.
+// order count type 1 and fields, SPS 1 with its colour planes apart, SPS 2
+// of type 0 with fields; PPS 0 (SPS 0) sending the bottom field's delta and
+// redundant_pic_cnt, PPS 1 (SPS 0) with explicit B weights and two
+// references a list, PPS 2 (SPS 1) with P weights, PPS 3 (SPS 2) sending
+// the bottom field's delta, PPS 255 of an SPS not seen.
 std::unique_ptr<ParameterSets> SyntheticSets()
 {
     auto sets = std::make_unique<ParameterSets>();
@@ -261,15 +130,18 @@ std::unique_ptr<ParameterSets> SyntheticSets()
     sets->sps[1].picOrderCntType = 2;
     sets->sps[1].separateColourPlane = true;
     sets->sps[1].chromaFormatIdc = 3;
-    sets->hasSps[0] = sets->hasSps[1] = true;
+    sets->sps[2].frameMbsOnly = false;
+    sets->hasSps[0] = sets->hasSps[1] = sets->hasSps[2] = true;
     sets->pps[0].bottomFieldPicOrderInFramePresent = true;
     sets->pps[0].redundantPicCntPresent = true;
     sets->pps[1].weightedBipredIdc = 1;
     sets->pps[1].numRefIdxL0DefaultActive = sets->pps[1].numRefIdxL1DefaultActive = 2;
     sets->pps[2].spsId = 1;
     sets->pps[2].weightedPred = true;
+    sets->pps[3].spsId = 2;
+    sets->pps[3].bottomFieldPicOrderInFramePresent = true;
     sets->pps[255].spsId = 5;
-    for (const int id : {0, 1, 2, 255}) {
+    for (const int id : {0, 1, 2, 3, 255}) {
         sets->pps[id].id = id;
         sets->hasPps[id] = true;
     }
@@ -321,6 +193,9 @@ TEST(AvcSliceHeader, ReadsEveryBranchAndRefusesWhatCannotBe)
         {0x41, start(0, 0, 0, Join(Join(frame, zero), {{1, 1}, {kUe, 5}, {kUe, 0}})), "nal 1 2 type 0" + framed + " mmco5 1"},
         {0x01, start(0, 1, 0, b16(15)), "nal 1 0 type 1 frame 9"},
         {0x01, start(0, 1, 0, b16(16)), "out of range"},
+        // Type 0: the bottom field's delta in a frame only.
+        {0x01, start(0, 2, 3, {{4, 9}, {1, 0}, {4, 5}, {kSe, -2}}), "nal 1 0 type 2 pps 3 sps 2 frame 9 lsb 5 delta_bottom -2"},
+        {0x01, start(0, 2, 3, {{4, 9}, {1, 1}, {1, 1}, {4, 5}}), "nal 1 0 type 2 pps 3 sps 2 frame 9 bottom field lsb 5"},
         // SP and SI (8 and 9); SP with colour planes apart (ChromaArrayType
         // 0): colour_plane_id, weights for luma only.
         {0x01, start(0, 8, 2, {{2, 2}, {4, 1}, {1, 0}, {1, 0}, {kUe, 0}, {1, 1}, {kSe, 1}, {kSe, 0}}),
@@ -352,9 +227,11 @@ TEST(AvcSliceHeader, ReadsEveryBranchAndRefusesWhatCannotBe)
         {0x01, start(0, 0, 0, Join(frame, {{1, 0}, {1, 1}, {kUe, 0}})), "cut off"},
         {0x01, {}, "cut off"},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(SliceOutcome(Coded(c.elements), c.nalHeader, *sets), c.result)
-            << testing::PrintToString(Coded(c.elements));
+    for (const auto& [nalHeader, elements, result] : cases) {
+        const auto parse = [&, header = nalHeader](const uint8_t* data, std::size_t size, SliceHeader& out) {
+            return ParseSliceHeader(data, size, header & 0x1f, header >> 5, *sets, out);
+        };
+        EXPECT_EQ(Outcome(Coded(elements), parse, SliceHeader{}), result) << testing::PrintToString(Coded(elements));
     }
 }
 
@@ -363,16 +240,10 @@ TEST(AvcNewPicture, AnyFieldThatNamesThePictureBeginsANewOne)
     SliceHeader base;
     base.nalUnitType = kNalSliceIdr;
     base.nalRefIdc = 3;
-    base.firstMbInSlice = 0;
     base.sliceType = 7;
     base.frameNum = 2;
     base.picOrderCntLsb = 4;
-    struct Case {
-        const char* what;
-        std::function<void(SliceHeader&)> change;
-        bool newPicture;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, std::function<void(SliceHeader&)>, bool> cases[] = {
         {"nothing", [](SliceHeader&) {}, false},
         {"first_mb_in_slice and slice_type", [](SliceHeader& s) { s.firstMbInSlice = 80, s.sliceType = 2; }, false},
         {"nal_ref_idc, neither 0", [](SliceHeader& s) { s.nalRefIdc = 1; }, false},
@@ -389,10 +260,10 @@ TEST(AvcNewPicture, AnyFieldThatNamesThePictureBeginsANewOne)
         {"idr_pic_id", [](SliceHeader& s) { s.idrPicId = 1; }, true},
         {"frame_num of a redundant picture", [](SliceHeader& s) { s.frameNum = 3, s.redundantPicCnt = 1; }, false},
     };
-    for (const Case& c : cases) {
+    for (const auto& [what, change, newPicture] : cases) {
         SliceHeader slice = base;
-        c.change(slice);
-        EXPECT_EQ(FirstSliceOfNewPicture(base, slice), c.newPicture) << c.what;
+        change(slice);
+        EXPECT_EQ(FirstSliceOfNewPicture(base, slice), newPicture) << what;
     }
 }
 
@@ -431,8 +302,9 @@ void ExpectCounts(const AvcSps& sps, const std::vector<Picture>& pictures)
 
 constexpr int kIdr = kNalSliceIdr, kNon = kNalSliceNonIdr;
 
-TEST(AvcPictureOrderCount, TypeZeroCarriesTheMostSignificantPartFromReferencePictures)
+TEST(AvcPictureOrderCount, EachTypeCarriesItsStateFromPictureToPicture)
 {
+    // Type 0 carries the most significant part from reference pictures.
     AvcSps sps;
     sps.log2MaxPicOrderCntLsb = 4;  // MaxPicOrderCntLsb 16
     ExpectCounts(sps, {
@@ -456,11 +328,7 @@ TEST(AvcPictureOrderCount, TypeZeroCarriesTheMostSignificantPartFromReferencePic
         {kNon, 2, 4, 14, 0, 0, 1, false, -2},   // a top field
         {kNon, 2, 4, 15, 0, 0, 2, false, -1},
     });
-}
-
-TEST(AvcPictureOrderCount, TypeOneCountsFrameNumThroughTheCycle)
-{
-    AvcSps sps;
+    // Type 1 counts frame_num through the cycle.
     sps.picOrderCntType = 1;
     sps.offsetForRefFrame = {4, 2, 1};  // 7 a cycle
     sps.offsetForNonRefPic = -3;
@@ -489,50 +357,8 @@ TEST(AvcPictureOrderCount, TypeOneCountsFrameNumThroughTheCycle)
         {kNon, 2, 5, 0, 7, 0, 1, false, 7},     // a top field
         {kNon, 0, 6, 0, 7, 0, 0, false, -1},    // (0 - 3 + 7) - 5
     });
-}
-
-// Counts beyond 32 bits are flagged, never computed (nor overflowed): an
-// IDR picture, then reference pictures whose frame_num and
-// pic_order_cnt_lsb wrap at every other one, each wrap adding 2^16.
-TEST(AvcPictureOrderCount, CountsBeyondThirtyTwoBitsAreOutOfRange)
-{
-    struct Case {
-        int type;
-        std::vector<int32_t> cycle;
-        uint32_t firstOut;  // the first picture out of range
-    };
-    const Case cases[] = {
-        {0, {}, 65536},          // PicOrderCntMsb 2^31; the one before counts 2^31 - 2^15
-        {1, {1}, 65536},         // FrameNumOffset 2^31; the one before counts 2^31 - 1
-        {1, {INT32_MAX}, 1},     // 65535 cycles of 2^31 - 1
-        {2, {}, 32768},          // 2 * FrameNumOffset: 2^31
-    };
-    for (const Case& c : cases) {
-        AvcSps sps;
-        sps.picOrderCntType = c.type;
-        sps.log2MaxFrameNum = 16;
-        sps.log2MaxPicOrderCntLsb = 16;
-        sps.offsetForRefFrame = c.cycle;
-        PocState state;
-        uint32_t k = 0;
-        for (; k <= c.firstOut && !state.outOfRange; ++k) {
-            SliceHeader slice;
-            slice.nalUnitType = k == 0 ? kIdr : kNon;
-            slice.nalRefIdc = 2;
-            slice.frameNum = k % 2 * 65535;
-            slice.picOrderCntLsb = k % 2 * 32768;
-            const int64_t count = PictureOrderCount(state, sps, slice);
-            EXPECT_TRUE(state.outOfRange ? count == 0 : count >= 0 && count <= INT32_MAX) << k;
-        }
-        EXPECT_TRUE(state.outOfRange) << "type " << c.type;
-        EXPECT_EQ(k - 1, c.firstOut) << "type " << c.type;
-    }
-}
-
-TEST(AvcPictureOrderCount, TypeTwoFollowsFrameNumAcrossItsWrap)
-{
-    AvcSps sps;
-    sps.picOrderCntType = 2;  // frame_num of 4 bits: MaxFrameNum 16
+    // Type 2 follows frame_num across its wrap (MaxFrameNum 16).
+    sps.picOrderCntType = 2;
     ExpectCounts(sps, {
         {kIdr, 3, 0, 0, 0, 0, 0, false, 0},
         {kNon, 2, 1, 0, 0, 0, 0, false, 2},
@@ -547,6 +373,42 @@ TEST(AvcPictureOrderCount, TypeTwoFollowsFrameNumAcrossItsWrap)
         {kIdr, 3, 0, 0, 0, 0, 0, false, 0},
         {kNon, 2, 5, 0, 0, 0, 0, false, 10},    // FrameNumOffset 0 again
     });
+}
+
+// Counts beyond 32 bits are flagged, never computed (nor overflowed): an
+// IDR picture, then reference pictures whose frame_num and
+// pic_order_cnt_lsb wrap at every other one, each wrap adding 2^16.
+TEST(AvcPictureOrderCount, CountsBeyondThirtyTwoBitsAreOutOfRange)
+{
+    const struct {
+        int type;
+        std::vector<int32_t> cycle;
+        uint32_t firstOut;  // the first picture out of range
+    } cases[] = {
+        {0, {}, 65536},       // PicOrderCntMsb 2^31; the one before counts 2^31 - 2^15
+        {1, {1}, 65536},      // FrameNumOffset 2^31; the one before counts 2^31 - 1
+        {1, {INT32_MAX}, 1},  // 65535 cycles of 2^31 - 1
+        {2, {}, 32768},       // 2 * FrameNumOffset: 2^31
+    };
+    for (const auto& [type, cycle, firstOut] : cases) {
+        AvcSps sps;
+        sps.picOrderCntType = type;
+        sps.log2MaxFrameNum = sps.log2MaxPicOrderCntLsb = 16;
+        sps.offsetForRefFrame = cycle;
+        PocState state;
+        uint32_t k = 0;
+        for (; k <= firstOut && !state.outOfRange; ++k) {
+            SliceHeader slice;
+            slice.nalUnitType = k == 0 ? kIdr : kNon;
+            slice.nalRefIdc = 2;
+            slice.frameNum = k % 2 * 65535;
+            slice.picOrderCntLsb = k % 2 * 32768;
+            const int64_t count = PictureOrderCount(state, sps, slice);
+            EXPECT_TRUE(state.outOfRange ? count == 0 : count >= 0 && count <= INT32_MAX) << k;
+        }
+        EXPECT_TRUE(state.outOfRange) << "type " << type;
+        EXPECT_EQ(k - 1, firstOut) << "type " << type;
+    }
 }
 
 }  // namespace
