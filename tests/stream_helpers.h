@@ -122,3 +122,16 @@ inline Scanned ScanWhole(Bytes s, StreamCounters counters = MidStream())
     return {s, DescribeRefusal(counters)};
 }
 
+// What the scanner counted of a whole stream in one chunk for a job, finished
+// unless refused.
+inline StreamCounters Counted(const std::string& hex, const Job& job)
+{
+    StreamCounters counters;
+    counters.job = job;
+    Bytes bytes = Hex(hex);
+    ScanChunk(bytes.data(), static_cast<int32_t>(bytes.size()), counters);
+    if (counters.refusal == Refusal::kNone) {
+        FinishStream(counters);
+    }
+    return counters;
+}
