@@ -208,6 +208,10 @@ TEST(DisplayOrder, FollowsPictureTypes)
             out += picture + Extension(flags[shown[k] % 4]);
         }
         EXPECT_EQ(ScanWhole(Hex(in), {}), (Scanned{Hex(out), ""})) << references.size();
+        // Listed for --timestamps-out: the fields each shows in the output.
+        for (const ShownPicture& picture : Counted(in, {}, true).shown) {
+            ASSERT_EQ(picture.outputUnits, picture.display % 2 == 0 ? 3 : 2) << picture.display;
+        }
         const DisplayStats shownOut = Counted(out, {JobKind::kDescribe}).display;
         EXPECT_EQ(shownOut.breaks32, 0u) << references.size();
         EXPECT_EQ(shownOut.units, (5 * references.size() + 1) / 2);

@@ -123,11 +123,12 @@ inline Scanned ScanWhole(Bytes s, StreamCounters counters = MidStream())
 }
 
 // What the scanner counted of a whole stream in one chunk for a job, finished
-// unless refused.
-inline StreamCounters Counted(const std::string& hex, const Job& job)
+// unless refused; with each picture shown listed if asked.
+inline StreamCounters Counted(const std::string& hex, const Job& job, bool listPictures = false)
 {
     StreamCounters counters;
     counters.job = job;
+    counters.listPictures = listPictures;
     Bytes bytes = Hex(hex);
     ScanChunk(bytes.data(), static_cast<int32_t>(bytes.size()), counters);
     if (counters.refusal == Refusal::kNone) {

@@ -336,7 +336,7 @@ TEST(MakeOutputName, InsertsTheTagBeforeTheExtension)
     const std::string longName = std::string(199, 'n') + "\xC3\xA9.m2v";
     const std::pair<std::string, std::string> temporaries[] = {
         {"clip_30i.m2v", ".clip_30i.m2v.BAAAAA"}, {"d/e\\f:clip", "d/e\\f:.clip.BAAAAA"},
-        {"d/" + longName, "d/." + std::string(199, 'n') + ".BAAAAA"},
+        {"d/" + longName, "d/." + std::string(199, 'n') + ".BAAAAA"}, {std::string(201, '\x80'), "..BAAAAA"},
     };
     for (const auto& [output, temporary] : temporaries) {
         EXPECT_EQ(TemporaryOutputName(output, 1), temporary);

@@ -122,9 +122,14 @@ TEST(Timestamps, StayExactOverLongStreamsAndOddRates)
     EXPECT_EQ(Joined({times[tenHours - 1], times[tenHours], times[tenHours + 1]}),
               "36035958.291667 36036000 36036040");
     // 10^15/7000001 + 10^15/11000003 + 10^15/13000007 ns = 310689224.068 ns;
-    // the third rate's start, 233766188.565 ns, was rounded.
+    // the third rate's start, 233766188.565 ns, was rounded, both where the
+    // denominators' product passes 63 bits and where it passes 2^60 (7000001
+    // * 11000003 * 103889): then picture 6 is 4 * 10^12/103889 ns on, at
+    // 272268821.7 ns, not 272268821.4.
     EXPECT_EQ(Read(kV1 + "Assume 25\n0,0,7.000001\n1,1,11.000003\n2,2,13.000007\n", 4),
               "0 142.857122 233.766189 310.689225");
+    EXPECT_EQ(Read(kV1 + "Assume 25\n0,0,7.000001\n1,1,11.000003\n2,6,103.889\n", 7),
+              "0 142.857122 233.766189 243.391847 253.017505 262.643163 272.268822");
     // Written and read back, each time as it was.
     const std::vector<int64_t> some = {0, 1, 41708333, 125125000, 36036000000000, 999999999999999999};
     EXPECT_EQ(WriteTimestampsV2(some), kV2 + "0\n0.000001\n41.708333\n125.125\n36036000\n999999999999.999999\n");
@@ -206,7 +211,7 @@ TEST(Timeline, StartsEachPictureNearItsTimeAlternatingTies)
         {"0 60 90", kRate2997, -1, "3:11 2:00 2:00 "},  // 3.6 fields: three leave the next 0.6 field late
         {"0 40 41", kRate2997, -1, lasts(1, "1", "2 or 3 fields at 29.97")},
         {"0 10 50", kRate2997, -1, lasts(0, "10", "2 or 3 fields at 29.97")},
-        {"0 70", kRate2997, -1, lasts(0, "70", "2 or 3 fields at 29.97")},
+        {"1000 1070", kRate2997, -1, lasts(0, "70", "2 or 3 fields at 29.97")},
         {"0 70", kRate5994, -1, lasts(0, "70", "1 to 3 frames at 59.94")},
         {"0 16.7 20 40", kRate60, -1, "1:00 1:00 1:00 1:00 "},  // a frame late is not more than a frame
         {"0 1 2", kRate60, -1, lasts(1, "1", "1 to 3 frames at 60")},
