@@ -119,19 +119,15 @@ TEST(ScanChunk, RefusesWhatItCannotConvert)
                       frame = kSequence + kSequenceExtension + Picture(0),
                       lines272 = "000001b3 140110 22 000001b5 148a";  // 320x272, progressive
     const std::pair<std::string, std::string> cases[] = {
-        {"000001b3 2d01e0 23 0000", rate},  // 25 fps
-        {"000001b3 2d01e0 25 0000", rate},  // converted already
+        {"000001b3 2d01e0 23 0000", rate}, {"000001b3 2d01e0 25 0000", rate},  // 25 fps; converted already
         {kSequence + "000001b5 14 82 00 010000 ", ""},
         {kSequence + "000001b5 14 82 00 010001 ", rate},  // frame_rate_extension_d: 12 fps
         {kSequence + "000001b5 14 82 00 010020 ", rate},  // frame_rate_extension_n: 48 fps
-        {frame + Extension().replace(14, 2, "f1"), field},
-        {frame + Extension().replace(14, 2, "f2"), field},
-        {kSequence + kGop, mpeg1},
-        {kSequence + Picture(0), mpeg1},
+        {frame + Extension().replace(14, 2, "f1"), field}, {frame + Extension().replace(14, 2, "f2"), field},
+        {kSequence + kGop, mpeg1}, {kSequence + Picture(0), mpeg1},
         {lines272 + "00 000000", "can't treat progressive sequence of 272 lines\n"},
         {lines272 + "20 000000", "can't treat progressive sequence of 4368 lines\n"},  // + 4096
-        // Containers, other codecs, anything else, and a stream cut before
-        // its first sequence header.
+        // Containers, other codecs, a stream cut before its sequence header.
         {"", notStream}, {"000000", notStream},
         {"000001ba 44000400 04", notStream},  // program stream pack
         {"00000001 6742c01e", notStream},     // H.264
@@ -164,12 +160,9 @@ TEST(ScanChunk, RefusesWhatItCannotConvert)
 }
 
 // time_code (Table 6-11) as drop_frame_flag hours:minutes:seconds:pictures,
-// with marker_bit, closed_gop, broken_link and five bits that stay. It
-// counts on from the first GOP's time code (origin), whose seconds stay and
-// whose picture count is converted like any other: at 30 frames a second by
-// the classic job, by fields at 25, by frames at 60 (for 59.94), and taking
-// pulldown off at 24, the origin's 30 fps (or 60 fps) frames brought to film
-// pictures.
+// then closed_gop, broken_link and five bits that stay. It counts on from the
+// origin, whose seconds stay and whose picture count is converted: by frames
+// at 30 and 60, by fields at 25, and taking pulldown off, to film pictures.
 TEST(RewriteGopHeader, TimeCodeCountsAtTheOutputsRateFromTheOrigin)
 {
     constexpr uint64_t kHour = 24 * 3600;  // film pictures
@@ -222,10 +215,9 @@ TEST(RewriteGopHeader, TimeCodeCountsAtTheOutputsRateFromTheOrigin)
     }
 }
 
-// Any stream of headers, start codes, stuffing zeros and coded bytes comes out
-// of the program's own loop the same in reads of any size, for every job:
-// GOPs whose temporal_references skip pictures are mended in the chunk or,
-// once written, by patches.
+// Any stream of headers, start codes, zeros and coded bytes comes out of the
+// program's own loop the same in reads of any size, for every job (pictures
+// mended in the chunk or, once written, by patches).
 TEST(ConvertStream, OutputNeverDependsOnWhereReadsEnd)
 {
     struct Reads {
@@ -277,10 +269,8 @@ TEST(ConvertStream, OutputNeverDependsOnWhereReadsEnd)
     }
 }
 
-// Every search finds what a look at one position after another finds: 00 00
-// 01 and a naming byte that is no slice's (0x01..0xAF), or as much of 00 00 01
-// as the chunk holds; in chunks dense in start codes or sparse, each in a block
-// that ends where it does.
+// Every search finds what a look at each position finds: 00 00 01 and a byte
+// that names no slice (0x01..0xAF), or as much of 00 00 01 as the chunk holds.
 TEST(StartCodeSearch, AgreesWithALookAtEveryPosition)
 {
     const auto look = [](const uint8_t* c, int32_t j, int32_t n) {
@@ -344,9 +334,8 @@ TEST(MakeOutputName, InsertsTheTagBeforeTheExtension)
     EXPECT_EQ(TemporaryOutputName("a", 62 + 61), ".a.9BAAAA");
 }
 
-// An input that ends before the size it had when it was opened shrank while
-// it was read: a failed read, not a shorter stream. One that grew is read to
-// its end.
+// An input that shrank while it was read is a failed read, not a shorter
+// stream; one that grew is read to its end.
 TEST(ReadInputStream, AShrinkingInputIsAFailedRead)
 {
     const std::string path = testing::TempDir() + "ratefold_shrink.m2v";

@@ -101,7 +101,8 @@ TEST(Timestamps, ReadsBothFormatsAndRefusesWhatTheyDoNotSay)
         {kV1 + "Assume 25\n0,x,50\n", 1, notRange + "\"0,x,50\"\n"},
         {kV1 + "Assume 25\n0,1.5,50\n", 1, notRange + "\"0,1.5,50\"\n"},
         {kV1 + "Assume 25\n0.5,1,50\n", 1, notRange + "\"0.5,1,50\"\n"},
-        {kV1 + "Assume 25\n0,1\n", 1, notRange + "\"0,1\"\n"},  {kV1 + "Assume 25\n0,1,0\n", 1, notRange + "\"0,1,0\"\n"},
+        {kV1 + "Assume 25\n0,1\n", 1, notRange + "\"0,1\"\n"},
+        {kV1 + "Assume 25\n0,1,0\n", 1, notRange + "\"0,1,0\"\n"},
         {kV1 + "Assume 25\n0,1,50,\n", 1, notRange + "\"0,1,50,\"\n"},
         {kV1, 1, "t.txt has no \"Assume RATE\" line\n"},
     };
@@ -198,16 +199,14 @@ TEST(Timeline, StartsEachPictureNearItsTimeAlternatingTies)
         // Format v1: the same times, and the last picture's length too.
         {kV1 + "Assume 23.976\n", kRate2997, 5, "2:10 3:11 2:00 3:01 2:10 "},
         {kV1 + "Assume 23.976\n", kRate2997, 4, "2:10 3:11 2:00 3:01 "},
-        {"0 40 80", kRate25, -1, "2:10 2:10 2:10 "},
-        {"0 20 60", kRate25, -1, "2:10 2:10 2:10 "},  // exactly a field from its time is within one
+        // Exactly a field from its time is within one.
+        {"0 40 80", kRate25, -1, "2:10 2:10 2:10 "}, {"0 20 60", kRate25, -1, "2:10 2:10 2:10 "},
         // To the millisecond: 7.4925 fields are nearer 7, but after a
         // picture of two, three; an eighth of a field apart is still a tie.
         {"0 42 83 125 167", kRate2997, -1, "3:11 2:00 3:01 2:10 2:10 "},
-        {"0 40 88.75", kRate25, -1, "2:10 3:11 2:00 "},
-        {"0 40 88.7", kRate25, -1, "2:10 2:10 2:10 "},
+        {"0 40 88.75", kRate25, -1, "2:10 3:11 2:00 "}, {"0 40 88.7", kRate25, -1, "2:10 2:10 2:10 "},
         {"0 41.708333 83.416667 125.125", kRate5994, -1, "2:01 3:11 2:01 1:00 "},
-        {"0 33.333333 66.666667", kRate60, -1, "2:01 2:01 1:00 "},
-        {"7", kRate30, -1, "2:10 "},
+        {"0 33.333333 66.666667", kRate60, -1, "2:01 2:01 1:00 "}, {"7", kRate30, -1, "2:10 "},
         {"0 60 90", kRate2997, -1, "3:11 2:00 2:00 "},  // 3.6 fields: three leave the next 0.6 field late
         {"0 40 41", kRate2997, -1, lasts(1, "1", "2 or 3 fields at 29.97")},
         {"0 10 50", kRate2997, -1, lasts(0, "10", "2 or 3 fields at 29.97")},
@@ -220,8 +219,7 @@ TEST(Timeline, StartsEachPictureNearItsTimeAlternatingTies)
         // to refuse; one time more is where the last picture ends, as
         // mkvextract writes it.
         {"0 40 41", kRate2997, 1, "t.txt has 3 timestamps for 1 pictures\n"},
-        {"0 41.708333 83.416667 125.125", kRate2997, 3, "2:10 3:11 2:00 "},
-        {"0 40 41", kRate2997, 2, "2:10 2:10 "},
+        {"0 41.708333 83.416667 125.125", kRate2997, 3, "2:10 3:11 2:00 "}, {"0 40 41", kRate2997, 2, "2:10 2:10 "},
         {"0 40", kRate2997, 3, "t.txt has 2 timestamps for 3 pictures\n"},
         {kV1 + "Assume 25\n0,9,50\n", kRate50, 9, "t.txt has a range up to picture 9 (from 0) for 9 pictures\n"},
     };
