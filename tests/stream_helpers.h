@@ -25,11 +25,9 @@ inline Bytes Hex(const std::string& hex)
     return bytes;
 }
 
-// Film as mpeg2enc writes it (ISO/IEC 13818-2, 6.2.2, 6.2.3): 720x480,
-// aspect 2, frame_rate_code 2 (24); progressive_sequence 0, 4:2:0; a closed
-// GOP at time code 0; frame pictures with top_field_first 1,
-// frame_pred_frame_dct 1, repeat_first_field 0, chroma_420_type 1, then
-// progressive_frame 1.
+// Film as mpeg2enc writes it (6.2.2, 6.2.3): 720x480 at 24, progressive_sequence
+// 0, 4:2:0; a closed GOP at 0; frame pictures with top_field_first 1,
+// frame_pred_frame_dct 1, repeat_first_field 0, chroma_420_type 1, progressive_frame 1.
 inline const std::string kSequence = "000001b3 2d01e0 22 030d4820 ", kSequenceExtension = "000001b5 14 82 00 010000 ",
                   kGop = "000001b8 00080040 ", kSlice = "00000101 1122334455 ";
 
@@ -63,9 +61,8 @@ inline std::string Picture(int temporalReference, char type = 'I')
     return hex;
 }
 
-// The type of each picture of a GOP coded in this order of
-// temporal_references: a B-picture where one coded before it is shown
-// after it.
+// The types of a GOP coded in this order of temporal_references: a
+// B-picture where one coded before it is shown after it.
 inline std::string CodedTypes(const std::vector<int>& references)
 {
     std::string types;
@@ -77,9 +74,8 @@ inline std::string CodedTypes(const std::vector<int>& references)
     return types;
 }
 
-// The bytes written for a stream scanned in one chunk, and why it was
-// refused ("" if it was not). By default the bytes are taken as the middle
-// of a stream that began as it must.
+// The bytes written for a stream scanned in one chunk, and why it was refused
+// ("" if not); by default as the middle of a stream that began as it must.
 struct Scanned {
     Bytes bytes;
     std::string refusal;
@@ -122,3 +118,17 @@ inline Scanned ScanWhole(Bytes s, StreamCounters counters = MidStream())
     return {s, DescribeRefusal(counters)};
 }
 
+// What the scanner counted of a whole stream in one chunk for a job, finished
+// unless refused; with each picture shown listed if asked.
+inline StreamCounters Counted(const std::string& hex, const Job& job, bool listPictures = false)
+{
+    StreamCounters counters;
+    counters.job = job;
+    counters.listPictures = listPictures;
+    Bytes bytes = Hex(hex);
+    ScanChunk(bytes.data(), static_cast<int32_t>(bytes.size()), counters);
+    if (counters.refusal == Refusal::kNone) {
+        FinishStream(counters);
+    }
+    return counters;
+}

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "stream/cadence.h"
@@ -25,25 +26,22 @@ std::string Joined(const std::vector<int64_t>& times)
 }
 
 // The times a timestamp file gives pictures, or its refusal.
-std::string Read(const std::string& text, int64_t pictures, std::vector<int64_t>& times)
+std::string Read(const std::string& text, int64_t pictures, std::vector<int64_t>* out = nullptr)
 {
     TimestampFile file;
     std::string message = ReadTimestamps(text, "t.txt", file);
     if (message.empty()) {
         message = TimestampCountRefusal(file, "t.txt", pictures);
     }
-    times.clear();
+    std::vector<int64_t> times;
     RateCursor cursor;
     while (message.empty() && static_cast<int64_t>(times.size()) < pictures) {
         times.push_back(file.byRates ? NextRateTime(file, cursor) : file.listed[times.size()]);
     }
+    if (out != nullptr) {
+        *out = times;
+    }
     return message.empty() ? Joined(times) : message;
-}
-
-std::string Read(const std::string& text, int64_t pictures)
-{
-    std::vector<int64_t> times;
-    return Read(text, pictures, times);
 }
 
 std::string Repeat(const std::string& text, int times)
@@ -57,16 +55,11 @@ std::string Repeat(const std::string& text, int times)
 
 TEST(Timestamps, ReadsBothFormatsAndRefusesWhatTheyDoNotSay)
 {
-    const std::string notNumber = "t.txt line 3 is not a number: ";
-    const std::string noHeader = "t.txt does not start with \"# timestamp format v2\" (or v1)\n";
-    const std::string notRange = "t.txt line 3 is not a range FIRST,LAST,RATE: ";
-    const std::string notAssume = "t.txt line 2 is not \"Assume RATE\": ";
-    struct Case {
-        std::string text;
-        int64_t pictures;
-        std::string result;
-    };
-    const Case cases[] = {
+    const std::string notNumber = "t.txt line 3 is not a number: ",
+                      noHeader = "t.txt does not start with \"# timestamp format v2\" (or v1)\n",
+                      notRange = "t.txt line 3 is not a range FIRST,LAST,RATE: ",
+                      notAssume = "t.txt line 2 is not \"Assume RATE\": ", overlap = "t.txt has ranges that overlap: ";
+    const std::tuple<std::string, int64_t, std::string> cases[] = {
         {kV2 + "0\n41.708333\n\n  # a comment\n83.416667\n", 3, "0 41.708333 83.416667"},
         // A byte order mark, the older spelling in any case, CR LF, spaces.
         {"\xEF\xBB\xBF# TimeCode Format V2\r\n -1.5 \r\n.5\r\n\t7.\r\n", 3, "-1.5 0.5 7"},
@@ -74,22 +67,16 @@ TEST(Timestamps, ReadsBothFormatsAndRefusesWhatTheyDoNotSay)
         {kV2 + "1.0000004\n1.0000005\n2.12345649999\n", 3, "1 1.000001 2.123456"},
         {kV2 + "999999999999\n999999999999.999999", 2, "999999999999 999999999999.999999"},
         {kV2 + "10\n10\n", 2, "10 10"},
-        {kV2 + "0\n1e3\n", 2, notNumber + "\"1e3\"\n"},
-        {kV2 + "0\n1.2.3\n", 2, notNumber + "\"1.2.3\"\n"},
-        {kV2 + "0\n.\n", 2, notNumber + "\".\"\n"},
-        {kV2 + "0\n-\n", 2, notNumber + "\"-\"\n"},
-        {kV2 + "0\n1.5x\n", 2, notNumber + "\"1.5x\"\n"},
+        {kV2 + "0\n1e3\n", 2, notNumber + "\"1e3\"\n"},     {kV2 + "0\n1.2.3\n", 2, notNumber + "\"1.2.3\"\n"},
+        {kV2 + "0\n.\n", 2, notNumber + "\".\"\n"},         {kV2 + "0\n-\n", 2, notNumber + "\"-\"\n"},
+        {kV2 + "0\n4\x01\n", 2, notNumber + "\"4?\"\n"},
         {kV2 + "0\n1000000000000\n", 2, notNumber + "\"1000000000000\"\n"},
         {kV2 + "0\n" + std::string(41, '7') + "\x01\n", 2, notNumber + "\"" + std::string(40, '7') + "...\"\n"},
-        {kV2 + "0\n4\x01\n", 2, notNumber + "\"4?\"\n"},
         {kV2 + "0\n50\n49.999999\n", 3,
          "t.txt goes backwards at picture 2 (in display order, from 0): 49.999999 ms after 50 ms\n"},
         {kV2 + "0\n1\n2\n", 4, "t.txt has 3 timestamps for 4 pictures\n"},
         {kV2 + "0\n1\n2\n", 2, "t.txt has 3 timestamps for 2 pictures\n"},
-        {"0\n1\n", 2, noHeader},
-        {"", 0, noHeader},
-        {"\n" + kV2, 0, noHeader},
-        {"# timestamp format v\n", 0, noHeader},
+        {"0\n1\n", 2, noHeader},  {"", 0, noHeader}, {"\n" + kV2, 0, noHeader}, {"# timestamp format v\n", 0, noHeader},
         {"# timestamp format v2x\n", 0, noHeader},
         {"# timestamp format v4\n0\n", 1, "t.txt is in timestamp format v4: ratefold reads v1 and v2\n"},
         {"# timecode format v12\n0\n", 1, "t.txt is in timestamp format v12: ratefold reads v1 and v2\n"},
@@ -100,18 +87,15 @@ TEST(Timestamps, ReadsBothFormatsAndRefusesWhatTheyDoNotSay)
         // 1001/30 + 1001/60 + 1001/120 = 7007/120 ms, then 12.5 as written.
         {kV1 + "Assume 29.97\n1,1,59.94\n2,2,119.88\n3,3,12.5\n", 5, "0 33.366667 50.05 58.391667 138.391667"},
         {kV1 + "Assume 23.98\n", 2, "0 41.701418"},
-        // 10^9 / 1024 ns is 976562.5: half a nanosecond rounds up.
-        {kV1 + "Assume 1024\n", 2, "0 0.976563"},
-        {kV1 + "Assume 25\n0,9,50\n5,12,25\n", 20, "t.txt has ranges that overlap: pictures 0 to 9 and 5 to 12\n"},
-        {kV1 + "Assume 25\n5,12,25\n0,5,50\n", 20, "t.txt has ranges that overlap: pictures 0 to 5 and 5 to 12\n"},
+        {kV1 + "Assume 1024\n", 2, "0 0.976563"},  // 10^9 / 1024 ns is 976562.5: half up
+        {kV1 + "Assume 25\n0,9,50\n5,12,25\n", 20, overlap + "pictures 0 to 9 and 5 to 12\n"},
+        {kV1 + "Assume 25\n5,12,25\n0,5,50\n", 20, overlap + "pictures 0 to 5 and 5 to 12\n"},
         {kV1 + "Assume 25\n9,8,50\n", 20, "t.txt line 3 has a range that ends before it starts: \"9,8,50\"\n"},
-        {kV1 + "Assume 25\n9,9,50\n", 20, "0 40 80 120 160 200 240 280 320 360 380 420 460 500 540 580 620 660 700 740"},
+        {kV1 + "Assume 25\n9,9,50\n", 12, "0 40 80 120 160 200 240 280 320 360 380 420"},
         {kV1 + "Assume 25\n0,9,50\n", 9, "t.txt has a range up to picture 9 (from 0) for 9 pictures\n"},
         {kV1 + "Assume 25\n0,9,50\n", 10, "0 20 40 60 80 100 120 140 160 180"},
-        {kV1 + "0,9,50\n", 9, notAssume + "\"0,9,50\"\n"},
-        {kV1 + "Assume 0\n", 1, notAssume + "\"Assume 0\"\n"},
-        {kV1 + "Assumed 25\n", 1, notAssume + "\"Assumed 25\"\n"},
-        {kV1 + "Assume\n", 1, notAssume + "\"Assume\"\n"},
+        {kV1 + "0,9,50\n", 9, notAssume + "\"0,9,50\"\n"},      {kV1 + "Assume 0\n", 1, notAssume + "\"Assume 0\"\n"},
+        {kV1 + "Assumed 25\n", 1, notAssume + "\"Assumed 25\"\n"}, {kV1 + "Assume\n", 1, notAssume + "\"Assume\"\n"},
         {kV1 + "Assume 25 fps\n", 1, notAssume + "\"Assume 25 fps\"\n"},
         {kV1 + "Assume 1000000\n", 1, notAssume + "\"Assume 1000000\"\n"},
         {kV1 + "Assume 25\n0,x,50\n", 1, notRange + "\"0,x,50\"\n"},
@@ -122,8 +106,8 @@ TEST(Timestamps, ReadsBothFormatsAndRefusesWhatTheyDoNotSay)
         {kV1 + "Assume 25\n0,1,50,\n", 1, notRange + "\"0,1,50,\"\n"},
         {kV1, 1, "t.txt has no \"Assume RATE\" line\n"},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(Read(c.text, c.pictures), c.result) << c.text;
+    for (const auto& [text, pictures, result] : cases) {
+        EXPECT_EQ(Read(text, pictures), result) << text;
     }
 }
 
@@ -135,34 +119,31 @@ TEST(Timestamps, StayExactOverLongStreamsAndOddRates)
 {
     std::vector<int64_t> times;
     const int64_t tenHours = 864000;
-    ASSERT_EQ(Read(kV1 + "Assume 25\n0," + std::to_string(tenHours - 1) + ",23.976\n", tenHours + 2, times)
-                  .substr(0, 1),
-              "0");
+    ASSERT_EQ(Read(kV1 + "Assume 25\n0," + std::to_string(tenHours - 1) + ",23.976\n", tenHours + 2, &times)[0], '0');
     EXPECT_EQ(Joined({times[tenHours - 1], times[tenHours], times[tenHours + 1]}),
               "36035958.291667 36036000 36036040");
-    ASSERT_EQ(Read(kV1 + "Assume 25\n0,0,7.000001\n1,1,11.000003\n2,2,13.000007\n", 4, times).substr(0, 1), "0");
     // 10^15/7000001 + 10^15/11000003 + 10^15/13000007 ns = 310689224.068 ns;
-    // the third rate's start, 233766188.565 ns, was rounded.
-    EXPECT_EQ(Joined(times), "0 142.857122 233.766189 310.689225");
+    // the third rate's start, 233766188.565 ns, was rounded, both where the
+    // denominators' product passes 63 bits and where it passes 2^60 (7000001
+    // * 11000003 * 103889): then picture 6 is 4 * 10^12/103889 ns on, at
+    // 272268821.7 ns, not 272268821.4.
+    EXPECT_EQ(Read(kV1 + "Assume 25\n0,0,7.000001\n1,1,11.000003\n2,2,13.000007\n", 4),
+              "0 142.857122 233.766189 310.689225");
+    EXPECT_EQ(Read(kV1 + "Assume 25\n0,0,7.000001\n1,1,11.000003\n2,6,103.889\n", 7),
+              "0 142.857122 233.766189 243.391847 253.017505 262.643163 272.268822");
     // Written and read back, each time as it was.
     const std::vector<int64_t> some = {0, 1, 41708333, 125125000, 36036000000000, 999999999999999999};
-    EXPECT_EQ(WriteTimestampsV2(some),
-              kV2 + "0\n0.000001\n41.708333\n125.125\n36036000\n999999999999.999999\n");
-    EXPECT_EQ(Read(WriteTimestampsV2(some), 6, times), Joined(some));
+    EXPECT_EQ(WriteTimestampsV2(some), kV2 + "0\n0.000001\n41.708333\n125.125\n36036000\n999999999999.999999\n");
+    EXPECT_EQ(Read(WriteTimestampsV2(some), 6, &times), Joined(some));
     EXPECT_EQ(times, some);
 }
 
 TEST(MulDivRound, IsExactWhereTheProductPassesSixtyFourBits)
 {
-    const std::vector<std::vector<int64_t>> cases = {
+    const int64_t cases[][4] = {
         // a, b, c, round(a * b / c), a half up
-        {0, 5, 3, 0},
-        {3, 5, 2, 8},
-        {7, 1, 3, 2},
-        {5, 1, 3, 2},
-        {INT64_MAX, 2, 4, int64_t{1} << 62},
-        {INT64_MAX, INT64_MAX, INT64_MAX, INT64_MAX},
-        {123456789012345, 987654321, 1000000007, 121932630271299},
+        {0, 5, 3, 0}, {3, 5, 2, 8}, {7, 1, 3, 2}, {5, 1, 3, 2}, {INT64_MAX, 2, 4, int64_t{1} << 62},
+        {INT64_MAX, INT64_MAX, INT64_MAX, INT64_MAX}, {123456789012345, 987654321, 1000000007, 121932630271299},
         {int64_t{1} << 40, int64_t{1} << 40, int64_t{1} << 30, int64_t{1} << 50},
         {(int64_t{1} << 32) + 1, (int64_t{1} << 32) + 3, int64_t{1} << 20, (int64_t{1} << 44) + (int64_t{1} << 14)},
     };
@@ -200,15 +181,14 @@ std::string Shown(const std::string& times, int targetCode, int64_t pictures = -
 
 TEST(Timeline, StartsEachPictureNearItsTimeAlternatingTies)
 {
-    struct Case {
-        std::string times;
-        int target;
-        int64_t pictures;
-        std::string result;
+    // The refusal of a picture that lasts too long or too short.
+    const auto lasts = [](int picture, const std::string& ms, const std::string& shownAs) {
+        const bool fields = shownAs[0] == '2';
+        return "t.txt: picture " + std::to_string(picture) + " (in display order, from 0) lasts " + ms +
+               " ms: shown as " + shownAs + " fps, picture " + std::to_string(picture + 1) +
+               " would start more than a " + (fields ? "field" : "frame") + " from its timestamp\n";
     };
-    const std::string lasts = " (in display order, from 0) lasts ";
-    const std::string fields = " fps, picture 2 would start more than a field from its timestamp\n";
-    const Case cases[] = {
+    const std::tuple<std::string, int, int64_t, std::string> cases[] = {
         // 24 fps at 30: the classic 3:2, a tie with no picture before
         // taking three; the last picture shows two fields.
         {"0 41.666667 83.333333 125", kRate30, -1, "3:11 2:00 3:01 2:10 "},
@@ -219,53 +199,37 @@ TEST(Timeline, StartsEachPictureNearItsTimeAlternatingTies)
         // Format v1: the same times, and the last picture's length too.
         {kV1 + "Assume 23.976\n", kRate2997, 5, "2:10 3:11 2:00 3:01 2:10 "},
         {kV1 + "Assume 23.976\n", kRate2997, 4, "2:10 3:11 2:00 3:01 "},
-        {"0 40 80", kRate25, -1, "2:10 2:10 2:10 "},
         // Exactly a field from its time is within one.
-        {"0 20 60", kRate25, -1, "2:10 2:10 2:10 "},
+        {"0 40 80", kRate25, -1, "2:10 2:10 2:10 "}, {"0 20 60", kRate25, -1, "2:10 2:10 2:10 "},
         // To the millisecond: 7.4925 fields are nearer 7, but after a
         // picture of two, three; an eighth of a field apart is still a tie.
         {"0 42 83 125 167", kRate2997, -1, "3:11 2:00 3:01 2:10 2:10 "},
-        {"0 40 88.75", kRate25, -1, "2:10 3:11 2:00 "},
-        {"0 40 88.7", kRate25, -1, "2:10 2:10 2:10 "},
+        {"0 40 88.75", kRate25, -1, "2:10 3:11 2:00 "}, {"0 40 88.7", kRate25, -1, "2:10 2:10 2:10 "},
         {"0 41.708333 83.416667 125.125", kRate5994, -1, "2:01 3:11 2:01 1:00 "},
-        {"0 33.333333 66.666667", kRate60, -1, "2:01 2:01 1:00 "},
-        {"7", kRate30, -1, "2:10 "},
-        // 60 ms is 3.6 fields: three leave the next picture 0.6 field late.
-        {"0 60 90", kRate2997, -1, "3:11 2:00 2:00 "},
-        {"0 40 41", kRate2997, -1, "t.txt: picture 1" + lasts + "1 ms: shown as 2 or 3 fields at 29.97" + fields},
-        {"0 10 50", kRate2997, -1,
-         "t.txt: picture 0" + lasts + "10 ms: shown as 2 or 3 fields at 29.97 fps, picture 1 would start more than "
-                                      "a field from its timestamp\n"},
-        {"0 70", kRate2997, -1,
-         "t.txt: picture 0" + lasts + "70 ms: shown as 2 or 3 fields at 29.97 fps, picture 1 would start more than "
-                                      "a field from its timestamp\n"},
-        {"0 70", kRate5994, -1,
-         "t.txt: picture 0" + lasts + "70 ms: shown as 1 to 3 frames at 59.94 fps, picture 1 would start more than "
-                                      "a frame from its timestamp\n"},
-        // A frame late is not more than a frame.
-        {"0 16.7 20 40", kRate60, -1, "1:00 1:00 1:00 1:00 "},
-        {"0 1 2", kRate60, -1,
-         "t.txt: picture 1" + lasts + "1 ms: shown as 1 to 3 frames at 60 fps, picture 2 would start more than a "
-                                      "frame from its timestamp\n"},
-        {"0 100000000000", kRate2997, -1,
-         "t.txt: picture 0" + lasts + "100000000000 ms: shown as 2 or 3 fields at 29.97 fps, picture 1 would start "
-                                      "more than a field from its timestamp\n"},
+        {"0 33.333333 66.666667", kRate60, -1, "2:01 2:01 1:00 "}, {"7", kRate30, -1, "2:10 "},
+        {"0 60 90", kRate2997, -1, "3:11 2:00 2:00 "},  // 3.6 fields: three leave the next 0.6 field late
+        {"0 40 41", kRate2997, -1, lasts(1, "1", "2 or 3 fields at 29.97")},
+        {"0 10 50", kRate2997, -1, lasts(0, "10", "2 or 3 fields at 29.97")},
+        {"1000 1070", kRate2997, -1, lasts(0, "70", "2 or 3 fields at 29.97")},
+        {"0 70", kRate5994, -1, lasts(0, "70", "1 to 3 frames at 59.94")},
+        {"0 16.7 20 40", kRate60, -1, "1:00 1:00 1:00 1:00 "},  // a frame late is not more than a frame
+        {"0 1 2", kRate60, -1, lasts(1, "1", "1 to 3 frames at 60")},
+        {"0 100000000000", kRate2997, -1, lasts(0, "100000000000", "2 or 3 fields at 29.97")},
         // A picture whose next is past the stream's pictures is the count's
-        // to refuse.
+        // to refuse; one time more is where the last picture ends, as
+        // mkvextract writes it.
         {"0 40 41", kRate2997, 1, "t.txt has 3 timestamps for 1 pictures\n"},
-        // One time more is where the last picture ends, as mkvextract writes it.
-        {"0 41.708333 83.416667 125.125", kRate2997, 3, "2:10 3:11 2:00 "},
-        {"0 40 41", kRate2997, 2, "2:10 2:10 "},
+        {"0 41.708333 83.416667 125.125", kRate2997, 3, "2:10 3:11 2:00 "}, {"0 40 41", kRate2997, 2, "2:10 2:10 "},
         {"0 40", kRate2997, 3, "t.txt has 2 timestamps for 3 pictures\n"},
         {kV1 + "Assume 25\n0,9,50\n", kRate50, 9, "t.txt has a range up to picture 9 (from 0) for 9 pictures\n"},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(Shown(c.times, c.target, c.pictures), c.result) << c.times << " at " << RateName(c.target);
+    for (const auto& [times, target, pictures, result] : cases) {
+        EXPECT_EQ(Shown(times, target, pictures), result) << times << " at " << RateName(target);
     }
 }
 
-// A display number guessed far past the plan (a temporal_reference that
-// misleads) is not planned: it shows two fields after the last planned.
+// A display number guessed far past the plan (a misleading temporal_reference)
+// is not planned: it shows two fields after the last planned.
 TEST(Timeline, PlansNoMoreThanAMillionPicturesAhead)
 {
     TimestampFile file;
@@ -277,78 +241,6 @@ TEST(Timeline, PlansNoMoreThanAMillionPicturesAhead)
     EXPECT_TRUE(flags.topFieldFirst && !flags.repeatFirstField);
     EXPECT_EQ(timeline.starts.size(), 1u);
     EXPECT_EQ(TimelineFrame(timeline, 4), 5);  // 3:2 from the start, as planned in order
-}
-
-// Runs of 24, 30 and 23.976 fps, from an odd origin, at 29.97: every
-// picture two or three fields, each within a field of its time, the 30 fps
-// run a field late at most, and film whose times are rounded to the
-// millisecond in clean 3:2. A 30 fps run of 600 pictures falls more than a
-// field behind, and is refused.
-TEST(Timeline, KeepsVariableRatesWithinAFieldAndFilmInThreeTwo)
-{
-    const auto run = [](std::vector<int64_t>& times, FrameRate rate, int64_t count, bool toMilliseconds) {
-        const int64_t base = times.empty() ? 123456789 : times.back() + (times.back() - times[times.size() - 2]);
-        for (int64_t k = 0; k < count; ++k) {
-            const int64_t t = base + MulDivRound(k, kNanosecondsPerSecond * rate.denominator, rate.numerator);
-            times.push_back(toMilliseconds ? MulDivRound(t, 1, kNanosecondsPerMillisecond) * kNanosecondsPerMillisecond
-                                           : t);
-        }
-    };
-    std::vector<int64_t> times;
-    run(times, FrameRate{24, 1}, 300, false);
-    run(times, FrameRate{30, 1}, 400, false);
-    run(times, FrameRate{24000, 1001}, 1000, true);
-    TimestampFile file;
-    file.listed = times;
-    Timeline timeline = MakeTimeline(file, "t.txt", kRate2997);
-    const auto count = static_cast<int64_t>(times.size());
-    ASSERT_FALSE(TimelineRefuses(timeline, count)) << timeline.refusal;
-    for (int64_t n = 0; n < count; ++n) {
-        const int64_t start = timeline.starts[static_cast<std::size_t>(n)];
-        const int64_t units = timeline.starts[static_cast<std::size_t>(n) + 1] - start;
-        // Nanoseconds times 60000: a field is 1001 * 10^9 of these.
-        const int64_t off = start * 1001000000000 - (times[static_cast<std::size_t>(n)] - times[0]) * 60000;
-        ASSERT_LE(std::abs(off), 1001000000000) << n;
-        ASSERT_TRUE(units == 2 || units == 3) << n;
-        const PulldownFlags flags = TimelineFlags(timeline, n);
-        ASSERT_EQ(flags.topFieldFirst, start % 2 == 0) << n;
-        ASSERT_EQ(flags.repeatFirstField, units == 3) << n;
-        if (n > 720 && n + 1 < count) {
-            ASSERT_NE(units, timeline.starts[static_cast<std::size_t>(n)] - timeline.starts[static_cast<std::size_t>(n) - 1])
-                << "3:2 broken at " << n;
-        }
-    }
-    times.clear();
-    run(times, FrameRate{24, 1}, 10, false);
-    run(times, FrameRate{30, 1}, 600, false);
-    file.listed = times;
-    timeline = MakeTimeline(file, "t.txt", kRate2997);
-    ASSERT_TRUE(TimelineRefuses(timeline, static_cast<int64_t>(times.size())));
-    EXPECT_EQ(timeline.refusal.substr(0, 71),
-              "t.txt: picture 498 (in display order, from 0) lasts 33.333333 ms: shown");
-}
-
-// The flags of a picture by its units are FlagsOfPicture's for every
-// cadence ratefold writes.
-TEST(FlagsOfUnits, FollowTheRulesOfTheCadences)
-{
-    for (int source = kFirstFrameRateCode; source <= kLastFrameRateCode; ++source) {
-        for (int target = kRate25; target <= kRate60; ++target) {
-            if (!SourceShowsAt(source, target)) {
-                continue;
-            }
-            const Cadence cadence =
-                IsFrameTarget(target) ? FrameRepetition(source, target) : FieldRepetition(source, target);
-            for (int64_t n = 0; n < 60; ++n) {
-                const int64_t start = StartUnit(cadence, n);
-                const PulldownFlags ours = FlagsOfUnits(start, StartUnit(cadence, n + 1) - start, cadence.unitsPerFrame),
-                                    theirs = FlagsOfPicture(cadence, n);
-                ASSERT_EQ(std::make_pair(ours.topFieldFirst, ours.repeatFirstField),
-                          std::make_pair(theirs.topFieldFirst, theirs.repeatFirstField))
-                    << source << " to " << target << ", picture " << n;
-            }
-        }
-    }
 }
 
 // Pictures from their units, "3232" fields, each starting on the other
@@ -388,17 +280,10 @@ std::string Described(const Sections& sections)
 TEST(FindSections, DividesTheStreamIntoRunsOfOneCadence)
 {
     const std::string film = Repeat("32", 20), video = Repeat("2", 30), twelve = "3" + Repeat("2", 11);
-    struct Case {
-        std::string units;
-        FrameRate rate;
-        std::string sections;
-        double filmShare;
-    };
-    const Case cases[] = {
+    const std::tuple<std::string, FrameRate, std::string, double> cases[] = {  // and the share of film
         {Repeat("32", 24), kNtsc, "0-47 3:2 0 0.000+2.002", 1},
         {"!" + Repeat("23", 24), kNtsc, "0-47 3:2 0 0.000+2.002", 1},
-        // Cadence breaks: two pictures of two fields, a parity break, a
-        // picture odd at the start.
+        // Breaks: two pictures of two fields, a parity break, odd at the start.
         {Repeat("32", 12) + Repeat("23", 12), kNtsc, "0-47 3:2 1 0.000+2.002", 1},
         {Repeat("32", 12) + "!" + Repeat("32", 12), kNtsc, "0-47 3:2 1 0.000+2.002", 1},
         {"33" + film, kNtsc, "0-41 3:2 2 0.000+1.768", 1},
@@ -409,9 +294,8 @@ TEST(FindSections, DividesTheStreamIntoRunsOfOneCadence)
          "0-39 3:2 0 0.000+1.668 | 40-69 two fields 0 1.668+1.001 | 70-109 3:2 0 2.669+1.668", 80.0 / 110},
         {film + video + film, kNtsc, "0-39 3:2 0 0.000+1.668 | 40-68 two fields 0 1.668+0.968 | 69-109 3:2 0 2.636+1.702",
          81.0 / 110},
-        // One picture odd among video is a break; a run of short runs long
-        // enough is irregular; odd pictures between two cadences go half to
-        // each.
+        // One odd picture among video is a break; short runs long enough are
+        // irregular; odd pictures between two cadences go half to each.
         {Repeat("2", 20) + "3" + Repeat("2", 20), kNtsc, "0-40 two fields 1 0.000+1.385", 0},
         {Repeat("2", 20) + "!" + Repeat("2", 20), kNtsc, "0-39 two fields 1 0.000+1.335", 0},
         {Repeat("2", 20) + Repeat("2233", 4) + Repeat("2", 20), kNtsc,
@@ -435,15 +319,13 @@ TEST(FindSections, DividesTheStreamIntoRunsOfOneCadence)
         {"f" + Repeat("1", 20) + "3" + Repeat("32", 10), {60, 1},
          "0-19 none 0 0.000+0.333 | 20-40 frame repetition 3:2 1 0.333+0.883", 21.0 / 41},
         // Shorter than a section.
-        {"32323", kNtsc, "0-4 3:2 0 0.000+0.217", 1},
-        {"3", kNtsc, "0-0 irregular 0 0.000+0.050", 0},
-        {"2", kNtsc, "0-0 two fields 0 0.000+0.033", 0},
-        {"", kNtsc, "", 0},
+        {"32323", kNtsc, "0-4 3:2 0 0.000+0.217", 1}, {"3", kNtsc, "0-0 irregular 0 0.000+0.050", 0},
+        {"2", kNtsc, "0-0 two fields 0 0.000+0.033", 0}, {"", kNtsc, "", 0},
     };
-    for (const Case& c : cases) {
-        const Sections sections = FindSections(Pictures(c.units), c.rate);
-        EXPECT_EQ(Described(sections), c.sections) << c.units;
-        EXPECT_DOUBLE_EQ(sections.filmShare, c.filmShare) << c.units;
+    for (const auto& [units, rate, described, filmShare] : cases) {
+        const Sections sections = FindSections(Pictures(units), rate);
+        EXPECT_EQ(Described(sections), described) << units;
+        EXPECT_DOUBLE_EQ(sections.filmShare, filmShare) << units;
     }
 }
 
@@ -452,12 +334,7 @@ TEST(FindSections, DividesTheStreamIntoRunsOfOneCadence)
 // away (the one after a single frame); video where it was shown.
 TEST(UndoTimes, SpacesFilmEvenlyAndKeepsVideoWhereItWasShown)
 {
-    struct Case {
-        std::string units;
-        FrameRate rate;
-        std::string times;
-    };
-    const Case cases[] = {
+    const std::tuple<std::string, FrameRate, std::string> cases[] = {
         {"32323", kNtsc, "0 41.708333 83.416667 125.125 166.833333"},
         {"23232", {30, 1}, "0 41.666667 83.333333 125 166.666667"},
         {"f" + Repeat("32", 8) + "1" + Repeat("23", 8), {60000, 1001},
@@ -469,12 +346,11 @@ TEST(UndoTimes, SpacesFilmEvenlyAndKeepsVideoWhereItWasShown)
          "0 41.708333 83.416667 125.125 166.833333 208.541667 250.25 291.958333 333.666667 375.375 417.083333 "
          "458.791667 500.5 533.866667 567.233333 600.6"},
     };
-    for (const Case& c : cases) {
-        const std::vector<CadenceRecord> pictures = Pictures(c.units);
-        EXPECT_EQ(Joined(UndoTimes(pictures, FindSections(pictures, c.rate), c.rate)), c.times) << c.units;
+    for (const auto& [units, rate, times] : cases) {
+        const std::vector<CadenceRecord> pictures = Pictures(units);
+        EXPECT_EQ(Joined(UndoTimes(pictures, FindSections(pictures, rate), rate)), times) << units;
     }
-    // Two breaks: evenly from where each run was shown, 40 and 80 fields
-    // in.
+    // Two breaks: evenly from where each run was shown, 40 and 80 fields in.
     const std::vector<CadenceRecord> broken = Pictures(Repeat("32", 8) + Repeat("23", 8) + Repeat("32", 8));
     const std::vector<int64_t> restarted = UndoTimes(broken, FindSections(broken, kNtsc), kNtsc);
     ASSERT_EQ(restarted.size(), 48u);
