@@ -48,25 +48,22 @@ int32_t ReadSome(void* context, uint8_t* into, int32_t capacity)
     return got;
 }
 
-bool Keep(void* context, const uint8_t* bytes, int32_t count)
-{
-    std::vector<uint8_t>& written = static_cast<Reads*>(context)->written;
-    written.insert(written.end(), bytes, bytes + count);
-    return true;
-}
-
-// Mends only what has been written.
-bool Mend(void* context, int64_t offset, uint8_t value)
-{
-    std::vector<uint8_t>& written = static_cast<Reads*>(context)->written;
-    const bool there = offset >= 0 && offset < static_cast<int64_t>(written.size());
-    return there && (written[static_cast<std::size_t>(offset)] = value, true);
-}
-
+// Converts with the reads as source, keeping what is written and mending
+// only that.
 StreamEnd Convert(Reads& reads, StreamCounters& counters, const Job& job)
 {
+    const auto keep = [](void* context, const uint8_t* bytes, int32_t count) {
+        std::vector<uint8_t>& written = static_cast<Reads*>(context)->written;
+        written.insert(written.end(), bytes, bytes + count);
+        return true;
+    };
+    const auto mend = [](void* context, int64_t offset, uint8_t value) {
+        std::vector<uint8_t>& written = static_cast<Reads*>(context)->written;
+        const bool there = offset >= 0 && offset < static_cast<int64_t>(written.size());
+        return there && (written[static_cast<std::size_t>(offset)] = value, true);
+    };
     counters.job = job;
-    return ConvertStream({ReadSome, Keep, Mend, [](void*, int64_t) {}, &reads}, counters);
+    return ConvertStream({ReadSome, keep, mend, [](void*, int64_t) {}, &reads}, counters);
 }
 
 void Check(bool holds, const char* what)
