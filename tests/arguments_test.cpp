@@ -154,8 +154,9 @@ TEST(ExpandArguments, ExpandsSortsAndKeepsPlaces)
          {"10", "9", "_x", "A", "ab", "a\xC0", "a\xE0", "b", "Z"}},
         {"equal names: as the exchanges leave them", &kSingleByte, {"*"}, {{"*", {"B", "b", "a"}}},
          {"a", "b", "B"}},
-        {"two-byte: single bytes first, upper-cased", &kTwoByte, {"*"},
-         {{"*", {"\x82\x61", "\x82\x81", "\xB1", "B", "a"}}}, {"a", "B", "\xB1", "\x82\x81", "\x82\x61"}},
+        {"two-byte: single bytes first, upper-cased, the second character counts", &kTwoByte, {"*"},
+         {{"*", {"\x82\x61", "\x82\x81", "\xB1", "B", "a", "\x82\x60\x82\x61", "\x82\x60\x82\x81"}}},
+         {"a", "B", "\xB1", "\x82\x81", "\x82\x60\x82\x81", "\x82\x60\x82\x61", "\x82\x61"}},
         // A failed mapping is not less; a difference before one counts.
         {"failed mapping", &kTwoByte, {"*", "x*"}, {{"*", {"b", "\x9F\xFC", "a"}}, {"x*", {"xb", "xa\x9F\xFC"}}},
          {"a", "\x9F\xFC", "b", "xa\x9F\xFC", "xb"}},

@@ -135,7 +135,7 @@ rm -f late.m2v late_30i.m2v a_30i.m2v c.m2v
 
 # --info: a file that cannot be read is reported, the others still described.
 "$ratefold" --info missing.m2v clip.m2v >info.out 2>info.err
-[ $? -eq 1 ] && [ "$(cat info.err)" = "can't open missing.m2v" ] && grep -q '^clip.m2v: MPEG-2, 720x480' info.out ||
+[ $? -eq 1 ] && [ "$(cat info.err)" = "can't open missing.m2v" ] && grep -qx 'clip.m2v: MPEG-2, 720x480, 4:2:0, coded at 24 fps' info.out ||
   fail "--info of a missing file: $(cat info.err info.out)"
 rm -f info.out info.err
 # --info --json of a name not UTF-8 (a lone byte, an encoded surrogate,
