@@ -20,15 +20,17 @@ crlf() { perl -pe 's/\n/\r\n/g'; }
 
 # Sorted by bytes with A..Z mapped to a..z: digits, '_', letters; 10 before
 # 9. The search ignores case (C.M2V matches *.m2v). 10.m2v takes several reads.
-sorted=(10.m2v 9.m2v _z.m2v A.m2v b.m2v C.M2V "my clip.m2v" sub/a.m2v sub/b.m2v)
 cat "$source/samples/film_24.m2v"{,,} >"$TMPDIR/long"
-for side in win native; do
-  mkdir -p "$TMPDIR/$side/sub"
-  for i in "${!sorted[@]}"; do
-    sample=$source/samples/$([ $((i % 2)) -eq 0 ] && echo film_24 || echo film_23976).m2v
-    cp "$([ "$i" -eq 0 ] && echo "$TMPDIR/long" || echo "$sample")" "$TMPDIR/$side/${sorted[$i]}"
+put() {  # NAME...: the files on both sides, the first of several reads, the others samples in turn
+  local side i files=("$TMPDIR/long" "$source/samples/film_23976.m2v" "$source/samples/film_24.m2v")
+  for side in win native; do
+    for ((i = 1; i <= $#; ++i)); do
+      mkdir -p "$(dirname "$TMPDIR/$side/${!i}")" && cp "${files[i == 1 ? 0 : 1 + i % 2]}" "$TMPDIR/$side/${!i}"
+    done
   done
-done
+}
+sorted=(10.m2v 9.m2v _z.m2v A.m2v b.m2v C.M2V "my clip.m2v" sub/a.m2v sub/b.m2v)
+put "${sorted[@]}"
 (cd "$TMPDIR/native" && "$native" "${sorted[@]}" 2>../native.err)
 expect "*.m2v sub\\*.m2v" 0 "$(perl -pe 's/\n/\r\n/g; s|sub/|sub\\|g' <"$TMPDIR/native.err")"$'\n' \
   win "$exe" '*.m2v' 'sub\*.m2v'
@@ -68,13 +70,7 @@ cmp -s "$TMPDIR/earlier" "$TMPDIR/win/pal_25_30i.m2v" || fail "the earlier outpu
 # pattern ?? that also matches ab.m2v. Matching *.m2v they sort by their
 # ANSI bytes (?? before letters), then their own: 中国 (three reads) first.
 names=(中国.m2v 日本.m2v ab.m2v é.m2v)
-for side in win native; do
-  mkdir "$TMPDIR/$side/names"
-  cp "$TMPDIR/long" "$TMPDIR/$side/names/${names[0]}"
-  cp "$source/samples/film_24.m2v" "$TMPDIR/$side/names/${names[1]}"
-  cp "$source/samples/film_23976.m2v" "$TMPDIR/$side/names/${names[2]}"
-  cp "$source/samples/film_24.m2v" "$TMPDIR/$side/names/${names[3]}"
-done
+put "${names[@]/#/names/}"
 (cd "$TMPDIR/native/names" && "$native" "${names[@]}" 2>../names.err)
 dir=names expect "日本.m2v typed" 0 $'now working... 100.00 %\rnow working... ??.m2v end\r\n' win "$exe" 日本.m2v
 cmp -s "$TMPDIR/native/names/日本_30i.m2v" "$TMPDIR/win/names/日本_30i.m2v" || fail "日本_30i.m2v differs"
