@@ -87,8 +87,7 @@ EOF_TERMINAL
 rm -f piped.m2v part.m2v tty.out
 # Closed standard streams get /dev/null: no file the run opens takes their numbers.
 "$ratefold" -o closed.m2v - <clip.m2v 2>&- && cmp -s closed.m2v expected.m2v || fail "standard error closed"
-cp clip.m2v closed.m2v
-"$ratefold" closed.m2v <&- 2>&- && cmp -s closed_30i.m2v expected.m2v || fail "standard input and error closed"
+cp clip.m2v closed.m2v && "$ratefold" closed.m2v <&- 2>&- && cmp -s closed_30i.m2v expected.m2v || fail "standard input and error closed"
 rm -f closed.m2v closed_30i.m2v
 # A GOP over the 64 MiB standard output holds back (a slice of random bytes
 # without a zero) is let go as it stands: standard output gets a file's bytes.
@@ -99,13 +98,10 @@ rm -f closed.m2v closed_30i.m2v
 rm -f piped.m2v named.m2v long_gop.m2v
 
 # The second of three is missing: the first is complete, the third untouched.
-cp clip.m2v a.m2v
-cp clip.m2v c.m2v
+cp clip.m2v a.m2v && cp clip.m2v c.m2v && mkdir somedir && mkfifo pipe
 expect "second missing" 1 "$(percent 1 1)$(done_line a.m2v)$nl$(failed $'can\'t open missing.m2v\n' missing.m2v)$nl" \
   "$ratefold" a.m2v missing.m2v c.m2v
 cmp -s a_30i.m2v expected.m2v && [ ! -e c_30i.m2v ] || fail "first output or third file"
-mkdir somedir
-mkfifo pipe
 
 # Three reads, one progress line each.
 { cat clip.m2v; head -c $((1048577 - size)) /dev/zero | tr '\0' '\377'; } >long.m2v
