@@ -129,10 +129,12 @@ expect "again" 1 "$(percent 1 1)$(done_line a.m2v)$nl$(failed "$rate" a_30i.m2v)
 what="after a refusal" only a.m2v a_30i.m2v c.m2v clip.m2v expected.m2v late.m2v late_30i.m2v pipe somedir
 rm -f late.m2v late_30i.m2v a_30i.m2v c.m2v
 
-# --info: a file that cannot be read is reported, the others still described.
-"$ratefold" --info missing.m2v clip.m2v >info.out 2>info.err
-[ $? -eq 1 ] && [ "$(cat info.err)" = "can't open missing.m2v" ] && grep -qx 'clip.m2v: MPEG-2, 720x480, 4:2:0, coded at 24 fps' info.out ||
-  fail "--info of a missing file: $(cat info.err info.out)"
+# --info: a file that cannot be read is reported, the others still described,
+# their pictures listed (--pictures) after the description.
+"$ratefold" --info --pictures missing.m2v clip.m2v >info.out 2>info.err
+[ $? -eq 1 ] && [ "$(cat info.err)" = "can't open missing.m2v" ] && [ "$(sed -n '1p; $p' info.out)" = "clip.m2v: MPEG-2, \
+720x480, 4:2:0, coded at 24 fps$nl  picture 0: coded 0, I, temporal_reference 0, top_field_first 1, repeat_first_field 0, \
+progressive_frame 1, 2 fields, start 0.000000 s" ] || fail "--info of a missing file: $(cat info.err info.out)"
 rm -f info.out info.err
 # --info --json of a name not UTF-8 (a lone byte, an encoded surrogate,
 # overlong forms, past U+10FFFF) after characters at the edges of UTF-8's
