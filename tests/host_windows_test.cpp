@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <fstream>
 #include <string>
 #include <tuple>
 
@@ -38,12 +37,18 @@ std::string Folder(const char* test)
     return folder + "\\";
 }
 
-void Put(const std::string& path, const std::string& bytes)
+// Writes the bytes; with a size, then sets the end of the file there (no data written).
+void Put(const std::string& path, const std::string& bytes, int64_t size = -1)
 {
     const HANDLE handle = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD written = 0;
     WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    LARGE_INTEGER end;
+    end.QuadPart = size;
+    if (size >= 0 && SetFilePointerEx(handle, end, nullptr, FILE_BEGIN)) {
+        SetEndOfFile(handle);
+    }
     CloseHandle(handle);
 }
 
@@ -56,19 +61,13 @@ std::string Get(const std::string& path)
     return bytes;
 }
 
-// An input beyond 4 GiB (its end set, no data written) and a temporary
-// output deny no other reader or writer, and the temporary can be removed
-// while open.
+// An input beyond 4 GiB and a temporary output deny no other reader or
+// writer, and the temporary can be removed while open.
 TEST(HostWindows, FilesBeyondFourGibibytesAreSharedAndTheTemporaryCanBeRemovedWhileOpen)
 {
     const std::string input = Folder("share") + "in.m2v";
     constexpr int64_t kBigSize = (int64_t{5} << 30) + 3;
-    const HANDLE handle = CreateFileW(Wide(input).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
-    LARGE_INTEGER end;
-    end.QuadPart = kBigSize;
-    ASSERT_TRUE(SetFilePointerEx(handle, end, nullptr, FILE_BEGIN) && SetEndOfFile(handle));
-    CloseHandle(handle);
+    Put(input, "", kBigSize);
     const int in = FileOpenInput(input.c_str());
     EXPECT_EQ(FileSize(in), kBigSize);
     uint8_t byte = 1;
