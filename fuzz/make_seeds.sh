@@ -13,31 +13,19 @@ for sample in samples/*.m[12]v; do
   for split in 0 3 6; do
     { printf "\\x0$split\\x00"; head -c 12288 "$sample"; } >"$out/${name}_start$split"
   done
-  # A piece of the middle, behind the sequence header that a stream must
-  # begin with.
+  # The middle piece behind the sequence header that a stream must begin with.
   { printf '\x05\x00'; head -c 200 "$sample"; head -c $((size / 2 + 12288)) "$sample" | tail -c 12288; } \
     >"$out/${name}_middle"
 done
-# H.264 (its own check: one read against many): of every sample, its start,
-# its start cut off inside a slice, a copy with a few bits of its SPS
-# flipped, and the whole stream with every slice cut to its first bytes
-# (its header), so that all its pictures fit. Each behind a
-# byte for every job, --info's included (fuzz/scan_fuzz.cpp).
+# H.264: of every sample, its start, its start cut inside a slice, a copy with
+# bits of its SPS flipped, and the whole stream with every slice cut to its
+# header (so that all its pictures fit), behind a byte for every job.
 avc_jobs=(00 0e 13 1c 25 2a)
 for sample in samples/*.264; do
   name=$(basename "$sample")
-  short="$out/${name}.short"
-  mapfile -t starts < <(LC_ALL=C grep -obUaP '\x00\x00\x01' "$sample" | cut -d: -f1)
-  starts+=("$(stat -c %s "$sample")")
-  : >"$short"
-  for ((k = 0; k + 1 < ${#starts[@]}; ++k)); do
-    length=$((starts[k + 1] - starts[k]))
-    type=$(($(head -c $((starts[k] + 4)) "$sample" | tail -c 1 | od -An -tu1) & 31))
-    if [ "$type" -eq 1 ] || [ "$type" -eq 5 ]; then
-      length=$((length < 40 ? length : 40))
-    fi
-    head -c $((starts[k] + length)) "$sample" | tail -c "$length" >>"$short"
-  done
+  short="$out/${name}.short"  # slices (nal_unit_type 1 and 5, 7.3.1) cut to 40 bytes
+  perl -0777 -ne 'for (split /(?=\x00\x00\x01)/) { next unless /^\x00\x00\x01/;
+    my $type = ord(substr($_, 3, 1)) & 31; print $type == 1 || $type == 5 ? substr($_, 0, 40) : $_ }' "$sample" >"$short"
   for job in "${avc_jobs[@]}"; do
     { printf "\\x$job\\x00"; head -c 16384 "$sample"; } >"$out/${name}_start$job"
     { printf "\\x$job\\x07"; cat "$short"; } >"$out/${name}_short$job"

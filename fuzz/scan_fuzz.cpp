@@ -1,13 +1,11 @@
-// libFuzzer target: any bytes through the program's own conversion loop, in
-// reads of random sizes, against one walk of the scanner over the whole
-// stream with the plainest search (bench/reference_walk.h). Input: two bytes
-// that choose the job and the reads, then the stream. Both must write the
-// same bytes, mends and all, or refuse for the same reason. The walk's stream sits in a block of exactly
-// its size, and the bytes after each read in the loop's buffer are poisoned,
-// so the address sanitizer stops any read outside a chunk.
-// A stream that the loop takes for H.264 (or H.265) by its first bytes is
-// converted twice instead, in one read and in reads of random sizes: both
-// must write the same bytes, or refuse for the same reason at the same place.
+// libFuzzer target: two bytes that choose the job and the reads, then any
+// stream, through the program's conversion loop in reads of random sizes and
+// through one walk of the scanner with the plainest search
+// (bench/reference_walk.h): the same bytes, mends and all, or the same
+// refusal. The walk's stream fills its block exactly and the bytes after each
+// read are poisoned, so the address sanitizer stops any read outside a chunk.
+// An H.264 stream (by its first bytes) is converted in one read and in reads
+// of random sizes instead, with the same outcome.
 #include <sanitizer/asan_interface.h>
 
 #include <algorithm>
@@ -21,9 +19,8 @@
 
 namespace {
 
-// The loop's source and sink. Reads of sizes from splitmix64, up to a longest
-// that the first byte chooses: from one byte, which cuts every header
-// everywhere, to more than any input.
+// The loop's source and sink: reads of sizes from splitmix64, up to a longest
+// that the first byte chooses (one byte cuts every header everywhere).
 struct Reads {
     const uint8_t* data;
     std::size_t size, at;
@@ -44,30 +41,29 @@ int32_t ReadSome(void* context, uint8_t* into, int32_t capacity)
         std::min({1 + (z ^ (z >> 31)) % r.longest, r.size - r.at, static_cast<std::size_t>(capacity)}));
     std::copy_n(r.data + r.at, got, into);
     r.at += static_cast<std::size_t>(got);
-    // Wider than any load of the start code search; nothing once the loop is
-    // done with its buffer.
+    // Wider than any load of the start code search; none after the last read.
     r.poisoned = into + got;
     r.poisonedBytes = got > 0 ? std::min(64, capacity - got) : 0;
     ASAN_POISON_MEMORY_REGION(r.poisoned, r.poisonedBytes);
     return got;
 }
 
-bool Keep(void* context, const uint8_t* bytes, int32_t count)
+// Converts with the reads as source, keeping what is written and mending
+// only that.
+StreamEnd Convert(Reads& reads, StreamCounters& counters, const Job& job)
 {
-    std::vector<uint8_t>& written = static_cast<Reads*>(context)->written;
-    written.insert(written.end(), bytes, bytes + count);
-    return true;
-}
-
-// Mends only what has been written.
-bool Mend(void* context, int64_t offset, uint8_t value)
-{
-    std::vector<uint8_t>& written = static_cast<Reads*>(context)->written;
-    if (offset < 0 || offset >= static_cast<int64_t>(written.size())) {
-        return false;
-    }
-    written[static_cast<std::size_t>(offset)] = value;
-    return true;
+    const auto keep = [](void* context, const uint8_t* bytes, int32_t count) {
+        std::vector<uint8_t>& written = static_cast<Reads*>(context)->written;
+        written.insert(written.end(), bytes, bytes + count);
+        return true;
+    };
+    const auto mend = [](void* context, int64_t offset, uint8_t value) {
+        std::vector<uint8_t>& written = static_cast<Reads*>(context)->written;
+        const bool there = offset >= 0 && offset < static_cast<int64_t>(written.size());
+        return there && (written[static_cast<std::size_t>(offset)] = value, true);
+    };
+    counters.job = job;
+    return ConvertStream({ReadSome, keep, mend, [](void*, int64_t) {}, &reads}, counters);
 }
 
 void Check(bool holds, const char* what)
@@ -82,23 +78,16 @@ void Check(bool holds, const char* what)
 // the reads.
 void CheckAvc(Reads& reads, const Job& job)
 {
-    const auto convert = [&](Reads& r, StreamCounters& counters) {
-        counters.job = job;
-        return ConvertStream({ReadSome, Keep, Mend, [](void*, int64_t) {}, &r}, counters);
-    };
     Reads whole = reads;
     whole.longest = UINT64_MAX;
-    StreamCounters once;
-    const StreamEnd onceEnd = convert(whole, once);
-    StreamCounters split;
-    const StreamEnd splitEnd = convert(reads, split);
-    Check(onceEnd == splitEnd, "H.264: the reads changed how the loop ended");
-    Check(once.refusal == split.refusal && once.refusalValue == split.refusalValue &&
-              once.refusalCount == split.refusalCount,
-          "H.264: the reads changed the refusal");
+    StreamCounters once, split;
+    const StreamEnd onceEnd = Convert(whole, once, job);
+    const StreamEnd splitEnd = Convert(reads, split, job);
+    Check(onceEnd == splitEnd && once.refusal == split.refusal && once.refusalValue == split.refusalValue &&
+              once.refusalCount == split.refusalCount && once.pictureCount == split.pictureCount &&
+              once.shownCount == split.shownCount,
+          "H.264: the reads changed how the loop ended, its refusal or the pictures counted");
     Check(onceEnd != StreamEnd::kFinished || whole.written == reads.written, "H.264: the reads changed the output");
-    Check(once.pictureCount == split.pictureCount && once.shownCount == split.shownCount,
-          "H.264: the reads changed the pictures counted");
     Check(once.refusal < Refusal::kNotSequenceHeader, "H.264: an MPEG-2 rewriter was handed bytes");
     if (onceEnd != StreamEnd::kFinished) {
         return;
@@ -112,8 +101,7 @@ void CheckAvc(Reads& reads, const Job& job)
     }
     Reads output = {whole.written.data(), whole.written.size(), 0, 0, UINT64_MAX, {}, nullptr, 0};
     StreamCounters again;
-    again.job = Job{JobKind::kDescribe};
-    Check(ConvertStream({ReadSome, Keep, Mend, [](void*, int64_t) {}, &output}, again) == StreamEnd::kFinished &&
+    Check(Convert(output, again, Job{JobKind::kDescribe}) == StreamEnd::kFinished &&
               again.pictureCount == once.pictureCount,
           "H.264: the output does not read again as the same pictures");
 }
@@ -149,8 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     }
 
     StreamCounters loop;
-    loop.job = job;
-    const StreamEnd end = ConvertStream({ReadSome, Keep, Mend, [](void*, int64_t) {}, &reads}, loop);
+    const StreamEnd end = Convert(reads, loop, job);
     const std::vector<uint8_t>& w = reads.written;
     Check(loop.refusal == walk.refusal, "the loop and the walk differ on refusing the stream");
     Check((end == StreamEnd::kRefused) == (walk.refusal != Refusal::kNone), "the loop ended otherwise");

@@ -1,7 +1,6 @@
-// The Windows argument list: the raw command line split by the rules of
-// console programs, then wildcard patterns expanded over a fake directory
-// search, in a single-byte and a two-byte (Shift-JIS-like) code page, with
-// paths in the code page or in UTF-8; and running out of memory on the way.
+// The Windows argument list: the raw command line split as console programs
+// split it, then wildcards expanded over a fake directory search, in a
+// single-byte and a two-byte code page, paths in the code page or in UTF-8.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -14,8 +13,8 @@
 #include "windows_args/wildcards.h"
 #include "windows_args/command_line.h"
 
-// From failing_new.cpp: allocations to let through before one fails
-// (negative: none fails), and allocations made.
+// From failing_new.cpp: allocations let through before one fails (negative:
+// none fails), and allocations made.
 extern long gAllocationsLeft;
 extern long gAllocationsMade;
 
@@ -131,20 +130,18 @@ struct ExpandCase {
 TEST(ExpandArguments, ExpandsSortsAndKeepsPlaces)
 {
     const ExpandCase cases[] = {
-        {"no wildcard, brackets", &kSingleByte, {"d\\b.m2v", "[x]"}, {{"[x]", {"a"}}}, {"d\\b.m2v", "[x]"}},
+        {"no wildcard, brackets; star, question mark; quote mark", &kSingleByte,
+         {"d\\b.m2v", "[x]", "*.m2v", "c?", "\"*.m2v"}, {{"[x]", {"a"}}, {"*.m2v", {"a.m2v"}}, {"c?", {"c1"}}},
+         {"d\\b.m2v", "[x]", "a.m2v", "c1", "*.m2v"}},
         {"options and their values are no patterns; after -- all is", &kSingleByte,
          {"--to", "2*", "-o", "*.m2v", "-*", "a*", "--", "-*", "--to"},
          {{"2*", {"25"}}, {"*.m2v", {"x.m2v"}}, {"-*", {"-y"}}, {"a*", {"ab"}}, {"--to", {"--to"}}},
          {"--to", "2*", "-o", "*.m2v", "-*", "ab", "--", "-y", "--to"}},
-        {"star and question mark", &kSingleByte, {"*.m2v", "c?"}, {{"*.m2v", {"a.m2v"}}, {"c?", {"c1"}}},
-         {"a.m2v", "c1"}},
-        {"quote mark", &kSingleByte, {"\"*.m2v"}, {{"*.m2v", {"a.m2v"}}}, {"*.m2v"}},
         {"directory parts as typed", &kSingleByte, {"sub\\*", "\\*", "..\\S/x\\?", "C:*", "ab:c\\*"},
          {{"sub\\*", {"a"}}, {"\\*", {"a"}}, {"..\\S/x\\?", {"a"}}, {"C:*", {"a"}}, {"ab:c\\*", {"a"}}},
          {"sub\\a", "\\a", "..\\S/x\\a", "C:a", "ab:c\\a"}},
-        {"a colon other than a drive's", &kSingleByte, {"ab:*", ":*", "C:x:*"},
-         {{"ab:*", {"a"}}, {":*", {"a"}}, {"C:x:*", {"a"}}}, {"ab:*", ":*", "C:x:*"}},
-        {"separator after the wildcard", &kSingleByte, {"d*:x"}, {{"d*:x", {"a"}}}, {"a"}},
+        {"a colon other than a drive's, a separator after the wildcard", &kSingleByte, {"ab:*", ":*", "C:x:*", "d*:x"},
+         {{"ab:*", {"a"}}, {":*", {"a"}}, {"C:x:*", {"a"}}, {"d*:x", {"a"}}}, {"ab:*", ":*", "C:x:*", "a"}},
         {"trail bytes", &kTwoByte, {"\x81?", "x\x95\x5C*", "\x95\x5C\\*"},
          {{"\x81?", {"a"}}, {"x\x95\x5C*", {"a"}}, {"\x95\x5C\\*", {"a"}}},
          {"\x81?", "a", "\x95\x5C\\a"}},
@@ -157,12 +154,12 @@ TEST(ExpandArguments, ExpandsSortsAndKeepsPlaces)
          {"10", "9", "_x", "A", "ab", "a\xC0", "a\xE0", "b", "Z"}},
         {"equal names: as the exchanges leave them", &kSingleByte, {"*"}, {{"*", {"B", "b", "a"}}},
          {"a", "b", "B"}},
-        {"two-byte: single bytes first, upper-cased", &kTwoByte, {"*"},
-         {{"*", {"\x82\x61", "\x82\x81", "\xB1", "B", "a"}}}, {"a", "B", "\xB1", "\x82\x81", "\x82\x61"}},
-        {"failed mapping is not less", &kTwoByte, {"*"}, {{"*", {"b", "\x9F\xFC", "a"}}},
-         {"a", "\x9F\xFC", "b"}},
-        {"a difference before a failed mapping counts", &kTwoByte, {"*"},
-         {{"*", {"b", "a\x9F\xFC"}}}, {"a\x9F\xFC", "b"}},
+        {"two-byte: single bytes first, upper-cased, the second character counts", &kTwoByte, {"*"},
+         {{"*", {"\x82\x61", "\x82\x81", "\xB1", "B", "a", "\x82\x60\x82\x61", "\x82\x60\x82\x81"}}},
+         {"a", "B", "\xB1", "\x82\x81", "\x82\x60\x82\x81", "\x82\x60\x82\x61", "\x82\x61"}},
+        // A failed mapping is not less; a difference before one counts.
+        {"failed mapping", &kTwoByte, {"*", "x*"}, {{"*", {"b", "\x9F\xFC", "a"}}, {"x*", {"xb", "xa\x9F\xFC"}}},
+         {"a", "\x9F\xFC", "b", "xa\x9F\xFC", "xb"}},
         // UTF-8 paths: walked byte by byte (0x95 is no lead byte there), the
         // directory part kept as typed, sorted by their code-page bytes.
         {"UTF-8: no trail bytes", &kUtf8TwoByte, {"\xC3\x95\\*"}, {{"\xC3\x95\\*", {"a"}}}, {"\xC3\x95\\a"}},
@@ -197,9 +194,8 @@ TEST(BuildArgumentList, ExpandsTheProgramNameTooAndOnlyAQuoteAtTheStartProtects)
 
 // Every allocation that building a list needs (splitting, a quoted pattern,
 // a plain argument, a pattern with matches and their sort keys from UTF-8,
-// one without) fails in turn. The
-// three pieces end in CR LF, or LF where stderr is read in text mode; an exit
-// handler must not run, or its words would follow.
+// one without) fails in turn. The three pieces end in CR LF (LF where stderr
+// is read in text mode); an exit handler must not run.
 TEST(BuildArgumentListDeathTest, EveryFailedAllocationEndsWithR6008AndStatus255)
 {
     const char* const line = "\"C:\\bin\\ratefold.exe\" \"*.m2v\" a.m2v *.m2v *.x";

@@ -1,20 +1,16 @@
-// The Windows host's file access, where the end-to-end check under wine does
-// not reach: sharing, sizes beyond 4 GiB, the console events that remove
-// the temporary output, and which output names are refused. Paths are UTF-8
-// and lie in a folder whose name the ANSI code page cannot spell.
+// The Windows host's file access where the check under wine does not reach.
+// Paths are UTF-8, in a folder whose name the ANSI code page cannot spell.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <fstream>
 #include <string>
 #include <tuple>
 
 #include "host/file_access.h"
 
-// The console's control handler in host_windows.cpp, which HostStartup
-// installs.
+// The console's control handler in host_windows.cpp (HostStartup installs it).
 BOOL WINAPI HostConsoleControl(DWORD event);
 
 namespace {
@@ -41,12 +37,18 @@ std::string Folder(const char* test)
     return folder + "\\";
 }
 
-void Put(const std::string& path, const std::string& bytes)
+// Writes the bytes; with a size, then sets the end of the file there (no data written).
+void Put(const std::string& path, const std::string& bytes, int64_t size = -1)
 {
     const HANDLE handle = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD written = 0;
     WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    LARGE_INTEGER end;
+    end.QuadPart = size;
+    if (size >= 0 && SetFilePointerEx(handle, end, nullptr, FILE_BEGIN)) {
+        SetEndOfFile(handle);
+    }
     CloseHandle(handle);
 }
 
@@ -59,15 +61,21 @@ std::string Get(const std::string& path)
     return bytes;
 }
 
-TEST(HostWindows, FilesDenyNoOtherReaderOrWriterAndTheTemporaryCanBeRemovedWhileOpen)
+// An input beyond 4 GiB and a temporary output deny no other reader or
+// writer, and the temporary can be removed while open.
+TEST(HostWindows, FilesBeyondFourGibibytesAreSharedAndTheTemporaryCanBeRemovedWhileOpen)
 {
-    const std::string dir = Folder("share");
-    Put(dir + "in.m2v", "x");
-    const int input = FileOpenInput((dir + "in.m2v").c_str());
+    const std::string input = Folder("share") + "in.m2v";
+    constexpr int64_t kBigSize = (int64_t{5} << 30) + 3;
+    Put(input, "", kBigSize);
+    const int in = FileOpenInput(input.c_str());
+    EXPECT_EQ(FileSize(in), kBigSize);
+    uint8_t byte = 1;
+    EXPECT_EQ(FileRead(in, &byte, 1), 1);  // back at the start
     std::string temporary;
-    const int output = FileCreateTemporary((dir + "in_30i.m2v").c_str(), temporary);
+    const int output = FileCreateTemporary((input + ".out").c_str(), temporary);
     ASSERT_GE(output, 0);
-    for (const std::string& path : {dir + "in.m2v", temporary}) {
+    for (const std::string& path : {input, temporary}) {
         const HANDLE other = CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -75,71 +83,44 @@ TEST(HostWindows, FilesDenyNoOtherReaderOrWriterAndTheTemporaryCanBeRemovedWhile
         CloseHandle(other);
     }
     EXPECT_TRUE(DeleteFileW(Wide(temporary).c_str()));
-    EXPECT_TRUE(FileClose(output) && FileClose(input));
+    EXPECT_TRUE(FileClose(output) && FileClose(in));
     EXPECT_FALSE(Exists(temporary));
+    DeleteFileW(Wide(input).c_str());
 }
 
-TEST(HostWindows, SizeBeyondFourGibibytes)
-{
-    const std::string big = ::testing::TempDir() + "ratefold_big.m2v";
-    constexpr int64_t kBigSize = (int64_t{5} << 30) + 3;
-    // Setting the end of the file writes no data.
-    const HANDLE handle = CreateFileA(big.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    LARGE_INTEGER end;
-    end.QuadPart = kBigSize;
-    ASSERT_TRUE(SetFilePointerEx(handle, end, nullptr, FILE_BEGIN) && SetEndOfFile(handle));
-    CloseHandle(handle);
-    const int file = FileOpenInput(big.c_str());
-    EXPECT_EQ(FileSize(file), kBigSize);
-    uint8_t byte = 1;
-    EXPECT_EQ(FileRead(file, &byte, 1), 1);  // back at the start
-    EXPECT_TRUE(FileClose(file));
-    DeleteFileA(big.c_str());
-}
-
-// The temporary file is ".NAME.XXXXXX" beside the output. Committed, it
-// replaces the earlier output; discarded, it leaves that as it was.
-TEST(HostWindows, TemporaryOutputIsCommittedOrDiscarded)
+// The temporary file is ".NAME.XXXXXX" beside the output. Discarded, it
+// leaves the earlier output as it was; committed, it replaces it. Every
+// console event removes it, open for writing as it is, and hands the event
+// on (FALSE), so that the process ends as it would have. (The handler keeps
+// the lock for good; called on the thread that goes on, it only enters the
+// critical section once more.)
+TEST(HostWindows, TemporaryOutputIsDiscardedCommittedOrRemovedByAConsoleEvent)
 {
     const std::string dir = Folder("commit");
     const std::string output = dir + "\xE6\x97\xA5\xE6\x9C\xAC_30i.m2v";
     Put(output, "earlier");
-    for (const bool commit : {false, true}) {
+    constexpr DWORD kDiscard = 100, kCommit = 101;
+    for (const DWORD end : {kDiscard, kCommit, DWORD{CTRL_C_EVENT}, DWORD{CTRL_BREAK_EVENT}, DWORD{CTRL_CLOSE_EVENT},
+                            DWORD{CTRL_LOGOFF_EVENT}, DWORD{CTRL_SHUTDOWN_EVENT}}) {
         std::string temporary;
         const int file = FileCreateTemporary(output.c_str(), temporary);
         ASSERT_GE(file, 0);
         const std::string prefix = dir + "." + output.substr(dir.size()) + ".";
         EXPECT_EQ(temporary.substr(0, prefix.size()), prefix);
         EXPECT_EQ(temporary.size(), prefix.size() + 6) << temporary;
-        EXPECT_TRUE(FileWrite(file, reinterpret_cast<const uint8_t*>("new"), 3) && FileClose(file));
-        if (commit) {
+        const std::string bytes = std::to_string(end);
+        EXPECT_TRUE(FileWrite(file, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+        if (end < kDiscard) {
+            EXPECT_FALSE(HostConsoleControl(end)) << end;
+        }
+        FileClose(file);
+        if (end == kCommit) {
             EXPECT_EQ(FileCommitTemporary(temporary, output.c_str()), Commit::kDone);
-        } else {
+        } else if (end == kDiscard) {
             FileDiscardTemporary(temporary);
         }
-        EXPECT_EQ(Get(output), commit ? "new" : "earlier") << commit;
-        EXPECT_FALSE(Exists(temporary)) << commit;
-    }
-}
-
-// Every event removes the registered temporary file, open for writing as it
-// is, and hands the event on (FALSE), so that the process ends as it would
-// have. The handler keeps the lock for good; called here, on the thread
-// that goes on, it only enters the critical section once more.
-TEST(HostWindows, ConsoleEventsRemoveTheTemporaryFile)
-{
-    const std::string dir = Folder("events");
-    const std::string output = dir + "\xCE\xB1_30i.m2v";
-    for (const DWORD event :
-         {CTRL_C_EVENT, CTRL_BREAK_EVENT, CTRL_CLOSE_EVENT, CTRL_LOGOFF_EVENT, CTRL_SHUTDOWN_EVENT}) {
-        std::string temporary;
-        const int file = FileCreateTemporary(output.c_str(), temporary);
-        ASSERT_GE(file, 0);
-        ASSERT_TRUE(Exists(temporary));
-        EXPECT_FALSE(HostConsoleControl(event)) << event;
-        FileClose(file);
-        EXPECT_FALSE(Exists(temporary)) << event;
-        EXPECT_FALSE(Exists(output)) << event;
+        EXPECT_EQ(Get(output), end == kDiscard ? "earlier" : std::to_string(kCommit)) << end;
+        EXPECT_FALSE(Exists(temporary)) << end;
     }
 }
 

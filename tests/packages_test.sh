@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# scripts/packages.sh where there is no dpkg, so that each package's "present
-# when" probe decides, and the name of clang's runtime package, which follows
-# the clang installed (else apt's candidate). The script runs with PATH set to
-# a folder of links to the commands it needs, without dpkg, and to shims of
-# clang, clang++, apt-cache and apt-get. Nothing is installed.
+# scripts/packages.sh without dpkg, so that each package's "present when"
+# probe decides, and the name of clang's runtime package, which follows the
+# clang installed (else apt's candidate): PATH holds links to the commands it
+# needs, no dpkg, and shims of clang, clang++, apt-cache and apt-get.
 #   packages_test.sh
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
@@ -13,8 +12,7 @@ TMPDIR=$(mktemp -d)
 trap 'rm -rf "$TMPDIR"' EXIT
 nl=$'\n'
 
-# Links to the commands scripts/packages.sh runs and those the list's probes
-# name, as PATH finds them; no dpkg. Cases add clang, clang++ and apt-cache.
+# Links to the commands the script and the list's probes run; no dpkg.
 list=$here/../scripts/packages.txt
 mkdir "$TMPDIR/commands"
 for tool in bash env dirname awk grep sed cut head id cat touch chmod ld \
@@ -24,8 +22,7 @@ done
 mapfile -t groups < <(awk '!/^#/ && NF { n = split($1, g, ","); for (i = 1; i <= n; i++) print g[i] }' "$list" |
   sort -u)
 
-# What dpkg has installed must pass its probe: missing without dpkg, but with
-# the real clang and apt-cache, only what dpkg calls missing.
+# What dpkg has installed passes its probe (with the real clang and apt-cache).
 if command -v dpkg-query >/dev/null; then
   for tool in apt-cache clang clang++; do
     ! command -v "$tool" >/dev/null || ln -sf "$(command -v "$tool")" "$TMPDIR/commands/"
@@ -40,14 +37,12 @@ else
 fi
 rm -f "$TMPDIR"/commands/{apt-cache,clang,clang++}
 
-# shim NAME SCRIPT: a command for the cases below, in $SHIMS.
 export SHIMS=$TMPDIR/shims STATE=$TMPDIR/installed
-shim() { printf '#!/bin/sh\n%s\n' "$2" >"$SHIMS/$1" && chmod +x "$SHIMS/$1"; }
+shim() { printf '#!/bin/sh\n%s\n' "$2" >"$SHIMS/$1" && chmod +x "$SHIMS/$1"; }  # NAME SCRIPT
 run() { PATH=$SHIMS:$TMPDIR/commands "$packages" "$@" 2>&1; }
 
-# clang --version's first line and apt's candidate for clang (the Depends
-# line of apt-cache depends) against the runtime package's name; "-" for a
-# command that is not there.
+# clang --version's first line and apt's candidate for clang (apt-cache
+# depends) against the runtime package's name; "-" for a command not there.
 while IFS='|' read -r version candidate want; do
   rm -rf "$SHIMS"
   mkdir "$SHIMS"
@@ -74,8 +69,7 @@ for status in 0 1; do
 done
 
 # install with clang missing: apt-get (a shim that records its commands)
-# puts clang 17 in first, then the runtime of that version, though apt's
-# candidate is clang 16.
+# puts clang 17 in first, then its runtime, though apt's candidate is 16.
 rm -rf "$SHIMS"
 mkdir "$SHIMS" "$STATE"
 shim sudo 'exec "$@"'

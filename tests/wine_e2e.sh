@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# End to end under wine: the Windows build expands and sorts its wildcard
-# arguments itself, converts in that order and writes the same bytes as the
-# native build. Its standard error is in text mode, as in every console
-# program there: each line ends in CR LF, the progress line in a bare CR.
-# Names in any script reach it whole, whatever the ANSI code page; a file
-# that fails leaves nothing behind.
+# End to end under wine: the Windows build expands and sorts its wildcards
+# itself, converts in that order and writes the native build's bytes; its
+# standard error is in text mode (lines end in CR LF, the progress line in a
+# bare CR); names in any script reach it whole; a failure leaves nothing.
 #   tests/wine_e2e.sh win32|win64 <ratefold.exe> <native ratefold> <source dir>
 # The wine prefix comes from scripts/wine-run.sh ($RATEFOLD_WINE_DIR).
 set -uo pipefail
@@ -15,24 +13,24 @@ source=$(realpath "$4")
 . "$source/tests/lib.sh"
 TMPDIR=$(mktemp -d)
 trap 'rm -rf "$TMPDIR"' EXIT
-# Wine takes the ANSI code page from the locale: C.UTF-8 gives Western
-# (1252), where a message names 日本 as ?? and é as byte E9, and Unix file
-# names in UTF-8.
+# C.UTF-8 gives the ANSI code page 1252 (a message names 日本 as ?? and é as
+# byte E9), and Unix file names in UTF-8.
 win() { (cd "$TMPDIR/win${dir:+/$dir}" && LC_ALL=C.UTF-8 "$source/scripts/wine-run.sh" "$arch" "$@"); }
 crlf() { perl -pe 's/\n/\r\n/g'; }
 
-# The sorted order: bytes compared after A..Z are mapped to a..z and nothing
-# else, so digits, then '_', then letters; 10 before 9. The search itself
-# ignores case (C.M2V matches *.m2v). 10.m2v takes several reads.
-sorted=(10.m2v 9.m2v _z.m2v A.m2v b.m2v C.M2V "my clip.m2v" sub/a.m2v sub/b.m2v)
+# Sorted by bytes with A..Z mapped to a..z: digits, '_', letters; 10 before
+# 9. The search ignores case (C.M2V matches *.m2v). 10.m2v takes several reads.
 cat "$source/samples/film_24.m2v"{,,} >"$TMPDIR/long"
-for side in win native; do
-  mkdir -p "$TMPDIR/$side/sub"
-  for i in "${!sorted[@]}"; do
-    sample=$source/samples/$([ $((i % 2)) -eq 0 ] && echo film_24 || echo film_23976).m2v
-    cp "$([ "$i" -eq 0 ] && echo "$TMPDIR/long" || echo "$sample")" "$TMPDIR/$side/${sorted[$i]}"
+put() {  # NAME...: the files on both sides, the first of several reads, the others samples in turn
+  local side i files=("$TMPDIR/long" "$source/samples/film_23976.m2v" "$source/samples/film_24.m2v")
+  for side in win native; do
+    for ((i = 1; i <= $#; ++i)); do
+      mkdir -p "$(dirname "$TMPDIR/$side/${!i}")" && cp "${files[i == 1 ? 0 : 1 + i % 2]}" "$TMPDIR/$side/${!i}"
+    done
   done
-done
+}
+sorted=(10.m2v 9.m2v _z.m2v A.m2v b.m2v C.M2V "my clip.m2v" sub/a.m2v sub/b.m2v)
+put "${sorted[@]}"
 (cd "$TMPDIR/native" && "$native" "${sorted[@]}" 2>../native.err)
 expect "*.m2v sub\\*.m2v" 0 "$(perl -pe 's/\n/\r\n/g; s|sub/|sub\\|g' <"$TMPDIR/native.err")"$'\n' \
   win "$exe" '*.m2v' 'sub\*.m2v'
@@ -43,9 +41,8 @@ for name in "${sorted[@]}"; do
   cmp -s "$TMPDIR/native/$out" "$TMPDIR/win/$out" || fail "$out differs from the native build's"
 done
 
-# No match, a directory, an output that is the input itself (a hard link),
-# and a quoted pattern: a batch file hands cmd's command line over byte for
-# byte, so the argument's first raw byte is a double quote.
+# No match, a directory, an output that is the input (a hard link), a quoted
+# pattern (a batch file hands cmd's command line over byte for byte).
 expect "*.x" 1 $'can\'t open *.x\r\nnow working... *.x failed\r\n' win "$exe" '*.x'
 expect "a directory" 1 $'can\'t open sub\r\nnow working... sub failed\r\n' win "$exe" sub
 ln "$TMPDIR/win/A.m2v" "$TMPDIR/win/A_30i.m2v" -f
@@ -55,9 +52,8 @@ cp "$exe" "$TMPDIR/win/rf.exe"
 printf '@rf.exe "*.m2v"\r\n' >"$TMPDIR/win/quoted.bat"
 expect '"*.m2v" from cmd' 1 $'can\'t open *.m2v\r\nnow working... *.m2v failed\r\n' win cmd /c quoted.bat
 
-# A refused stream: the reason, then the line naming the file, both in CR
-# LF. An earlier output stays byte for byte; none appears where there was
-# none.
+# A refused stream: the native build's lines in CR LF; an earlier output
+# stays byte for byte, none appears where there was none.
 cp "$source/samples/pal_25.m2v" "$TMPDIR/win/"
 head -c 3000 /dev/urandom >"$TMPDIR/earlier"
 cp "$TMPDIR/earlier" "$TMPDIR/win/pal_25_30i.m2v"
@@ -71,18 +67,10 @@ cmp -s "$TMPDIR/earlier" "$TMPDIR/win/pal_25_30i.m2v" || fail "the earlier outpu
 [ ! -e "$TMPDIR/win/text_30i.m2v" ] || fail "an output for a refused stream"
 
 # Names the ANSI code page lacks. Typed, 日本.m2v is that file alone, not a
-# pattern ?? that also matches ab.m2v. As matches of *.m2v they sort by
-# their ANSI bytes, ?? before letters, so by their own bytes among
-# themselves: 中国 (three reads) before 日本. The outputs are the native
-# build's.
+# pattern ?? that also matches ab.m2v. Matching *.m2v they sort by their
+# ANSI bytes (?? before letters), then their own: 中国 (three reads) first.
 names=(中国.m2v 日本.m2v ab.m2v é.m2v)
-for side in win native; do
-  mkdir "$TMPDIR/$side/names"
-  cp "$TMPDIR/long" "$TMPDIR/$side/names/${names[0]}"
-  cp "$source/samples/film_24.m2v" "$TMPDIR/$side/names/${names[1]}"
-  cp "$source/samples/film_23976.m2v" "$TMPDIR/$side/names/${names[2]}"
-  cp "$source/samples/film_24.m2v" "$TMPDIR/$side/names/${names[3]}"
-done
+put "${names[@]/#/names/}"
 (cd "$TMPDIR/native/names" && "$native" "${names[@]}" 2>../names.err)
 dir=names expect "日本.m2v typed" 0 $'now working... 100.00 %\rnow working... ??.m2v end\r\n' win "$exe" 日本.m2v
 cmp -s "$TMPDIR/native/names/日本_30i.m2v" "$TMPDIR/win/names/日本_30i.m2v" || fail "日本_30i.m2v differs"
