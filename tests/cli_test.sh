@@ -139,14 +139,14 @@ rm -f info.out info.err
 # --info --json of a name not UTF-8 (a lone byte, an encoded surrogate,
 # overlong forms, past U+10FFFF) after characters at the edges of UTF-8's
 # ranges, which stay characters: os.fsencode gives the name's bytes back.
-name=$'caf\xc3\xa9\xc3\x80\xe0\xa0\x80\xed\x9f\xbf\xf0\x90\x80\x80\xf4\x8f\xbf\xbf \xe9 \xed\xa0\x80 \xc0\xaf \xe0\x80\xaf \xf0\x80\x80\xaf \xf4\x90\x80\x80 \xf0\x9f\x8e\x9e "\\x.m2v'
+name=$'caf\xc3\xa9\xc2\x80\xc3\x80\xe0\xa0\x80\xed\x9f\xbf\xf0\x90\x80\x80\xf4\x8f\xbf\xbf \xe9 \xed\xa0\x80 \xc0\xaf \xe0\x80\xaf \xf0\x80\x80\xaf \xf4\x90\x80\x80 \xf0\x9f\x8e\x9e "\\x.m2v'
 cp clip.m2v "$name"
 "$ratefold" --info --json "$name" >info.out 2>/dev/null || fail "--info --json of a name not UTF-8: status"
 if command -v python3 >/dev/null; then
   python3 -c 'import json, os, sys
 d = json.loads(sys.stdin.buffer.read())
 name = os.fsencode(sys.argv[1])
-assert d["file"].startswith("caf\u00e9\u00c0\u0800\ud7ff\U00010000\U0010ffff ") and os.fsencode(d["file"]) == name and os.fsencode(d["convert"]["output"]) == name[:-4] + b"_30i.m2v", d' \
+assert d["file"].startswith("caf\u00e9\u0080\u00c0\u0800\ud7ff\U00010000\U0010ffff ") and os.fsencode(d["file"]) == name and os.fsencode(d["convert"]["output"]) == name[:-4] + b"_30i.m2v", d' \
     "$name" <info.out || fail "--info --json of a name not UTF-8: python3: $(cat info.out)"
 fi
 rm -f info.out "$name"
