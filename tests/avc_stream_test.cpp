@@ -215,14 +215,13 @@ TEST(AvcStream, RecognizesTheKindOfStream)
     }
 }
 
-// Each job on x264's films: the pic_structs in display order (a cycle
-// through the stream, or the first few), the fields shown, the SPS timing,
-// not a slice re-coded, no break in the input's cadence, and the same bytes
-// whatever the chunks, with a sink or not. Pulldown taken off x264's 3:2
-// keeps, with the timing kept (a hybrid's), the field order of pictures of
-// two fields, and shows those of three as two. With HRD parameters, each
-// picture is output at the tick of its first field and leaves the buffer
-// in the order it is decoded, no later before its output than in the input.
+// Each job on x264's films: the pic_structs in display order (a cycle, or
+// the first few), the fields, the SPS timing, not a slice re-coded, and the
+// same bytes whatever the chunks, with a sink or not. Undone with the
+// timing kept (a hybrid's), pictures of two fields keep their field order.
+// With HRD parameters, each picture is output at the tick of its first
+// field and leaves the buffer in decoding order, no later before its
+// output than in the input.
 TEST(AvcStream, JobsAndTheirPicStructs)
 {
     struct Case {
@@ -306,22 +305,6 @@ TEST(AvcStream, JobsAndTheirPicStructs)
     }
 }
 
-// Described: x264's GOP (an IDR picture, then B- and P-pictures, picture
-// order counts two a frame) and size; a picture without pic_struct shows
-// two fields.
-TEST(AvcStream, DescribesTheFilm)
-{
-    const StreamCounters counters = Convert(ReadSample("film_23976.264"), JobKind::kDescribe).counters;
-    EXPECT_EQ(counters.shown.at(0).type, PictureType::kIntra);
-    EXPECT_EQ(counters.shown.at(1).type, PictureType::kBidirectional);
-    EXPECT_EQ(counters.shown.at(3).temporalReference, 6);
-    EXPECT_EQ(counters.horizontalSize, 320);
-    EXPECT_EQ(counters.verticalSize, 240);
-    EXPECT_EQ(counters.chromaFormat, 1);
-    EXPECT_EQ(counters.display.units, 96U);
-    EXPECT_FALSE(counters.display.everyPictureProgressive);
-}
-
 // A sink whose write fails: nothing is written after it.
 TEST(AvcStream, NothingWrittenAfterTheSinkFails)
 {
@@ -339,14 +322,12 @@ TEST(AvcStream, NothingWrittenAfterTheSinkFails)
 }
 
 // Streams joined or ended otherwise than x264's convert as their parts do,
-// whatever the chunks: an SPS after an access unit delimiter is rewritten
-// where it stands; each picture is timed by the SPS it was coded with,
-// though a later one with the same id (here without HRD parameters) comes
-// before it is written; the picture timing message of a stream cut before
-// its picture's slices is left out (it would not read by the SPS anew); and
-// whatever a stream ends with stays, described or converted. Three-byte
-// start codes (x264 writes four) too: each read size from 16 to 48 puts
-// some start code across the end of a read.
+// whatever the chunks (from 16 to 48 bytes, some start code lies across the
+// end of a read): an SPS after an access unit delimiter; a picture timed by
+// its own SPS, though a later one with the same id (without HRD) comes
+// before it is written; a stream cut before its last picture's slices (its
+// pic_timing is left out: it would not read by the SPS anew); any ending;
+// three-byte start codes (x264 writes four).
 TEST(AvcStream, JoinedAndEndedStreams)
 {
     const Bytes film = ReadSample("film_23976.264");
@@ -443,7 +424,9 @@ TEST(AvcStream, RefusesAnHrdDelayItsFieldCannotHold)
 
 // Refused: x264's 3:2 stream converted again, film undone, a stream cut
 // inside its first SPS, one of no NAL unit but a header, and x264's film
-// with its VUI's timing_info taken out (described all the same).
+// with its VUI's timing_info taken out. Described all the same, that film
+// shows x264's GOP (an IDR picture, then B- and P-pictures, picture order
+// counts two a frame), its size, and two fields a picture without pic_struct.
 TEST(AvcStream, Refusals)
 {
     const Bytes film = ReadSample("film_23976.264");
@@ -466,8 +449,15 @@ TEST(AvcStream, Refusals)
     EXPECT_NE(DescribeRefusal(converted.counters).find("(timing_info_present_flag 0)"), std::string::npos);
     const Converted described = Convert(untimed, JobKind::kDescribe);
     EXPECT_EQ(described.counters.refusal, Refusal::kNone);
-    EXPECT_EQ(described.counters.display.pictures, 48U);
     EXPECT_EQ(described.output, untimed);
+    const StreamCounters& counters = described.counters;
+    EXPECT_EQ(counters.display.pictures, 48U);
+    EXPECT_EQ(counters.display.units, 96U);
+    EXPECT_FALSE(counters.display.everyPictureProgressive);
+    EXPECT_EQ(counters.shown.at(0).type, PictureType::kIntra);
+    EXPECT_EQ(counters.shown.at(1).type, PictureType::kBidirectional);
+    EXPECT_EQ(counters.shown.at(3).temporalReference, 6);
+    EXPECT_TRUE(counters.horizontalSize == 320 && counters.verticalSize == 240 && counters.chromaFormat == 1);
 }
 
 // Memory stays bounded: what would hold more than the bound is refused at
@@ -495,9 +485,8 @@ TEST(AvcStream, RefusesWhatWouldHoldTooMuch)
     constexpr std::size_t kLimit = 65536;
     const Bytes sei = Bytes{0, 0, 0, 1} + nals[2].raw;
     const Case cases[] = {
-        // SEI NAL units without end, and no slice: one access unit growing.
-        // Held: the SEI NAL units before it, each with its place (less
-        // than the NAL unit itself).
+        // SEI NAL units without end, and no slice: one access unit growing,
+        // each NAL unit held with its place.
         {"SEI only", stream(sei, 200), kLimit, kLimit / 2, kLimit, sei.size()},
         // A slice that never ends, or zero bytes that never do.
         {"endless slice", stream(Bytes{0, 0, 1, 0x65, 0x88} + Bytes(kLimit, 0xFF), 1), kLimit, headers, headers},
