@@ -311,7 +311,7 @@ TEST(AvcStream, NothingWrittenAfterTheSinkFails)
     const Bytes input = ReadSample("film_hrd.264");
     int writes = 0;
     AvcConverter converter;
-    converter.sink = {[](void* writes, const uint8_t*, std::size_t) { return ++*static_cast<int*>(writes) < 4; },
+    converter.sink = {[](void* count, const uint8_t*, std::size_t) { return ++*static_cast<int*>(count) < 4; },
                       &writes, 100};
     StreamCounters counters;
     Bytes handed;
