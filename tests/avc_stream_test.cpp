@@ -2,20 +2,18 @@
 // back with the syntax readers, whatever the chunks the stream comes in.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "convert/convert.h"
 #include "avc/avc_stream.h"
 #include "stream/scanner.h"
+#include "tests/stream_helpers.h"
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 Bytes ReadSample(const std::string& name)
 {
@@ -23,14 +21,21 @@ Bytes ReadSample(const std::string& name)
     return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
+Bytes operator+(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 struct Converted {
     Bytes output;
     StreamCounters counters;
 };
 
-// The whole stream through the converter in chunks of `chunk` bytes.
+// The whole stream through the converter in chunks of `chunk` bytes; with
+// `directBytes`, NAL units that long go to a sink appending to the output.
 Converted Convert(const Bytes& input, JobKind kind, int targetCode = 0, std::size_t chunk = 65536,
-                  std::size_t mostHeldBytes = kMostHeldBytes, bool keepTiming = false)
+                  std::size_t mostHeldBytes = kMostHeldBytes, bool keepTiming = false, std::size_t directBytes = 0)
 {
     Converted c;
     c.counters.job.kind = kind;
@@ -39,52 +44,25 @@ Converted Convert(const Bytes& input, JobKind kind, int targetCode = 0, std::siz
     c.counters.listPictures = true;
     AvcConverter converter;
     converter.mostHeldBytes = mostHeldBytes;
-    for (std::size_t at = 0; at < input.size() && c.counters.refusal == Refusal::kNone; at += chunk) {
-        AvcTake(converter, input.data() + at, std::min(chunk, input.size() - at), c.counters, c.output);
+    if (directBytes > 0) {
+        const auto append = [](void* to, const uint8_t* bytes, std::size_t count) {
+            static_cast<Bytes*>(to)->insert(static_cast<Bytes*>(to)->end(), bytes, bytes + count);
+            return true;
+        };
+        converter.sink = {append, &c.output, directBytes};
     }
-    AvcFinish(converter, c.counters, c.output);
+    Bytes handed;
+    for (std::size_t at = 0; at < input.size() && c.counters.refusal == Refusal::kNone; at += chunk) {
+        AvcTake(converter, input.data() + at, std::min(chunk, input.size() - at), c.counters, handed);
+        c.output.insert(c.output.end(), handed.begin(), handed.end());
+        handed.clear();
+    }
+    AvcFinish(converter, c.counters, handed);
+    c.output.insert(c.output.end(), handed.begin(), handed.end());
     if (c.counters.refusal == Refusal::kNone) {
         FinishStream(c.counters);
     }
     return c;
-}
-
-// The whole stream through the program's own loop, the first reads of the
-// sizes given, the rest in reads of 4096 bytes.
-Converted ConvertInLoop(const Bytes& input, JobKind kind, std::vector<int32_t> firstReads)
-{
-    struct Reads {
-        const Bytes& in;
-        std::size_t at;
-        std::vector<int32_t> sizes;
-        Converted c;
-    } reads{input, 0, std::move(firstReads), {}};
-    const auto read = [](void* context, uint8_t* into, int32_t capacity) {
-        Reads& r = *static_cast<Reads*>(context);
-        const std::size_t wanted = r.sizes.empty() ? 4096 : static_cast<std::size_t>(r.sizes.front());
-        const auto n = std::min({wanted, r.in.size() - r.at, static_cast<std::size_t>(capacity)});
-        if (!r.sizes.empty()) {
-            r.sizes.erase(r.sizes.begin());
-        }
-        std::copy_n(r.in.begin() + static_cast<std::ptrdiff_t>(r.at), n, into);
-        r.at += n;
-        return static_cast<int32_t>(n);
-    };
-    const auto write = [](void* context, const uint8_t* bytes, int32_t n) {
-        Bytes& out = static_cast<Reads*>(context)->c.output;
-        out.insert(out.end(), bytes, bytes + n);
-        return true;
-    };
-    reads.c.counters.job.kind = kind;
-    ConvertStream({read, write, [](void*, int64_t, uint8_t) { return false; }, [](void*, int64_t) {}, &reads},
-                  reads.c.counters);
-    return reads.c;
-}
-
-Bytes operator+(Bytes a, const Bytes& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
 }
 
 // A NAL unit of a stream: its type and payload (emulation prevention out).
@@ -97,17 +75,15 @@ struct Nal {
 std::vector<Nal> Split(const Bytes& stream)
 {
     std::vector<Nal> nals;
-    std::size_t k = 0;
     std::size_t begin = std::string::npos;
     const auto finish = [&](std::size_t end) {
         while (end > begin && stream[end - 1] == 0) {
             --end;
         }
-        Nal nal{stream[begin] & 0x1F, {}, Bytes(stream.begin() + begin, stream.begin() + end)};
-        Unescape(stream.data() + begin + 1, end - begin - 1, nal.rbsp);
-        nals.push_back(nal);
+        nals.push_back({stream[begin] & 0x1F, {}, Bytes(stream.begin() + begin, stream.begin() + end)});
+        Unescape(stream.data() + begin + 1, end - begin - 1, nals.back().rbsp);
     };
-    for (; k + 2 < stream.size(); ++k) {
+    for (std::size_t k = 0; k + 2 < stream.size(); ++k) {
         if (stream[k] == 0 && stream[k + 1] == 0 && stream[k + 2] == 1) {
             if (begin != std::string::npos) {
                 finish(k);
@@ -118,6 +94,36 @@ std::vector<Nal> Split(const Bytes& stream)
     }
     finish(stream.size());
     return nals;
+}
+
+// A stream of the NAL units with the payloads `rbsp` gives them.
+Bytes Joined(const std::vector<Nal>& nals, const std::function<Bytes(const Nal&)>& rbsp,
+             const Bytes& prefix = {0x00, 0x00, 0x00, 0x01})
+{
+    Bytes stream;
+    for (const Nal& nal : nals) {
+        const Bytes payload = rbsp(nal);
+        stream.insert(stream.end(), prefix.begin(), prefix.end());
+        stream.push_back(nal.raw[0]);
+        Escape(payload.data(), payload.size(), stream);
+    }
+    return stream;
+}
+
+// A payload with `drop` bits from bit `at` on replaced by `value` in `bits`.
+Bytes Spliced(const Bytes& rbsp, std::size_t at, std::size_t drop, uint32_t value, int bits)
+{
+    BitReader reader{rbsp.data(), rbsp.size()};
+    BitWriter writer;
+    while (reader.bit < at) {
+        WriteBits(writer, ReadBits(reader, 1), 1);
+    }
+    WriteBits(writer, value, bits);
+    for (reader.bit = at + drop; MoreRbspData(reader);) {
+        WriteBits(writer, ReadBits(reader, 1), 1);
+    }
+    WriteTrailingBits(writer);
+    return writer.bytes;
 }
 
 // What the output says of its timing: each SPS's, and each picture's
@@ -184,258 +190,179 @@ int Ticks(int picStruct)
 
 }  // namespace
 
+// The kind of stream, told from its first 64 bytes: H.264 by an access
+// unit delimiter, SEI, SPS or PPS first (with the nal_ref_idc each must
+// have), H.265 by a VPS, SPS, PPS, access unit delimiter or prefix SEI of
+// layer 0 (nuh_temporal_id_plus1 not 0), anything else MPEG-2.
 TEST(AvcStream, RecognizesTheKindOfStream)
 {
-    struct Case {
-        Bytes bytes;
-        InputKind kind;
+    const std::string zeros(122, '0');  // 61 zero bytes
+    const std::pair<InputKind, std::vector<std::string>> cases[] = {
+        {InputKind::kAvc, {"00000001 09f0", "000001 0605", "000001 6764", "000001 68ee", zeros + "01 6764"}},
+        {InputKind::kHevc, {"00000001 40010c", "000001 420101", "000001 4401c1", "000001 460150", "000001 4e0105"}},
+        // MPEG-2; an SPS's second byte beyond the 64; an SPS of nal_ref_idc
+        // 0, an SEI of 1; a slice first; forbidden_zero_bit; H.265's
+        // nuh_temporal_id_plus1 0, nuh_layer_id 1 and 32; one zero byte; cut off
+        {InputKind::kMpegVideo,
+         {"000001 b314", zeros + "00 016764", "000001 0764", "000001 2605", "000001 6588", "000001 e764",
+          "000001 40000c", "000001 40090c", "000001 41010c", "0001 6764", "000001 67"}},
     };
-    const auto afterZeros = [](std::size_t zeros) {
-        Bytes bytes(zeros, 0x00);
-        bytes.insert(bytes.end(), {0x01, 0x67, 0x64});
-        return bytes;
-    };
-    const Case cases[] = {
-        {afterZeros(61), InputKind::kAvc},        // the SPS within the first 64 bytes
-        {afterZeros(62), InputKind::kMpegVideo},  // its second byte beyond them
-        {{0x00, 0x00, 0x01, 0xB3, 0x14}, InputKind::kMpegVideo},
-        {{0x00, 0x00, 0x00, 0x01, 0x09, 0xF0}, InputKind::kAvc},  // access unit delimiter
-        {{0x00, 0x00, 0x01, 0x06, 0x05}, InputKind::kAvc},        // SEI
-        {{0x00, 0x00, 0x01, 0x67, 0x64}, InputKind::kAvc},        // SPS
-        {{0x00, 0x00, 0x01, 0x68, 0xEE}, InputKind::kAvc},        // PPS
-        {{0x00, 0x00, 0x01, 0x07, 0x64}, InputKind::kMpegVideo},  // SPS with nal_ref_idc 0
-        {{0x00, 0x00, 0x01, 0x26, 0x05}, InputKind::kMpegVideo},  // SEI with nal_ref_idc 1
-        {{0x00, 0x00, 0x01, 0x65, 0x88}, InputKind::kMpegVideo},  // a slice first
-        {{0x00, 0x00, 0x01, 0xE7, 0x64}, InputKind::kMpegVideo},  // forbidden_zero_bit
-        {{0x00, 0x00, 0x00, 0x01, 0x40, 0x01, 0x0C}, InputKind::kHevc},  // VPS
-        {{0x00, 0x00, 0x01, 0x42, 0x01, 0x01}, InputKind::kHevc},        // SPS
-        {{0x00, 0x00, 0x01, 0x44, 0x01, 0xC1}, InputKind::kHevc},        // PPS
-        {{0x00, 0x00, 0x01, 0x46, 0x01, 0x50}, InputKind::kHevc},        // access unit delimiter
-        {{0x00, 0x00, 0x01, 0x4E, 0x01, 0x05}, InputKind::kHevc},        // prefix SEI
-        {{0x00, 0x00, 0x01, 0x40, 0x00, 0x0C}, InputKind::kMpegVideo},  // nuh_temporal_id_plus1 0
-        {{0x00, 0x00, 0x01, 0x40, 0x09, 0x0C}, InputKind::kMpegVideo},  // nuh_layer_id 1
-        {{0x00, 0x00, 0x01, 0x41, 0x01, 0x0C}, InputKind::kMpegVideo},  // nuh_layer_id 32
-        {{0x00, 0x01, 0x67, 0x64}, InputKind::kMpegVideo},              // one zero byte
-        {{0x00, 0x00, 0x01, 0x67}, InputKind::kMpegVideo},              // cut off
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(RecognizeInput(c.bytes.data(), c.bytes.size()), c.kind) << ::testing::PrintToString(c.bytes);
-    }
-}
-
-TEST(AvcStream, ThreeTwoPulldownWhateverTheChunks)
-{
-    const Bytes input = ReadSample("film_23976.264");
-    ASSERT_FALSE(input.empty());
-    const Converted whole = Convert(input, JobKind::kPulldown, 0, input.size());
-    ASSERT_EQ(whole.counters.refusal, Refusal::kNone);
-    for (const std::size_t chunk : {std::size_t{1}, std::size_t{7}, std::size_t{13}, std::size_t{31}, std::size_t{4096}}) {
-        EXPECT_EQ(Convert(input, JobKind::kPulldown, 0, chunk).output, whole.output) << chunk;
-    }
-    const Timing in = ReadTiming(input);
-    const Timing out = ReadTiming(whole.output);
-    EXPECT_EQ(out.slices, in.slices);  // not a picture re-coded
-    for (const AvcSps& sps : out.sps) {
-        EXPECT_EQ(sps.numUnitsInTick, 1001U);
-        EXPECT_EQ(sps.timeScale, 60000U);
-        EXPECT_TRUE(sps.fixedFrameRate);
-        EXPECT_TRUE(sps.picStructPresent);
-    }
-    const std::vector<int64_t> display = DisplayOfCoded(whole.counters);
-    ASSERT_EQ(out.pictures.size(), display.size());
-    // x264's GOP: an IDR picture, then P- and B-pictures.
-    EXPECT_EQ(whole.counters.shown.at(0).type, PictureType::kIntra);
-    EXPECT_EQ(whole.counters.shown.at(1).type, PictureType::kBidirectional);
-    EXPECT_EQ(whole.counters.shown.at(3).temporalReference, 6);  // x264 counts two a frame
-    EXPECT_EQ(whole.counters.horizontalSize, 320);
-    EXPECT_EQ(whole.counters.verticalSize, 240);
-    EXPECT_EQ(whole.counters.chromaFormat, 1);
-    const int cadence[] = {kPicStructTopBottomTop, kPicStructBottomTop, kPicStructBottomTopBottom,
-                           kPicStructTopBottom};
-    for (std::size_t k = 0; k < out.pictures.size(); ++k) {
-        EXPECT_EQ(out.timingsPerPicture[k], 1) << k;
-        EXPECT_EQ(out.pictures[k].picStruct, cadence[display[k] % 4]) << k;
-    }
-}
-
-// The kind of stream is told from its first bytes however the first reads
-// cut them.
-TEST(AvcStream, TheLoopTellsTheKindFromShortReads)
-{
-    const Bytes input = ReadSample("film_23976.264");
-    const Bytes output = Convert(input, JobKind::kPulldown).output;
-    for (const std::vector<int32_t>& firstReads : {std::vector<int32_t>{1}, {3, 2, 100}, {4, 60, 1}}) {
-        const Converted looped = ConvertInLoop(input, JobKind::kPulldown, firstReads);
-        EXPECT_EQ(looped.counters.refusal, Refusal::kNone) << firstReads[0];
-        EXPECT_TRUE(looped.output == output) << firstReads[0];
-    }
-    // Shorter than the bytes that tell the kind: read to its end all the same.
-    EXPECT_EQ(ConvertInLoop(Bytes{0, 0, 1, 0x09, 0xF0}, JobKind::kPulldown, {1, 1}).counters.refusal,
-              Refusal::kNotElementaryStream);
-}
-
-// Long NAL units written straight to a sink, the rest handed back: the same
-// bytes in the same order; a failed write writes nothing more.
-TEST(AvcStream, SinkTakesLongNalUnitsInOrder)
-{
-    const Bytes input = ReadSample("film_hrd.264");
-    const Bytes whole = Convert(input, JobKind::kPulldown).output;
-    struct Collected {
-        Bytes bytes;
-        int writes = 0;
-        int failAt = -1;
-    };
-    for (const int failAt : {-1, 3}) {
-        Collected collected;
-        collected.failAt = failAt;
-        AvcConverter converter;
-        converter.sink.context = &collected;
-        converter.sink.directBytes = 100;
-        converter.sink.write = [](void* context, const uint8_t* bytes, std::size_t count) {
-            Collected& to = *static_cast<Collected*>(context);
-            if (to.writes++ == to.failAt) {
-                return false;
-            }
-            to.bytes.insert(to.bytes.end(), bytes, bytes + count);
-            return true;
-        };
-        StreamCounters counters;
-        Bytes handed;
-        for (std::size_t at = 0; at < input.size(); at += 1000) {
-            AvcTake(converter, input.data() + at, std::min<std::size_t>(1000, input.size() - at), counters, handed);
-            collected.bytes.insert(collected.bytes.end(), handed.begin(), handed.end());
-            handed.clear();
-        }
-        AvcFinish(converter, counters, handed);
-        collected.bytes.insert(collected.bytes.end(), handed.begin(), handed.end());
-        EXPECT_EQ(converter.sink.failed, failAt >= 0);
-        if (failAt < 0) {
-            EXPECT_EQ(collected.bytes, whole);
-            EXPECT_GT(collected.writes, 10);
-        } else {
-            EXPECT_EQ(collected.writes, failAt + 1);  // none after the failure
+    for (const auto& [kind, streams] : cases) {
+        for (const std::string& hex : streams) {
+            const Bytes bytes = Hex(hex);
+            EXPECT_EQ(RecognizeInput(bytes.data(), bytes.size()), kind) << hex;
         }
     }
 }
 
-// Three-byte start codes (x264 writes four): each chunk size from 16 to 48
-// puts some start code across the end of a read.
-TEST(AvcStream, ShortStartCodesAcrossReads)
-{
-    Bytes input;
-    const Bytes film = ReadSample("film_23976.264");
-    for (std::size_t k = 0; k < film.size(); ++k) {
-        const bool zeroByte = k + 3 < film.size() && film[k] == 0 && film[k + 1] == 0 && film[k + 2] == 0 &&
-                              film[k + 3] == 1;
-        if (!zeroByte || k == 0) {
-            input.push_back(film[k]);
-        }
-    }
-    ASSERT_LT(input.size(), film.size() - 40);
-    const Converted whole = Convert(input, JobKind::kPulldown, 0, input.size());
-    ASSERT_EQ(whole.counters.refusal, Refusal::kNone);
-    EXPECT_EQ(ReadTiming(whole.output).pictures.size(), 48U);
-    for (std::size_t chunk = 16; chunk <= 48; ++chunk) {
-        EXPECT_EQ(Convert(input, JobKind::kPulldown, 0, chunk).output, whole.output) << chunk;
-    }
-    // A start code with nothing after it ends the stream: kept as it is.
-    Bytes cut = input;
-    cut.insert(cut.end(), {0x00, 0x00, 0x01});
-    const Converted ended = Convert(cut, JobKind::kPulldown);
-    ASSERT_EQ(ended.counters.refusal, Refusal::kNone);
-    EXPECT_EQ(Bytes(ended.output.end() - 3, ended.output.end()), (Bytes{0x00, 0x00, 0x01}));
-    EXPECT_EQ(Bytes(ended.output.begin(), ended.output.end() - 3), whole.output);
-}
-
-// An access unit delimiter first: the SPS after it is rewritten where it
-// stands, and nothing else changes.
-TEST(AvcStream, SpsAfterADelimiter)
-{
-    const Bytes film = ReadSample("film_23976.264");
-    const Bytes delimiter = {0x00, 0x00, 0x00, 0x01, 0x09, 0xF0};
-    Bytes input = delimiter;
-    input.insert(input.end(), film.begin(), film.end());
-    Bytes expected = delimiter;
-    const Bytes converted = Convert(film, JobKind::kPulldown).output;
-    expected.insert(expected.end(), converted.begin(), converted.end());
-    EXPECT_EQ(Convert(input, JobKind::kPulldown).output, expected);
-    // Described: a picture without pic_struct shows two fields.
-    const Converted described = Convert(film, JobKind::kDescribe);
-    EXPECT_EQ(described.counters.display.units, 96U);
-    EXPECT_FALSE(described.counters.display.everyPictureProgressive);
-}
-
-TEST(AvcStream, RatesAndTheirPicStructs)
+// Each job on x264's films: the pic_structs in display order (a cycle, or
+// the first few), the fields, the SPS timing, not a slice re-coded, and the
+// same bytes whatever the chunks, with a sink or not. Undone with the
+// timing kept (a hybrid's), pictures of two fields keep their field order.
+// With HRD parameters, each picture is output at the tick of its first
+// field and leaves the buffer in decoding order, no later before its
+// output than in the input.
+TEST(AvcStream, JobsAndTheirPicStructs)
 {
     struct Case {
+        const char* what;
+        Bytes input;
+        JobKind kind;
         int targetCode;
+        bool keepTiming;
         uint32_t timeScale;
-        std::vector<int> firstPicStructs;  // in display order
-        int ticks;                         // over the stream's 48 pictures
+        std::vector<int> picStructs;
+        bool cycle;
+        int ticks;
     };
+    const Bytes film = ReadSample("film_23976.264");
+    const Bytes anchor = ReadSample("film_pulldown.264");
+    // Two films, each with its buffering period, and an access unit
+    // delimiter after the last picture: an access unit with no picture.
+    const Bytes hrd = ReadSample("film_hrd.264") + ReadSample("film_hrd.264") + Bytes{0, 0, 0, 1, 0x09, 0xF0};
     const Case cases[] = {
-        {kRate2997, 60000, {5, 4, 6, 3, 5}, 120},
-        {kRate5994, 120000, {8, 7, 8, 7, 8}, 240},  // frames tripled and doubled
-        {kRate25, 50050, {5, 4, 4, 4, 4}, 101},     // one field repeated in about twelve
+        {"3:2", film, JobKind::kPulldown, kRate2997, false, 60000, {5, 4, 6, 3}, true, 120},
+        {"59.94", film, JobKind::kPulldown, kRate5994, false, 120000, {8, 7}, true, 240},  // frames tripled and doubled
+        {"25", film, JobKind::kPulldown, kRate25, false, 50050, {5, 4, 4, 4, 4}, false, 101},  // a field in about twelve
+        {"HRD", hrd, JobKind::kPulldown, kRate2997, false, 60000, {5, 4, 6, 3}, true, 240},
+        {"HRD undone", Convert(hrd, JobKind::kPulldown).output, JobKind::kUndo, 0, false, 48000, {0}, true, 192},
+        {"x264's 3:2 undone", anchor, JobKind::kUndo, 0, false, 48000, {0}, true, 96},
+        {"timing kept", anchor, JobKind::kUndo, 0, true, 48000, {0, 4, 0, 3}, true, 96},
     };
-    const Bytes input = ReadSample("film_23976.264");
     for (const Case& c : cases) {
-        const Converted converted = Convert(input, JobKind::kPulldown, c.targetCode);
-        ASSERT_EQ(converted.counters.refusal, Refusal::kNone) << c.targetCode;
-        const Timing out = ReadTiming(converted.output);
-        EXPECT_EQ(out.sps.at(0).timeScale, c.timeScale);
-        const std::vector<int64_t> display = DisplayOfCoded(converted.counters);
-        std::vector<int> shown(display.size());
-        int ticks = 0;
-        for (std::size_t k = 0; k < display.size(); ++k) {
-            shown[static_cast<std::size_t>(display[k])] = out.pictures[k].picStruct;
-            ticks += Ticks(out.pictures[k].picStruct);
-        }
-        EXPECT_EQ(std::vector<int>(shown.begin(), shown.begin() + 5), c.firstPicStructs);
-        EXPECT_EQ(ticks, c.ticks);
-    }
-}
-
-// Each picture is output at the tick of its first field and leaves the
-// buffer in the order it is decoded, no later before its output than in
-// the input.
-TEST(AvcStream, HrdDelaysFollowTheFields)
-{
-    // An access unit delimiter after the last picture: an access unit of
-    // its own, with no picture to time.
-    Bytes input = ReadSample("film_hrd.264");
-    input.insert(input.end(), {0x00, 0x00, 0x00, 0x01, 0x09, 0xF0});
-    for (const JobKind kind : {JobKind::kPulldown, JobKind::kUndo}) {
-        const Bytes source = kind == JobKind::kUndo ? Convert(input, JobKind::kPulldown).output : input;
-        const Converted converted = Convert(source, kind);
+        SCOPED_TRACE(c.what);
+        const auto convert = [&](std::size_t chunk, std::size_t direct) {
+            return Convert(c.input, c.kind, c.targetCode, chunk, kMostHeldBytes, c.keepTiming, direct);
+        };
+        const Converted converted = convert(c.input.size(), 0);
         ASSERT_EQ(converted.counters.refusal, Refusal::kNone);
-        const Timing in = ReadTiming(source);
+        EXPECT_EQ(converted.counters.display.breaks32, 0U);
+        for (const auto& [chunk, direct] : {std::pair<std::size_t, std::size_t>{1, 0}, {13, 0}, {31, 100}, {4096, 100}}) {
+            EXPECT_EQ(convert(chunk, direct).output, converted.output) << chunk;
+        }
+        const Timing in = ReadTiming(c.input);
         const Timing out = ReadTiming(converted.output);
+        EXPECT_EQ(out.slices, in.slices);
+        for (const AvcSps& sps : out.sps) {
+            EXPECT_EQ(sps.numUnitsInTick, 1001U);
+            EXPECT_EQ(sps.timeScale, c.timeScale);
+            EXPECT_TRUE(sps.fixedFrameRate && sps.picStructPresent);
+        }
         const std::vector<int64_t> display = DisplayOfCoded(converted.counters);
         ASSERT_EQ(out.pictures.size(), display.size());
+        ASSERT_EQ(in.pictures.size(), display.size());
         const AvcSps& from = in.sps.at(0);
         const AvcSps& to = out.sps.at(0);
-        std::map<int64_t, std::pair<int64_t, int>> outputTick;  // display: tick, pic_struct
-        int64_t anchor = 0;
+        const bool hrdTimed = CpbDpbDelaysPresent(to);
+        std::vector<int> shown(display.size());
+        std::vector<int64_t> outputTick(display.size());
+        int ticks = 0;
+        int64_t anchorRemoval = 0;
         int64_t lastRemoval = -1;
         for (std::size_t k = 0; k < out.pictures.size(); ++k) {
             const PicTiming& p = out.pictures[k];
-            const int64_t removal = k == 0 ? 0 : anchor + p.cpbRemovalDelay;
-            if (out.bufferingPeriod[k] || k == 0) {
-                anchor = removal;
-            }
-            EXPECT_GT(removal, lastRemoval) << k;
+            const auto d = static_cast<std::size_t>(display[k]);
+            shown[d] = p.picStruct;
+            ticks += Ticks(p.picStruct);
             EXPECT_EQ(out.timingsPerPicture[k], 1) << k;  // x264's rewritten, not doubled
+            const int64_t removal = k == 0 ? 0 : anchorRemoval + p.cpbRemovalDelay;
+            anchorRemoval = out.bufferingPeriod[k] ? removal : anchorRemoval;
+            EXPECT_TRUE(!hrdTimed || removal > lastRemoval) << k;
             lastRemoval = removal;
-            outputTick[display[k]] = {removal + p.dpbOutputDelay, p.picStruct};
+            outputTick[d] = removal + p.dpbOutputDelay;
             // dpb_output_delay in seconds no shorter than the input's.
             EXPECT_GE(uint64_t{p.dpbOutputDelay} * to.numUnitsInTick * from.timeScale,
                       uint64_t{in.pictures[k].dpbOutputDelay} * from.numUnitsInTick * to.timeScale)
                 << k;
         }
-        for (auto it = std::next(outputTick.begin()); it != outputTick.end(); ++it) {
-            const auto& before = std::prev(it)->second;
-            EXPECT_EQ(it->second.first - before.first, Ticks(before.second)) << it->first;
+        for (std::size_t d = 0; d < shown.size(); ++d) {
+            if (c.cycle || d < c.picStructs.size()) {
+                EXPECT_EQ(shown[d], c.picStructs[d % c.picStructs.size()]) << d;
+            }
+            EXPECT_TRUE(!hrdTimed || d == 0 || outputTick[d] - outputTick[d - 1] == Ticks(shown[d - 1])) << d;
+        }
+        EXPECT_EQ(ticks, c.ticks);
+    }
+}
+
+// A sink whose write fails: nothing is written after it.
+TEST(AvcStream, NothingWrittenAfterTheSinkFails)
+{
+    const Bytes input = ReadSample("film_hrd.264");
+    int writes = 0;
+    AvcConverter converter;
+    converter.sink = {[](void* count, const uint8_t*, std::size_t) { return ++*static_cast<int*>(count) < 4; },
+                      &writes, 100};
+    StreamCounters counters;
+    Bytes handed;
+    AvcTake(converter, input.data(), input.size(), counters, handed);
+    AvcFinish(converter, counters, handed);
+    EXPECT_TRUE(converter.sink.failed);
+    EXPECT_EQ(writes, 4);
+}
+
+// Streams joined or ended otherwise than x264's convert as their parts do,
+// whatever the chunks (from 16 to 48 bytes, some start code lies across the
+// end of a read): an SPS after an access unit delimiter; a picture timed by
+// its own SPS, though a later one with the same id (without HRD) comes
+// before it is written; a stream cut before its last picture's slices (its
+// pic_timing is left out: it would not read by the SPS anew); any ending;
+// three-byte start codes (x264 writes four).
+TEST(AvcStream, JoinedAndEndedStreams)
+{
+    const Bytes film = ReadSample("film_23976.264");
+    const Bytes hrd = ReadSample("film_hrd.264");
+    const std::vector<Nal> nals = Split(hrd);
+    ASSERT_EQ(nals[nals.size() - 2].type, kNalSei);  // x264: each picture's pic_timing before its slice
+    const Bytes lastSei = Bytes{0x00, 0x00, 0x00, 0x01} + nals[nals.size() - 2].raw;
+    const Bytes delimiter = {0x00, 0x00, 0x00, 0x01, 0x09, 0xF0};
+    const auto pulldown = [](const Bytes& input) { return Convert(input, JobKind::kPulldown).output; };
+    const Bytes shortCodes = Joined(Split(film), [](const Nal& nal) { return nal.rbsp; }, {0x00, 0x00, 0x01});
+    struct Case {
+        JobKind kind;
+        Bytes input;
+        Bytes output;
+    };
+    std::vector<Case> cases = {
+        {JobKind::kPulldown, delimiter + film, delimiter + pulldown(film)},
+        {JobKind::kPulldown, hrd + film, pulldown(hrd) + pulldown(film)},
+        {JobKind::kPulldown, hrd + lastSei + Bytes{0x00, 0x00}, pulldown(hrd) + Bytes{0x00, 0x00}},
+        {JobKind::kPulldown, shortCodes, pulldown(shortCodes)},
+    };
+    ASSERT_EQ(ReadTiming(cases.back().output).pictures.size(), 48U);
+    for (const Bytes& end : {Bytes{0, 0, 1}, Bytes{0, 0, 0, 1}, Bytes{0, 0, 0}, Bytes{0, 0, 1, 0x09}, Bytes{0x80}}) {
+        cases.push_back({JobKind::kDescribe, film + end, film + end});
+        cases.push_back({JobKind::kPulldown, film + end, pulldown(film) + end});
+    }
+    std::vector<std::size_t> chunks = {1, 65536};
+    for (std::size_t chunk = 16; chunk <= 48; ++chunk) {
+        chunks.push_back(chunk);
+    }
+    for (std::size_t k = 0; k < cases.size(); ++k) {
+        for (const std::size_t chunk : chunks) {
+            const Converted converted = Convert(cases[k].input, cases[k].kind, 0, chunk);
+            EXPECT_EQ(converted.counters.refusal, Refusal::kNone) << k << ", chunk " << chunk;
+            EXPECT_TRUE(converted.output == cases[k].output) << k << ", chunk " << chunk;
         }
     }
 }
@@ -445,8 +372,7 @@ TEST(AvcStream, HrdDelaysFollowTheFields)
 // the later ones do not, and the first that does not is named.
 TEST(AvcStream, RefusesAnHrdDelayItsFieldCannotHold)
 {
-    const Bytes film = ReadSample("film_hrd.264");
-    const std::vector<Nal> nals = Split(film);
+    const std::vector<Nal> nals = Split(ReadSample("film_hrd.264"));
     AvcSps from;
     ASSERT_EQ(ParseSps(nals.at(0).rbsp.data(), nals.at(0).rbsp.size(), from), SyntaxError::kNone);
     ASSERT_TRUE(from.nalHrd && !from.vclHrd);
@@ -456,47 +382,38 @@ TEST(AvcStream, RefusesAnHrdDelayItsFieldCannotHold)
     const uint32_t cpbCount = ReadUe(reader) + 1;
     ReadBits(reader, 8);  // bit_rate_scale, cpb_size_scale
     for (uint32_t k = 0; k < cpbCount; ++k) {
-        ReadUe(reader);
+        ReadUe(reader);  // bit_rate_value_minus1, cpb_size_value_minus1, cbr_flag
         ReadUe(reader);
         ReadFlag(reader);
     }
     ReadBits(reader, 5);  // initial_cpb_removal_delay_length_minus1
-    const std::size_t lengthBit = reader.bit;
     AvcSps to = from;
     to.cpbRemovalDelayLength = 7;
-    Bytes stream;
-    for (const Nal& nal : nals) {
-        Bytes rbsp = nal.rbsp;
+    const Bytes stream = Joined(nals, [&](const Nal& nal) -> Bytes {
         if (nal.type == kNalSps) {
-            for (int b = 0; b < 5; ++b) {  // cpb_removal_delay_length_minus1 = 6
-                const std::size_t at = lengthBit + static_cast<std::size_t>(b);
-                const uint8_t mask = static_cast<uint8_t>(0x80 >> (at % 8));
-                rbsp[at / 8] = static_cast<uint8_t>(((6 >> (4 - b)) & 1) != 0 ? rbsp[at / 8] | mask : rbsp[at / 8] & ~mask);
-            }
-        } else if (nal.type == kNalSei) {
-            std::vector<SeiMessage> messages;
-            ASSERT_EQ(ParseSeiMessages(rbsp.data(), rbsp.size(), messages), SyntaxError::kNone);
-            std::vector<int> types;
-            std::vector<Bytes> payloads;
-            for (const SeiMessage& m : messages) {
-                types.push_back(m.type);
-                payloads.emplace_back(rbsp.begin() + static_cast<std::ptrdiff_t>(m.offset),
-                                      rbsp.begin() + static_cast<std::ptrdiff_t>(m.offset + m.size));
-                PicTiming timing;
-                if (m.type == kSeiPicTiming) {
-                    ASSERT_EQ(ParsePicTiming(payloads.back().data(), m.size, from, timing), SyntaxError::kNone);
-                    ASSERT_LT(timing.cpbRemovalDelay, 128U);
-                    payloads.back() = BuildPicTiming(to, timing);
-                }
-            }
-            const Bytes sei = BuildSeiNal(types, payloads);
-            stream.insert(stream.end(), {0x00, 0x00, 0x00, 0x01});
-            stream.insert(stream.end(), sei.begin(), sei.end());
-            continue;
+            return Spliced(nal.rbsp, reader.bit, 5, to.cpbRemovalDelayLength - 1, 5);
         }
-        stream.insert(stream.end(), {0x00, 0x00, 0x00, 0x01, nal.raw[0]});
-        Escape(rbsp.data(), rbsp.size(), stream);
-    }
+        std::vector<SeiMessage> messages;
+        if (nal.type != kNalSei || ParseSeiMessages(nal.rbsp.data(), nal.rbsp.size(), messages) != SyntaxError::kNone) {
+            return nal.rbsp;
+        }
+        std::vector<int> types;
+        std::vector<Bytes> payloads;
+        for (const SeiMessage& m : messages) {
+            types.push_back(m.type);
+            payloads.emplace_back(nal.rbsp.begin() + static_cast<std::ptrdiff_t>(m.offset),
+                                  nal.rbsp.begin() + static_cast<std::ptrdiff_t>(m.offset + m.size));
+            PicTiming timing;
+            if (m.type == kSeiPicTiming && ParsePicTiming(payloads.back().data(), m.size, from, timing) == SyntaxError::kNone) {
+                EXPECT_LT(timing.cpbRemovalDelay, 128U);
+                payloads.back() = BuildPicTiming(to, timing);
+            }
+        }
+        const Bytes sei = BuildSeiNal(types, payloads);
+        Bytes rbsp;
+        Unescape(sei.data() + 1, sei.size() - 1, rbsp);
+        return rbsp;
+    });
     EXPECT_EQ(Convert(stream, JobKind::kPulldown).counters.refusal, Refusal::kNone);
     const Converted frames = Convert(stream, JobKind::kPulldown, kRate5994);
     EXPECT_EQ(frames.counters.refusal, Refusal::kCpbRemovalDelay);
@@ -505,52 +422,42 @@ TEST(AvcStream, RefusesAnHrdDelayItsFieldCannotHold)
     EXPECT_GT(frames.counters.refusalValue, 0);
 }
 
-TEST(AvcStream, UndoGivesTheFilmBack)
-{
-    const Bytes anchor = ReadSample("film_pulldown.264");
-    const Converted undone = Convert(anchor, JobKind::kUndo);
-    ASSERT_EQ(undone.counters.refusal, Refusal::kNone);
-    EXPECT_EQ(undone.counters.display.breaks32, 0U);
-    const Timing out = ReadTiming(undone.output);
-    EXPECT_EQ(out.slices, ReadTiming(anchor).slices);
-    EXPECT_EQ(out.sps.at(0).timeScale, 48000U);
-    for (const PicTiming& p : out.pictures) {
-        EXPECT_EQ(p.picStruct, kPicStructFrame);
-    }
-    // Keeping the timing (a hybrid's), pictures of two fields keep their
-    // field order, those of three show two.
-    const Timing kept = ReadTiming(Convert(anchor, JobKind::kUndo, 0, 65536, kMostHeldBytes, true).output);
-    const Timing input = ReadTiming(anchor);
-    ASSERT_EQ(kept.pictures.size(), input.pictures.size());
-    for (std::size_t k = 0; k < kept.pictures.size(); ++k) {
-        const int was = input.pictures[k].picStruct;
-        EXPECT_EQ(kept.pictures[k].picStruct, was == kPicStructTopBottom || was == kPicStructBottomTop ? was : 0);
-    }
-    // And pulldown put on again shows as x264's own did.
-    const Converted again = Convert(undone.output, JobKind::kPulldown);
-    ASSERT_EQ(again.counters.refusal, Refusal::kNone);
-    const Timing redone = ReadTiming(again.output);
-    const Timing original = ReadTiming(anchor);
-    ASSERT_EQ(redone.pictures.size(), original.pictures.size());
-    for (std::size_t k = 0; k < redone.pictures.size(); ++k) {
-        EXPECT_EQ(redone.pictures[k].picStruct, original.pictures[k].picStruct) << k;
-    }
-}
-
+// Refused: x264's 3:2 stream converted again, film undone, a stream cut
+// inside its first SPS, one of no NAL unit but a header, and x264's film
+// with its VUI's timing_info taken out. Described all the same, that film
+// shows x264's GOP (an IDR picture, then B- and P-pictures, picture order
+// counts two a frame), its size, and two fields a picture without pic_struct.
 TEST(AvcStream, Refusals)
 {
     const Bytes film = ReadSample("film_23976.264");
-    const Bytes pulldown = ReadSample("film_pulldown.264");
-    EXPECT_EQ(Convert(pulldown, JobKind::kPulldown).counters.refusal, Refusal::kFrameRate);
+    EXPECT_EQ(Convert(ReadSample("film_pulldown.264"), JobKind::kPulldown).counters.refusal, Refusal::kFrameRate);
     EXPECT_EQ(Convert(film, JobKind::kUndo).counters.refusal, Refusal::kUndoRate);
-    // Cut inside the first SPS: it cannot be read.
-    const Bytes cut(film.begin(), film.begin() + 12);
-    const Converted cutOff = Convert(cut, JobKind::kPulldown);
+    const Converted cutOff = Convert(Bytes(film.begin(), film.begin() + 12), JobKind::kPulldown);
     EXPECT_EQ(cutOff.counters.refusal, Refusal::kAvcSyntax);
     EXPECT_EQ(cutOff.counters.refusalCount, kNalSps);
-    // Nothing but a NAL unit header: no stream at all.
     EXPECT_EQ(Convert(Bytes{0, 0, 1, 0x09, 0xF0}, JobKind::kPulldown).counters.refusal,
               Refusal::kNotElementaryStream);
+    const std::vector<Nal> nals = Split(film);
+    AvcSps sps;
+    ASSERT_EQ(ParseSps(nals.at(0).rbsp.data(), nals.at(0).rbsp.size(), sps), SyntaxError::kNone);
+    // timing_info_present_flag 0, and its 65 bits gone.
+    const auto flag = static_cast<std::size_t>(sps.timingBit - 1);
+    const Bytes untimed =
+        Joined(nals, [&](const Nal& nal) { return nal.type == kNalSps ? Spliced(nal.rbsp, flag, 66, 0, 1) : nal.rbsp; });
+    const Converted converted = Convert(untimed, JobKind::kPulldown);
+    EXPECT_EQ(converted.counters.refusal, Refusal::kAvcNoTiming);
+    EXPECT_NE(DescribeRefusal(converted.counters).find("(timing_info_present_flag 0)"), std::string::npos);
+    const Converted described = Convert(untimed, JobKind::kDescribe);
+    EXPECT_EQ(described.counters.refusal, Refusal::kNone);
+    EXPECT_EQ(described.output, untimed);
+    const StreamCounters& counters = described.counters;
+    EXPECT_EQ(counters.display.pictures, 48U);
+    EXPECT_EQ(counters.display.units, 96U);
+    EXPECT_FALSE(counters.display.everyPictureProgressive);
+    EXPECT_EQ(counters.shown.at(0).type, PictureType::kIntra);
+    EXPECT_EQ(counters.shown.at(1).type, PictureType::kBidirectional);
+    EXPECT_EQ(counters.shown.at(3).temporalReference, 6);
+    EXPECT_TRUE(counters.horizontalSize == 320 && counters.verticalSize == 240 && counters.chromaFormat == 1);
 }
 
 // Memory stays bounded: what would hold more than the bound is refused at
@@ -561,13 +468,10 @@ TEST(AvcStream, RefusesWhatWouldHoldTooMuch)
     const std::vector<Nal> nals = Split(film);
     ASSERT_EQ(nals[2].type, kNalSei);
     const std::size_t headers = 37;  // the SPS and PPS with their start codes: x264's SEI is at byte 37
-    const Bytes sei = Bytes{0, 0, 0, 1} + nals[2].raw;
-    const Bytes sps = Bytes{0, 0, 0, 1} + nals[0].raw;
     const auto stream = [&](const Bytes& after, std::size_t repeats) {
-        Bytes bytes(headers + repeats * after.size());
-        std::copy_n(film.begin(), headers, bytes.begin());
+        Bytes bytes(film.begin(), film.begin() + static_cast<std::ptrdiff_t>(headers));
         for (std::size_t k = 0; k < repeats; ++k) {
-            std::copy(after.begin(), after.end(), bytes.begin() + static_cast<std::ptrdiff_t>(headers + k * after.size()));
+            bytes.insert(bytes.end(), after.begin(), after.end());
         }
         return bytes;
     };
@@ -579,14 +483,13 @@ TEST(AvcStream, RefusesWhatWouldHoldTooMuch)
         std::size_t step = 1;  // from the headers on, a multiple of this
     };
     constexpr std::size_t kLimit = 65536;
-    const Bytes endless(kLimit, 0xFF);
+    const Bytes sei = Bytes{0, 0, 0, 1} + nals[2].raw;
     const Case cases[] = {
-        // SEI NAL units without end, and no slice: one access unit growing.
-        // Held: the SEI NAL units before it, each with its place (less
-        // than the NAL unit itself).
+        // SEI NAL units without end, and no slice: one access unit growing,
+        // each NAL unit held with its place.
         {"SEI only", stream(sei, 200), kLimit, kLimit / 2, kLimit, sei.size()},
         // A slice that never ends, or zero bytes that never do.
-        {"endless slice", stream(Bytes{0, 0, 1, 0x65, 0x88} + endless, 1), kLimit, headers, headers},
+        {"endless slice", stream(Bytes{0, 0, 1, 0x65, 0x88} + Bytes(kLimit, 0xFF), 1), kLimit, headers, headers},
         {"endless zeros", stream(Bytes(kLimit, 0x00), 1), kLimit, 27, 27},  // from the PPS on
         {"no start code", Bytes(kLimit + 1, 0x00), kLimit, 0, 0},
         // An SEI NAL unit over 1 MiB, whatever the bound on the rest.
@@ -604,7 +507,7 @@ TEST(AvcStream, RefusesWhatWouldHoldTooMuch)
         }
     }
     // Converted, each SPS written anew is held too: refused sooner.
-    const Bytes spsOnly = stream(sps, 4000);
+    const Bytes spsOnly = stream(Bytes{0, 0, 0, 1} + nals[0].raw, 4000);
     const StreamCounters described = Convert(spsOnly, JobKind::kDescribe, 0, 4096, kLimit).counters;
     const StreamCounters converted = Convert(spsOnly, JobKind::kPulldown, 0, 4096, kLimit).counters;
     EXPECT_EQ(described.refusal, Refusal::kAvcTooLarge);
@@ -612,87 +515,4 @@ TEST(AvcStream, RefusesWhatWouldHoldTooMuch)
     EXPECT_LT(converted.refusalValue, described.refusalValue);
     // Within the bound the film is read to its end.
     EXPECT_EQ(Convert(film, JobKind::kPulldown, 0, 4096, 4 * film.size()).counters.refusal, Refusal::kNone);
-}
-
-// Each picture is timed by the SPS it was coded with, though a later SPS
-// with the same id (here one without HRD parameters) comes before it is
-// written.
-TEST(AvcStream, PicturesKeepTheirOwnSps)
-{
-    const Bytes hrd = ReadSample("film_hrd.264");
-    const Bytes film = ReadSample("film_23976.264");
-    const Converted alone = Convert(hrd, JobKind::kPulldown);
-    const Converted joined = Convert(hrd + film, JobKind::kPulldown);
-    ASSERT_EQ(joined.counters.refusal, Refusal::kNone);
-    EXPECT_TRUE(std::equal(alone.output.begin(), alone.output.end(), joined.output.begin()));
-}
-
-// A stream cut between a picture's SEI and its slices: converted, the
-// picture timing message of no picture is left out, since it would not
-// read by the SPS anew.
-TEST(AvcStream, LeavesOutThePicTimingOfNoPicture)
-{
-    const Bytes hrd = ReadSample("film_hrd.264");
-    const std::vector<Nal> nals = Split(hrd);
-    ASSERT_EQ(nals[nals.size() - 2].type, kNalSei);  // x264: each picture's pic_timing before its slice
-    const Bytes cut = hrd + Bytes{0, 0, 0, 1} + nals[nals.size() - 2].raw;
-    const Converted converted = Convert(cut, JobKind::kPulldown);
-    ASSERT_EQ(converted.counters.refusal, Refusal::kNone);
-    EXPECT_TRUE(converted.output == Convert(hrd, JobKind::kPulldown).output);
-}
-
-// Described, a stream is written as it is to its last byte, whatever it
-// ends with.
-TEST(AvcStream, DescribingKeepsEveryByte)
-{
-    const Bytes film = ReadSample("film_23976.264");
-    for (const Bytes& end : {Bytes{0, 0, 1}, Bytes{0, 0, 0, 1}, Bytes{0, 0, 0}, Bytes{0, 0, 1, 0x09}, Bytes{0x80}}) {
-        for (const std::size_t chunk : {std::size_t{1}, film.size() + end.size()}) {
-            const Converted described = Convert(film + end, JobKind::kDescribe, 0, chunk);
-            EXPECT_EQ(described.counters.refusal, Refusal::kNone) << ::testing::PrintToString(end);
-            EXPECT_TRUE(described.output == film + end) << ::testing::PrintToString(end) << ", chunk " << chunk;
-        }
-    }
-}
-
-// x264's film with its VUI's timing_info taken out: no rate to convert.
-TEST(AvcStream, RefusesAnSpsWithoutTiming)
-{
-    Bytes film = ReadSample("film_23976.264");
-    std::vector<Nal> nals = Split(film);
-    std::size_t spsEnd = 0;
-    for (std::size_t k = 0; k + 3 < film.size(); ++k) {
-        if (film[k] == 0 && film[k + 1] == 0 && film[k + 2] == 1 && (film[k + 3] & 0x1F) == kNalSps) {
-            spsEnd = k + 3 + nals[0].raw.size();
-            break;
-        }
-    }
-    const Nal& sps = nals[0];
-    ASSERT_EQ(sps.type, kNalSps);
-    AvcSps parsed;
-    ASSERT_EQ(ParseSps(sps.rbsp.data(), sps.rbsp.size(), parsed), SyntaxError::kNone);
-    // timing_info_present_flag 0, and its 65 bits gone.
-    BitReader reader{sps.rbsp.data(), sps.rbsp.size()};
-    BitWriter writer;
-    const auto timingFlag = static_cast<std::size_t>(parsed.timingBit - 1);
-    while (reader.bit < timingFlag) {
-        WriteBits(writer, ReadBits(reader, 1), 1);
-    }
-    WriteBits(writer, 0, 1);
-    reader.bit = timingFlag + 1 + 65;
-    while (MoreRbspData(reader)) {
-        WriteBits(writer, ReadBits(reader, 1), 1);
-    }
-    WriteTrailingBits(writer);
-    Bytes stream = {0, 0, 0, 1, sps.raw[0]};
-    Escape(writer.bytes.data(), writer.bytes.size(), stream);
-    stream.insert(stream.end(), film.begin() + static_cast<std::ptrdiff_t>(spsEnd), film.end());
-    const Converted converted = Convert(stream, JobKind::kPulldown);
-    EXPECT_EQ(converted.counters.refusal, Refusal::kAvcNoTiming);
-    EXPECT_EQ(converted.counters.refusalValue, 1);
-    // Described, it is still read to the end.
-    const Converted described = Convert(stream, JobKind::kDescribe);
-    EXPECT_EQ(described.counters.refusal, Refusal::kNone);
-    EXPECT_EQ(described.counters.display.pictures, 48U);
-    EXPECT_EQ(described.output, stream);
 }
