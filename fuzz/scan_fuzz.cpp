@@ -114,8 +114,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         return 0;
     }
     static const uint64_t kLongestRead[] = {1, 2, 5, 9, 64, 300, 4096, 70000};
-    static const Job kJobs[] = {{}, {JobKind::kPulldown, 3}, {JobKind::kPulldown, 7}, {JobKind::kUndo, 0},
-                                {JobKind::kUndo, 0, true}};
+    static const Job kJobs[] = {
+        {}, {JobKind::kPulldown, 3}, {JobKind::kPulldown, 7}, {JobKind::kUndo, 0}, {JobKind::kUndo, 0, true}};
     Reads reads = {data + 2, size - 2, 0, data[1], kLongestRead[data[0] % 8], {}, nullptr, 0};
     const Job job = kJobs[data[0] / 8 % 5];
     if (RecognizeInput(reads.data, std::min(reads.size, kRecognizedBytes)) != InputKind::kMpegVideo) {

@@ -90,7 +90,7 @@ TEST(SplitCommandLine, FollowsTheConsoleRules)
         {"", {""}},
         {" a", {"", "a"}},  // a leading space ends an empty program name
         {"p a\\\\b d\"e f\"g h", {"p", "a\\\\b", "de fg", "h"}},
-        {"p a\\\\\\\"b c", {"p", "a\\\"b", "c"}},       // 2n+1 backslashes: a literal quote
+        {"p a\\\\\\\"b c", {"p", "a\\\"b", "c"}},          // 2n+1 backslashes: a literal quote
         {"p a\\\\\\\\\"b c\" d", {"p", "a\\\\b c", "d"}},  // 2n: n of them, and a quoted part
         {"p a\\\\", {"p", "a\\\\"}},
         {"p a\"b\"\" c d", {"p", "ab\" c d"}},  // "" inside quotes: a quote, still quoted
@@ -99,7 +99,11 @@ TEST(SplitCommandLine, FollowsTheConsoleRules)
         {"\"C:\\Program Files\\r.exe\" x", {"C:\\Program Files\\r.exe", "x"}},
         {"a\\\"b c\" d", {"a\\b c", "d"}},  // the program name has no escapes
         // Trail bytes are never a backslash, a space or a quote.
-        {"p \x95\x5C\"a b\" c", {"p", "\x95\x5C" "a b", "c"}},
+        {"p \x95\x5C\"a b\" c",
+         {"p",
+          "\x95\x5C"
+          "a b",
+          "c"}},
         {"p\x81 q r", {"p\x81 q", "r"}},
         {"p a\x95", {"p", "a\x95"}},
     };
@@ -130,40 +134,64 @@ struct ExpandCase {
 TEST(ExpandArguments, ExpandsSortsAndKeepsPlaces)
 {
     const ExpandCase cases[] = {
-        {"no wildcard, brackets; star, question mark; quote mark", &kSingleByte,
-         {"d\\b.m2v", "[x]", "*.m2v", "c?", "\"*.m2v"}, {{"[x]", {"a"}}, {"*.m2v", {"a.m2v"}}, {"c?", {"c1"}}},
+        {"no wildcard, brackets; star, question mark; quote mark",
+         &kSingleByte,
+         {"d\\b.m2v", "[x]", "*.m2v", "c?", "\"*.m2v"},
+         {{"[x]", {"a"}}, {"*.m2v", {"a.m2v"}}, {"c?", {"c1"}}},
          {"d\\b.m2v", "[x]", "a.m2v", "c1", "*.m2v"}},
-        {"options and their values are no patterns; after -- all is", &kSingleByte,
+        {"options and their values are no patterns; after -- all is",
+         &kSingleByte,
          {"--to", "2*", "-o", "*.m2v", "-*", "a*", "--", "-*", "--to"},
          {{"2*", {"25"}}, {"*.m2v", {"x.m2v"}}, {"-*", {"-y"}}, {"a*", {"ab"}}, {"--to", {"--to"}}},
          {"--to", "2*", "-o", "*.m2v", "-*", "ab", "--", "-y", "--to"}},
-        {"directory parts as typed", &kSingleByte, {"sub\\*", "\\*", "..\\S/x\\?", "C:*", "ab:c\\*"},
+        {"directory parts as typed",
+         &kSingleByte,
+         {"sub\\*", "\\*", "..\\S/x\\?", "C:*", "ab:c\\*"},
          {{"sub\\*", {"a"}}, {"\\*", {"a"}}, {"..\\S/x\\?", {"a"}}, {"C:*", {"a"}}, {"ab:c\\*", {"a"}}},
          {"sub\\a", "\\a", "..\\S/x\\a", "C:a", "ab:c\\a"}},
-        {"a colon other than a drive's, a separator after the wildcard", &kSingleByte, {"ab:*", ":*", "C:x:*", "d*:x"},
-         {{"ab:*", {"a"}}, {":*", {"a"}}, {"C:x:*", {"a"}}, {"d*:x", {"a"}}}, {"ab:*", ":*", "C:x:*", "a"}},
-        {"trail bytes", &kTwoByte, {"\x81?", "x\x95\x5C*", "\x95\x5C\\*"},
+        {"a colon other than a drive's, a separator after the wildcard",
+         &kSingleByte,
+         {"ab:*", ":*", "C:x:*", "d*:x"},
+         {{"ab:*", {"a"}}, {":*", {"a"}}, {"C:x:*", {"a"}}, {"d*:x", {"a"}}},
+         {"ab:*", ":*", "C:x:*", "a"}},
+        {"trail bytes",
+         &kTwoByte,
+         {"\x81?", "x\x95\x5C*", "\x95\x5C\\*"},
          {{"\x81?", {"a"}}, {"x\x95\x5C*", {"a"}}, {"\x95\x5C\\*", {"a"}}},
          {"\x81?", "a", "\x95\x5C\\a"}},
-        {"dot entries, no match", &kSingleByte, {"s\\*", "*.x", "*."},
-         {{"s\\*", {".", "a", "..", ".x"}}, {"*.", {".", ".."}}}, {"s\\.x", "s\\a", "*.x", "*."}},
-        {"each run sorted in its place", &kSingleByte, {"z", "y*", "b", "a*"},
-         {{"y*", {"yb", "ya"}}, {"a*", {"ab", "aa"}}}, {"z", "ya", "yb", "b", "aa", "ab"}},
-        {"case, '_', digits, prefixes", &kSingleByte, {"*"},
+        {"dot entries, no match",
+         &kSingleByte,
+         {"s\\*", "*.x", "*."},
+         {{"s\\*", {".", "a", "..", ".x"}}, {"*.", {".", ".."}}},
+         {"s\\.x", "s\\a", "*.x", "*."}},
+        {"each run sorted in its place",
+         &kSingleByte,
+         {"z", "y*", "b", "a*"},
+         {{"y*", {"yb", "ya"}}, {"a*", {"ab", "aa"}}},
+         {"z", "ya", "yb", "b", "aa", "ab"}},
+        {"case, '_', digits, prefixes",
+         &kSingleByte,
+         {"*"},
          {{"*", {"b", "Z", "A", "_x", "9", "10", "ab", "a\xE0", "a\xC0"}}},
          {"10", "9", "_x", "A", "ab", "a\xC0", "a\xE0", "b", "Z"}},
-        {"equal names: as the exchanges leave them", &kSingleByte, {"*"}, {{"*", {"B", "b", "a"}}},
-         {"a", "b", "B"}},
-        {"two-byte: single bytes first, upper-cased, the second character counts", &kTwoByte, {"*"},
+        {"equal names: as the exchanges leave them", &kSingleByte, {"*"}, {{"*", {"B", "b", "a"}}}, {"a", "b", "B"}},
+        {"two-byte: single bytes first, upper-cased, the second character counts",
+         &kTwoByte,
+         {"*"},
          {{"*", {"\x82\x61", "\x82\x81", "\xB1", "B", "a", "\x82\x60\x82\x61", "\x82\x60\x82\x81"}}},
          {"a", "B", "\xB1", "\x82\x81", "\x82\x60\x82\x81", "\x82\x60\x82\x61", "\x82\x61"}},
         // A failed mapping is not less; a difference before one counts.
-        {"failed mapping", &kTwoByte, {"*", "x*"}, {{"*", {"b", "\x9F\xFC", "a"}}, {"x*", {"xb", "xa\x9F\xFC"}}},
+        {"failed mapping",
+         &kTwoByte,
+         {"*", "x*"},
+         {{"*", {"b", "\x9F\xFC", "a"}}, {"x*", {"xb", "xa\x9F\xFC"}}},
          {"a", "\x9F\xFC", "b", "xa\x9F\xFC", "xb"}},
         // UTF-8 paths: walked byte by byte (0x95 is no lead byte there), the
         // directory part kept as typed, sorted by their code-page bytes.
         {"UTF-8: no trail bytes", &kUtf8TwoByte, {"\xC3\x95\\*"}, {{"\xC3\x95\\*", {"a"}}}, {"\xC3\x95\\a"}},
-        {"UTF-8: the code page's order, unspelt names last by their bytes", &kUtf8SingleByte, {"d\xC3\xA9\\*"},
+        {"UTF-8: the code page's order, unspelt names last by their bytes",
+         &kUtf8SingleByte,
+         {"d\xC3\xA9\\*"},
          {{"d\xC3\xA9\\*", {"\xC3\xA9", "\xE6\x9C\xAC", "B", "\xE2\x82\xAC", "?", "\xE6\x97\xA5", "a"}}},
          {"d\xC3\xA9\\?", "d\xC3\xA9\\\xE6\x97\xA5", "d\xC3\xA9\\\xE6\x9C\xAC", "d\xC3\xA9\\a", "d\xC3\xA9\\B",
           "d\xC3\xA9\\\xE2\x82\xAC", "d\xC3\xA9\\\xC3\xA9"}},
@@ -183,13 +211,14 @@ TEST(ExpandArguments, ExpandsSortsAndKeepsPlaces)
 
 TEST(BuildArgumentList, ExpandsTheProgramNameTooAndOnlyAQuoteAtTheStartProtects)
 {
-    gFound = {{"rate*.exe", {"ratefold.exe"}}, {"dir\\*.m2v", {"b", "a"}}, {"*.m2v", {"a"}},
-              {"my dir\\*.m2v", {"a"}}};
-    EXPECT_EQ(BuildArgumentList("rate*.exe dir\\\\\"*.m2v\" \"my dir\"\\*.m2v \"*.m2v\"", kSearch,
-                                kSingleByte),
+    gFound = {{"rate*.exe", {"ratefold.exe"}}, {"dir\\*.m2v", {"b", "a"}}, {"*.m2v", {"a"}}, {"my dir\\*.m2v", {"a"}}};
+    EXPECT_EQ(BuildArgumentList("rate*.exe dir\\\\\"*.m2v\" \"my dir\"\\*.m2v \"*.m2v\"", kSearch, kSingleByte),
               (List{"ratefold.exe", "dir\\a", "dir\\b", "my dir\\*.m2v", "*.m2v"}));
     // A UTF-8 line: a continuation byte is never a lead byte hiding a quote.
-    EXPECT_EQ(BuildArgumentList("p \xC3\x95\"a b\" c", kSearch, kUtf8TwoByte), (List{"p", "\xC3\x95" "a b", "c"}));
+    EXPECT_EQ(BuildArgumentList("p \xC3\x95\"a b\" c", kSearch, kUtf8TwoByte), (List{"p",
+                                                                                     "\xC3\x95"
+                                                                                     "a b",
+                                                                                     "c"}));
 }
 
 // Every allocation that building a list needs (splitting, a quoted pattern,

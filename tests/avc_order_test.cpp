@@ -68,15 +68,16 @@ std::string Outcome(const Bytes& bytes, Parse parse, Parsed parsed)
 std::vector<Element> PpsTail(int64_t l0Minus1 = 0, int64_t l1Minus1 = 1, int64_t bipred = 0, int64_t qp = 0,
                              int64_t qs = 0, int64_t chroma = 0)
 {
-    return {{kUe, l0Minus1}, {kUe, l1Minus1}, {1, 1}, {2, bipred}, {kSe, qp}, {kSe, qs}, {kSe, chroma}, {1, 1},
-            {1, 0}, {1, 1}};
+    return {{kUe, l0Minus1}, {kUe, l1Minus1}, {1, 1}, {2, bipred}, {kSe, qp},
+            {kSe, qs},       {kSe, chroma},   {1, 1}, {1, 0},      {1, 1}};
 }
 
 TEST(AvcPps, ReadsWhatSlicesNeedAndRefusesTheRest)
 {
     // Ids 0, CAVLC, no bottom field delta, one slice group.
     const std::vector<Element> head = {{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 0}};
-    const std::string tail = " l0 1 l1 2 weighted 1 bipred 0 redundant 1", plain = "pps 0 sps 0 cabac 0 bottom 0" + tail;
+    const std::string tail = " l0 1 l1 2 weighted 1 bipred 0 redundant 1",
+                      plain = "pps 0 sps 0 cabac 0 bottom 0" + tail;
     const std::pair<Bytes, std::string> cases[] = {
         // x264's, up to redundant_pic_cnt_present_flag: CABAC, 3 and 1
         // references, weighted P, implicit B; with --tff the bottom field's
@@ -87,11 +88,13 @@ TEST(AvcPps, ReadsWhatSlicesNeedAndRefusesTheRest)
         // Slice groups of each map type, read past.
         {Coded(Join({{kUe, 255}, {kUe, 31}, {1, 0}, {1, 1}, {kUe, 1}, {kUe, 0}, {kUe, 3}, {kUe, 5}}, PpsTail())),
          "pps 255 sps 31 cabac 0 bottom 1" + tail},
-        {Coded(Join({{kUe, 1}, {kUe, 2}, {1, 1}, {1, 0}, {kUe, 2}, {kUe, 2}, {kUe, 0}, {kUe, 9}, {kUe, 3}, {kUe, 4}}, PpsTail())),
+        {Coded(Join({{kUe, 1}, {kUe, 2}, {1, 1}, {1, 0}, {kUe, 2}, {kUe, 2}, {kUe, 0}, {kUe, 9}, {kUe, 3}, {kUe, 4}},
+                    PpsTail())),
          "pps 1 sps 2 cabac 1 bottom 0" + tail},
         {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 7}, {kUe, 3}, {1, 1}, {kUe, 6}}, PpsTail())), plain},
         {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 7}, {kUe, 5}, {1, 1}, {kUe, 6}}, PpsTail())), plain},
-        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 3}, {kUe, 6}, {kUe, 2}, {2, 3}, {2, 0}, {2, 1}}, PpsTail())),
+        {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 3}, {kUe, 6}, {kUe, 2}, {2, 3}, {2, 0}, {2, 1}},
+                    PpsTail())),
          plain},
         {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 1}, {kUe, 7}}, PpsTail())), "out of range"},
         {Coded(Join({{kUe, 0}, {kUe, 0}, {1, 0}, {1, 0}, {kUe, 8}}, PpsTail())), "out of range"},
@@ -108,10 +111,11 @@ TEST(AvcPps, ReadsWhatSlicesNeedAndRefusesTheRest)
     for (const auto& [bytes, result] : cases) {
         EXPECT_EQ(Outcome(bytes, ParsePps, AvcPps{}), result) << testing::PrintToString(bytes);
     }
-    for (const auto& beyond : {PpsTail(32), PpsTail(0, 32), PpsTail(0, 1, 3), PpsTail(0, 1, 0, -63),
-                               PpsTail(0, 1, 0, 26), PpsTail(0, 1, 0, 0, -27), PpsTail(0, 1, 0, 0, 26),
-                               PpsTail(0, 1, 0, 0, 0, -13), PpsTail(0, 1, 0, 0, 0, 13)}) {
-        EXPECT_EQ(Outcome(Coded(Join(head, beyond)), ParsePps, AvcPps{}), "out of range") << testing::PrintToString(Coded(beyond));
+    for (const auto& beyond :
+         {PpsTail(32), PpsTail(0, 32), PpsTail(0, 1, 3), PpsTail(0, 1, 0, -63), PpsTail(0, 1, 0, 26),
+          PpsTail(0, 1, 0, 0, -27), PpsTail(0, 1, 0, 0, 26), PpsTail(0, 1, 0, 0, 0, -13), PpsTail(0, 1, 0, 0, 0, 13)}) {
+        EXPECT_EQ(Outcome(Coded(Join(head, beyond)), ParsePps, AvcPps{}), "out of range")
+            << testing::PrintToString(Coded(beyond));
     }
 }
 
@@ -162,9 +166,9 @@ TEST(AvcSliceHeader, ReadsEveryBranchAndRefusesWhatCannotBe)
     const std::vector<Element> zero = {{1, 0}, {1, 0}};  // no override, no reordering
     // A B frame under PPS 0 with 1 and 16 references, reordering list 1.
     auto b16 = [](int64_t l1Minus1) {
-        return std::vector<Element>{{4, 9}, {1, 0}, {kSe, 0}, {kSe, 0}, {kUe, 0}, {1, 0}, {1, 1}, {kUe, 0},
-                                    {kUe, l1Minus1}, {1, 0}, {1, 1}, {kUe, 0}, {kUe, 5}, {kUe, 1}, {kUe, 6}, {kUe, 0},
-                                    {kUe, 7}, {kUe, 0}, {kUe, 8}, {kUe, 3}};
+        return std::vector<Element>{{4, 9},   {1, 0},          {kSe, 0}, {kSe, 0}, {kUe, 0}, {1, 0},   {1, 1},
+                                    {kUe, 0}, {kUe, l1Minus1}, {1, 0},   {1, 1},   {kUe, 0}, {kUe, 5}, {kUe, 1},
+                                    {kUe, 6}, {kUe, 0},        {kUe, 7}, {kUe, 0}, {kUe, 8}, {kUe, 3}};
     };
     struct Case {
         uint8_t nalHeader;
@@ -180,22 +184,22 @@ TEST(AvcSliceHeader, ReadsEveryBranchAndRefusesWhatCannotBe)
         // A top field B: reordering of list 0 by each command, explicit
         // weights with chroma for two references a list, every operation
         // but 5.
-        {0x41,
-         start(0, 6, 1,
-               {{4, 3}, {1, 1}, {1, 0}, {kSe, -1}, {1, 1}, {1, 0},
-                {1, 1}, {kUe, 0}, {kUe, 2}, {kUe, 2}, {kUe, 0}, {kUe, 3}, {1, 0},
-                {kUe, 7}, {kUe, 7},
-                {1, 1}, {kSe, 3}, {kSe, -2}, {1, 1}, {kSe, 1}, {kSe, 0}, {kSe, -1}, {kSe, 2}, {1, 0}, {1, 0},
-                {1, 1}, {kSe, 1}, {kSe, 1}, {1, 0}, {1, 0}, {1, 1}, {kSe, 1}, {kSe, 1}, {kSe, 1}, {kSe, 1},
-                {1, 1}, {kUe, 1}, {kUe, 40}, {kUe, 2}, {kUe, 17}, {kUe, 3}, {kUe, 30}, {kUe, 9}, {kUe, 4}, {kUe, 12},
-                {kUe, 6}, {kUe, 8}, {kUe, 0}}),
+        {0x41, start(0, 6, 1, {{4, 3},   {1, 1},    {1, 0},   {kSe, -1}, {1, 1},    {1, 0},    {1, 1},   {kUe, 0},
+                               {kUe, 2}, {kUe, 2},  {kUe, 0}, {kUe, 3},  {1, 0},    {kUe, 7},  {kUe, 7}, {1, 1},
+                               {kSe, 3}, {kSe, -2}, {1, 1},   {kSe, 1},  {kSe, 0},  {kSe, -1}, {kSe, 2}, {1, 0},
+                               {1, 0},   {1, 1},    {kSe, 1}, {kSe, 1},  {1, 0},    {1, 0},    {1, 1},   {kSe, 1},
+                               {kSe, 1}, {kSe, 1},  {kSe, 1}, {1, 1},    {kUe, 1},  {kUe, 40}, {kUe, 2}, {kUe, 17},
+                               {kUe, 3}, {kUe, 30}, {kUe, 9}, {kUe, 4},  {kUe, 12}, {kUe, 6},  {kUe, 8}, {kUe, 0}}),
          "nal 1 2 type 6 pps 1 frame 3 top field delta0 -1"},
-        {0x41, start(0, 0, 0, Join(Join(frame, zero), {{1, 1}, {kUe, 5}, {kUe, 0}})), "nal 1 2 type 0" + framed + " mmco5 1"},
+        {0x41, start(0, 0, 0, Join(Join(frame, zero), {{1, 1}, {kUe, 5}, {kUe, 0}})),
+         "nal 1 2 type 0" + framed + " mmco5 1"},
         {0x01, start(0, 1, 0, b16(15)), "nal 1 0 type 1 frame 9"},
         {0x01, start(0, 1, 0, b16(16)), "out of range"},
         // Type 0: the bottom field's delta in a frame only.
-        {0x01, start(0, 2, 3, {{4, 9}, {1, 0}, {4, 5}, {kSe, -2}}), "nal 1 0 type 2 pps 3 sps 2 frame 9 lsb 5 delta_bottom -2"},
-        {0x01, start(0, 2, 3, {{4, 9}, {1, 1}, {1, 1}, {4, 5}}), "nal 1 0 type 2 pps 3 sps 2 frame 9 bottom field lsb 5"},
+        {0x01, start(0, 2, 3, {{4, 9}, {1, 0}, {4, 5}, {kSe, -2}}),
+         "nal 1 0 type 2 pps 3 sps 2 frame 9 lsb 5 delta_bottom -2"},
+        {0x01, start(0, 2, 3, {{4, 9}, {1, 1}, {1, 1}, {4, 5}}),
+         "nal 1 0 type 2 pps 3 sps 2 frame 9 bottom field lsb 5"},
         // SP and SI (8 and 9); SP with colour planes apart (ChromaArrayType
         // 0): colour_plane_id, weights for luma only.
         {0x01, start(0, 8, 2, {{2, 2}, {4, 1}, {1, 0}, {1, 0}, {kUe, 0}, {1, 1}, {kSe, 1}, {kSe, 0}}),
@@ -277,7 +281,7 @@ struct Picture {
     int32_t delta1;  // delta_pic_order_cnt[1]
     int field;       // 0 a frame, 1 a top field, 2 a bottom field
     bool mmco5;
-    int64_t count;   // the PicOrderCnt expected
+    int64_t count;  // the PicOrderCnt expected
 };
 
 void ExpectCounts(const AvcSps& sps, const std::vector<Picture>& pictures)
@@ -307,72 +311,69 @@ TEST(AvcPictureOrderCount, EachTypeCarriesItsStateFromPictureToPicture)
     // Type 0 carries the most significant part from reference pictures.
     AvcSps sps;
     sps.log2MaxPicOrderCntLsb = 4;  // MaxPicOrderCntLsb 16
-    ExpectCounts(sps, {
-        {kIdr, 3, 0, 0, 0, 0, 0, false, 0},
-        {kNon, 2, 1, 8, 0, 0, 0, false, 8},     // half the range up: no wrap
-        {kNon, 2, 2, 14, 0, 0, 0, false, 14},
-        {kNon, 2, 3, 2, 0, 0, 0, false, 18},    // wraps up
-        {kNon, 0, 4, 14, 0, 0, 0, false, 14},   // wraps down, unreferenced
-        {kNon, 2, 4, 10, 0, 0, 0, false, 26},   // from 18, not from the 14
-        {kNon, 0, 5, 3, 0, 0, 0, false, 19},    // less than half the range down: no wrap
-        {kNon, 2, 5, 2, -1, 0, 0, false, 33},   // down by half the range wraps; the bottom field first
-        {kNon, 2, 6, 6, -1, 0, 0, true, 0},     // operation 5: 38 and 37 less 37
-        {kNon, 0, 1, 9, 0, 0, 0, false, 9},     // from lsb 1 (the top field's 38 - 37)
-        {kNon, 2, 1, 9, 0, 0, 0, false, 9},
-        {kNon, 2, 2, 1, 0, 0, 0, false, 17},
-        {kNon, 2, 3, 9, 0, 0, 0, false, 25},
-        {kIdr, 3, 0, 0, 0, 0, 0, false, 0},     // 16 without either part reset
-        {kNon, 2, 1, 12, 0, 0, 0, false, -4},
-        {kNon, 2, 2, 3, 0, 0, 2, true, 0},      // a bottom field with operation 5
-        {kNon, 2, 3, 9, 0, 0, 0, false, -7},    // from lsb 0
-        {kNon, 2, 4, 14, 0, 0, 1, false, -2},   // a top field
-        {kNon, 2, 4, 15, 0, 0, 2, false, -1},
-    });
+    ExpectCounts(
+        sps,
+        {
+            {kIdr, 3, 0, 0, 0, 0, 0, false, 0},   {kNon, 2, 1, 8, 0, 0, 0, false, 8},   // half the range up: no wrap
+            {kNon, 2, 2, 14, 0, 0, 0, false, 14}, {kNon, 2, 3, 2, 0, 0, 0, false, 18},  // wraps up
+            {kNon, 0, 4, 14, 0, 0, 0, false, 14},                                       // wraps down, unreferenced
+            {kNon, 2, 4, 10, 0, 0, 0, false, 26},                                       // from 18, not from the 14
+            {kNon, 0, 5, 3, 0, 0, 0, false, 19},   // less than half the range down: no wrap
+            {kNon, 2, 5, 2, -1, 0, 0, false, 33},  // down by half the range wraps; the bottom field first
+            {kNon, 2, 6, 6, -1, 0, 0, true, 0},    // operation 5: 38 and 37 less 37
+            {kNon, 0, 1, 9, 0, 0, 0, false, 9},    // from lsb 1 (the top field's 38 - 37)
+            {kNon, 2, 1, 9, 0, 0, 0, false, 9},   {kNon, 2, 2, 1, 0, 0, 0, false, 17},
+            {kNon, 2, 3, 9, 0, 0, 0, false, 25},  {kIdr, 3, 0, 0, 0, 0, 0, false, 0},  // 16 without either part reset
+            {kNon, 2, 1, 12, 0, 0, 0, false, -4}, {kNon, 2, 2, 3, 0, 0, 2, true, 0},  // a bottom field with operation 5
+            {kNon, 2, 3, 9, 0, 0, 0, false, -7},                                      // from lsb 0
+            {kNon, 2, 4, 14, 0, 0, 1, false, -2},                                     // a top field
+            {kNon, 2, 4, 15, 0, 0, 2, false, -1},
+        });
     // Type 1 counts frame_num through the cycle.
     sps.picOrderCntType = 1;
     sps.offsetForRefFrame = {4, 2, 1};  // 7 a cycle
     sps.offsetForNonRefPic = -3;
     sps.offsetForTopToBottomField = 1;
     ExpectCounts(sps, {
-        {kIdr, 3, 0, 0, 0, 0, 0, false, 0},
-        {kNon, 2, 1, 0, 0, 0, 0, false, 4},
-        {kNon, 2, 2, 0, 0, 0, 0, false, 6},
-        {kNon, 0, 3, 0, 1, -3, 0, false, 2},    // (6 - 3 + 1) + 1 - 3 for the bottom field
-        {kNon, 2, 3, 0, 0, 0, 0, false, 7},     // the cycle's last
-        {kNon, 2, 15, 0, 0, 0, 0, false, 35},   // 4 cycles and 7
-        {kNon, 2, 0, 0, 0, 0, 0, false, 39},    // frame_num wraps: 16, 5 cycles and 4
-        {kNon, 0, 1, 0, 0, 0, 0, false, 36},    // 17 less one, less 3
-        {kNon, 2, 2, 0, 0, 0, 0, true, 0},      // operation 5
-        {kNon, 2, 1, 0, 0, 0, 0, false, 4},     // from frame_num 0, offset 0
-        {kNon, 2, 2, 0, 2, 0, 1, false, 8},     // a top field
-        {kNon, 2, 2, 0, 2, 0, 2, false, 9},     // a bottom field
-        {kIdr, 3, 0, 0, 5, 0, 0, false, 5},
-    });
+                          {kIdr, 3, 0, 0, 0, 0, 0, false, 0},
+                          {kNon, 2, 1, 0, 0, 0, 0, false, 4},
+                          {kNon, 2, 2, 0, 0, 0, 0, false, 6},
+                          {kNon, 0, 3, 0, 1, -3, 0, false, 2},   // (6 - 3 + 1) + 1 - 3 for the bottom field
+                          {kNon, 2, 3, 0, 0, 0, 0, false, 7},    // the cycle's last
+                          {kNon, 2, 15, 0, 0, 0, 0, false, 35},  // 4 cycles and 7
+                          {kNon, 2, 0, 0, 0, 0, 0, false, 39},   // frame_num wraps: 16, 5 cycles and 4
+                          {kNon, 0, 1, 0, 0, 0, 0, false, 36},   // 17 less one, less 3
+                          {kNon, 2, 2, 0, 0, 0, 0, true, 0},     // operation 5
+                          {kNon, 2, 1, 0, 0, 0, 0, false, 4},    // from frame_num 0, offset 0
+                          {kNon, 2, 2, 0, 2, 0, 1, false, 8},    // a top field
+                          {kNon, 2, 2, 0, 2, 0, 2, false, 9},    // a bottom field
+                          {kIdr, 3, 0, 0, 5, 0, 0, false, 5},
+                      });
     // No cycle: only the deltas and the non-reference offset; the bottom
     // field before the top.
     sps.offsetForRefFrame.clear();
     sps.offsetForTopToBottomField = -5;
     ExpectCounts(sps, {
-        {kIdr, 3, 0, 0, 5, 0, 0, false, 0},
-        {kNon, 2, 5, 0, 7, 0, 1, false, 7},     // a top field
-        {kNon, 0, 6, 0, 7, 0, 0, false, -1},    // (0 - 3 + 7) - 5
-    });
+                          {kIdr, 3, 0, 0, 5, 0, 0, false, 0},
+                          {kNon, 2, 5, 0, 7, 0, 1, false, 7},   // a top field
+                          {kNon, 0, 6, 0, 7, 0, 0, false, -1},  // (0 - 3 + 7) - 5
+                      });
     // Type 2 follows frame_num across its wrap (MaxFrameNum 16).
     sps.picOrderCntType = 2;
     ExpectCounts(sps, {
-        {kIdr, 3, 0, 0, 0, 0, 0, false, 0},
-        {kNon, 2, 1, 0, 0, 0, 0, false, 2},
-        {kNon, 0, 2, 0, 0, 0, 0, false, 3},
-        {kNon, 2, 2, 0, 0, 0, 0, false, 4},
-        {kNon, 2, 15, 0, 0, 0, 0, false, 30},
-        {kNon, 0, 0, 0, 0, 0, 0, false, 31},    // wraps: 2 * 16 - 1
-        {kNon, 2, 0, 0, 0, 0, 0, false, 32},
-        {kNon, 2, 3, 0, 0, 0, 0, true, 0},      // operation 5
-        {kNon, 0, 15, 0, 0, 0, 0, false, 29},   // from frame_num 0, offset 0
-        {kNon, 2, 0, 0, 0, 0, 0, false, 32},    // from the picture before, not the operation 5
-        {kIdr, 3, 0, 0, 0, 0, 0, false, 0},
-        {kNon, 2, 5, 0, 0, 0, 0, false, 10},    // FrameNumOffset 0 again
-    });
+                          {kIdr, 3, 0, 0, 0, 0, 0, false, 0},
+                          {kNon, 2, 1, 0, 0, 0, 0, false, 2},
+                          {kNon, 0, 2, 0, 0, 0, 0, false, 3},
+                          {kNon, 2, 2, 0, 0, 0, 0, false, 4},
+                          {kNon, 2, 15, 0, 0, 0, 0, false, 30},
+                          {kNon, 0, 0, 0, 0, 0, 0, false, 31},  // wraps: 2 * 16 - 1
+                          {kNon, 2, 0, 0, 0, 0, 0, false, 32},
+                          {kNon, 2, 3, 0, 0, 0, 0, true, 0},     // operation 5
+                          {kNon, 0, 15, 0, 0, 0, 0, false, 29},  // from frame_num 0, offset 0
+                          {kNon, 2, 0, 0, 0, 0, 0, false, 32},   // from the picture before, not the operation 5
+                          {kIdr, 3, 0, 0, 0, 0, 0, false, 0},
+                          {kNon, 2, 5, 0, 0, 0, 0, false, 10},  // FrameNumOffset 0 again
+                      });
 }
 
 // Counts beyond 32 bits are flagged, never computed (nor overflowed): an

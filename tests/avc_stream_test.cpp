@@ -243,7 +243,8 @@ TEST(AvcStream, JobsAndTheirPicStructs)
     const Case cases[] = {
         {"3:2", film, JobKind::kPulldown, kRate2997, false, 60000, {5, 4, 6, 3}, true, 120},
         {"59.94", film, JobKind::kPulldown, kRate5994, false, 120000, {8, 7}, true, 240},  // frames tripled and doubled
-        {"25", film, JobKind::kPulldown, kRate25, false, 50050, {5, 4, 4, 4, 4}, false, 101},  // a field in about twelve
+        {"25", film, JobKind::kPulldown, kRate25, false, 50050, {5, 4, 4, 4, 4}, false, 101},  // a field in about
+                                                                                               // twelve
         {"HRD", hrd, JobKind::kPulldown, kRate2997, false, 60000, {5, 4, 6, 3}, true, 240},
         {"HRD undone", Convert(hrd, JobKind::kPulldown).output, JobKind::kUndo, 0, false, 48000, {0}, true, 192},
         {"x264's 3:2 undone", anchor, JobKind::kUndo, 0, false, 48000, {0}, true, 96},
@@ -257,7 +258,8 @@ TEST(AvcStream, JobsAndTheirPicStructs)
         const Converted converted = convert(c.input.size(), 0);
         ASSERT_EQ(converted.counters.refusal, Refusal::kNone);
         EXPECT_EQ(converted.counters.display.breaks32, 0U);
-        for (const auto& [chunk, direct] : {std::pair<std::size_t, std::size_t>{1, 0}, {13, 0}, {31, 100}, {4096, 100}}) {
+        for (const auto& [chunk, direct] :
+             {std::pair<std::size_t, std::size_t>{1, 0}, {13, 0}, {31, 100}, {4096, 100}}) {
             EXPECT_EQ(convert(chunk, direct).output, converted.output) << chunk;
         }
         const Timing in = ReadTiming(c.input);
@@ -311,8 +313,8 @@ TEST(AvcStream, NothingWrittenAfterTheSinkFails)
     const Bytes input = ReadSample("film_hrd.264");
     int writes = 0;
     AvcConverter converter;
-    converter.sink = {[](void* count, const uint8_t*, std::size_t) { return ++*static_cast<int*>(count) < 4; },
-                      &writes, 100};
+    converter.sink = {[](void* count, const uint8_t*, std::size_t) { return ++*static_cast<int*>(count) < 4; }, &writes,
+                      100};
     StreamCounters counters;
     Bytes handed;
     AvcTake(converter, input.data(), input.size(), counters, handed);
@@ -404,7 +406,8 @@ TEST(AvcStream, RefusesAnHrdDelayItsFieldCannotHold)
             payloads.emplace_back(nal.rbsp.begin() + static_cast<std::ptrdiff_t>(m.offset),
                                   nal.rbsp.begin() + static_cast<std::ptrdiff_t>(m.offset + m.size));
             PicTiming timing;
-            if (m.type == kSeiPicTiming && ParsePicTiming(payloads.back().data(), m.size, from, timing) == SyntaxError::kNone) {
+            if (m.type == kSeiPicTiming &&
+                ParsePicTiming(payloads.back().data(), m.size, from, timing) == SyntaxError::kNone) {
                 EXPECT_LT(timing.cpbRemovalDelay, 128U);
                 payloads.back() = BuildPicTiming(to, timing);
             }
@@ -435,15 +438,14 @@ TEST(AvcStream, Refusals)
     const Converted cutOff = Convert(Bytes(film.begin(), film.begin() + 12), JobKind::kPulldown);
     EXPECT_EQ(cutOff.counters.refusal, Refusal::kAvcSyntax);
     EXPECT_EQ(cutOff.counters.refusalCount, kNalSps);
-    EXPECT_EQ(Convert(Bytes{0, 0, 1, 0x09, 0xF0}, JobKind::kPulldown).counters.refusal,
-              Refusal::kNotElementaryStream);
+    EXPECT_EQ(Convert(Bytes{0, 0, 1, 0x09, 0xF0}, JobKind::kPulldown).counters.refusal, Refusal::kNotElementaryStream);
     const std::vector<Nal> nals = Split(film);
     AvcSps sps;
     ASSERT_EQ(ParseSps(nals.at(0).rbsp.data(), nals.at(0).rbsp.size(), sps), SyntaxError::kNone);
     // timing_info_present_flag 0, and its 65 bits gone.
     const auto flag = static_cast<std::size_t>(sps.timingBit - 1);
-    const Bytes untimed =
-        Joined(nals, [&](const Nal& nal) { return nal.type == kNalSps ? Spliced(nal.rbsp, flag, 66, 0, 1) : nal.rbsp; });
+    const Bytes untimed = Joined(
+        nals, [&](const Nal& nal) { return nal.type == kNalSps ? Spliced(nal.rbsp, flag, 66, 0, 1) : nal.rbsp; });
     const Converted converted = Convert(untimed, JobKind::kPulldown);
     EXPECT_EQ(converted.counters.refusal, Refusal::kAvcNoTiming);
     EXPECT_NE(DescribeRefusal(converted.counters).find("(timing_info_present_flag 0)"), std::string::npos);
@@ -479,7 +481,7 @@ TEST(AvcStream, RefusesWhatWouldHoldTooMuch)
         const char* what;
         Bytes input;
         std::size_t most;
-        int64_t first, last;  // where the NAL unit refused begins
+        int64_t first, last;   // where the NAL unit refused begins
         std::size_t step = 1;  // from the headers on, a multiple of this
     };
     constexpr std::size_t kLimit = 65536;

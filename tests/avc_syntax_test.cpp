@@ -34,10 +34,12 @@ TEST(AvcBits, ExpGolombCodesAndRoundTrips)
         bool isUnsigned;
         std::string code;
     } cases[] = {
-        {0, true, "1"}, {1, true, "010"}, {2, true, "011"}, {3, true, "00100"}, {7, true, "0001000"},
-        {254, true, "000000011111111"}, {65535, true, ""}, {UINT32_MAX - 1, true, ""}, {UINT32_MAX, true, ""},
-        {0, false, "1"}, {1, false, "010"}, {-1, false, "011"}, {2, false, "00100"}, {-2, false, "00101"},
-        {70000, false, ""}, {INT32_MAX, false, ""}, {-INT32_MAX, false, ""},
+        {0, true, "1"},         {1, true, "010"},           {2, true, "011"},
+        {3, true, "00100"},     {7, true, "0001000"},       {254, true, "000000011111111"},
+        {65535, true, ""},      {UINT32_MAX - 1, true, ""}, {UINT32_MAX, true, ""},
+        {0, false, "1"},        {1, false, "010"},          {-1, false, "011"},
+        {2, false, "00100"},    {-2, false, "00101"},       {70000, false, ""},
+        {INT32_MAX, false, ""}, {-INT32_MAX, false, ""},
     };
     for (const auto& [value, isUnsigned, code] : cases) {
         SCOPED_TRACE((isUnsigned ? "ue " : "se ") + std::to_string(value));
@@ -73,7 +75,7 @@ TEST(AvcBits, MoreRbspDataStopsAtTheStopBit)
         const char* hex;
         std::size_t bit;
         bool more;
-    } cases[] = {{"80", 0, false}, {"c0", 0, true},   {"c0", 1, false}, {"4000", 0, true}, {"4000", 1, false},
+    } cases[] = {{"80", 0, false},  {"c0", 0, true},    {"c0", 1, false}, {"4000", 0, true}, {"4000", 1, false},
                  {"0180", 7, true}, {"0180", 8, false}, {"", 0, false},   {"0000", 0, false}};
     for (const auto& [hex, bit, more] : cases) {
         const Bytes bytes = Hex(hex);
@@ -87,10 +89,16 @@ TEST(AvcBits, EmulationPreventionBothWays)
     // the lone last 0x03 is not one to take out.
     const std::pair<const char*, const char*> cases[] = {
         {"000000", "0000030003"},  // a last zero byte is followed by 0x03
-        {"0000", "000003"}, {"000001", "00000301"}, {"000002", "00000302"}, {"000003", "00000303"},
-        {"00000480", "00000480"}, {"0100000180", "010000030180"}, {"00010080", "00010080"},
+        {"0000", "000003"},
+        {"000001", "00000301"},
+        {"000002", "00000302"},
+        {"000003", "00000303"},
+        {"00000480", "00000480"},
+        {"0100000180", "010000030180"},
+        {"00010080", "00010080"},
         {"000000000180", "0000030000030180"},  // the count starts again after the 0x03
-        {"0001000001", "000100000301"}, {"", ""},
+        {"0001000001", "000100000301"},
+        {"", ""},
     };
     for (const auto& [rbsp, escaped] : cases) {
         const Bytes bytes = Hex(rbsp);
@@ -129,11 +137,13 @@ std::string Summary(const AvcSps& s)
         out << " ]";
     }
     out << " refs " << s.maxNumRefFrames << " mbs " << s.widthInMbs << "x" << s.heightInMapUnits
-        << (s.frameMbsOnly ? " frames" : s.mbAdaptiveFrameField ? " mbaff" : " fields") << " shown " << s.width << "x"
-        << s.height << " vui " << s.vuiPresent << " timing " << s.timingInfoPresent << " " << s.numUnitsInTick << "/"
-        << s.timeScale << (s.fixedFrameRate ? " fixed" : "") << " hrd " << s.nalHrd << s.vclHrd << " "
-        << s.cpbRemovalDelayLength << "/" << s.dpbOutputDelayLength << "/" << s.timeOffsetLength << " pic_struct "
-        << s.picStructPresent << " bits " << s.timingBit << "/" << s.picStructBit;
+        << (s.frameMbsOnly           ? " frames"
+            : s.mbAdaptiveFrameField ? " mbaff"
+                                     : " fields")
+        << " shown " << s.width << "x" << s.height << " vui " << s.vuiPresent << " timing " << s.timingInfoPresent
+        << " " << s.numUnitsInTick << "/" << s.timeScale << (s.fixedFrameRate ? " fixed" : "") << " hrd " << s.nalHrd
+        << s.vclHrd << " " << s.cpbRemovalDelayLength << "/" << s.dpbOutputDelayLength << "/" << s.timeOffsetLength
+        << " pic_struct " << s.picStructPresent << " bits " << s.timingBit << "/" << s.picStructBit;
     return out.str();
 }
 
@@ -174,12 +184,15 @@ TEST(AvcSps, ReadsEveryFieldOfRealParameterSets)
         {kWrittenSps,
          "profile 244 level 51 id 5 chroma 3 planes frame_num 16 poc 1 1 -2 3 [ 2 -5 70000 ] refs 4 mbs 45x18 mbaff "
          "shown 716x562 vui 1 timing 1 1/50 hrd 11 20/18/12 pic_struct 1 bits 437/652"},
-        {kX264Sps, "profile 100 level 13 id 0 chroma 1 frame_num 4 poc 0/6 refs 4 mbs 20x15 frames shown 320x240 vui 1 "
-                   "timing 1 1001/48000 fixed hrd 00 24/24/24 pic_struct 0 bits 76/143"},
-        {kX264TffSps, "profile 100 level 21 id 0 chroma 1 frame_num 4 poc 0/6 refs 4 mbs 20x8 mbaff shown 320x240 vui 1 "
-                      "timing 1 1001/48000 fixed hrd 00 24/24/24 pic_struct 1 bits 85/152"},
-        {kLibx264Sps, "profile 244 level 13 id 0 chroma 3 frame_num 4 poc 0/6 refs 4 mbs 20x15 frames shown 320x240 vui "
-                      "1 timing 1 1/48 hrd 00 24/24/24 pic_struct 0 bits 79/146"},
+        {kX264Sps,
+         "profile 100 level 13 id 0 chroma 1 frame_num 4 poc 0/6 refs 4 mbs 20x15 frames shown 320x240 vui 1 "
+         "timing 1 1001/48000 fixed hrd 00 24/24/24 pic_struct 0 bits 76/143"},
+        {kX264TffSps,
+         "profile 100 level 21 id 0 chroma 1 frame_num 4 poc 0/6 refs 4 mbs 20x8 mbaff shown 320x240 vui 1 "
+         "timing 1 1001/48000 fixed hrd 00 24/24/24 pic_struct 1 bits 85/152"},
+        {kLibx264Sps,
+         "profile 244 level 13 id 0 chroma 3 frame_num 4 poc 0/6 refs 4 mbs 20x15 frames shown 320x240 vui "
+         "1 timing 1 1/48 hrd 00 24/24/24 pic_struct 0 bits 79/146"},
     };
     AvcSps sps;  // each read starts afresh
     for (const auto& [nal, fields] : cases) {
@@ -277,8 +290,17 @@ Bytes WriteSps(const SpsFields& f)
     if (f.vui != 0) {
         // No aspect ratio, overscan or video signal type; chroma location,
         // timing, NAL HRD of lengths 24.
-        add({{3, 0}, {1, 1}, {kUe, f.chromaLocTop}, {kUe, f.chromaLocBottom}, {1, 1}, {32, f.numUnitsInTick},
-             {32, f.timeScale}, {1, 1}, {1, 1}, {kUe, f.cpbCntMinus1}, {8, 0}});
+        add({{3, 0},
+             {1, 1},
+             {kUe, f.chromaLocTop},
+             {kUe, f.chromaLocBottom},
+             {1, 1},
+             {32, f.numUnitsInTick},
+             {32, f.timeScale},
+             {1, 1},
+             {1, 1},
+             {kUe, f.cpbCntMinus1},
+             {8, 0}});
         for (int64_t k = 0; k <= f.cpbCntMinus1 && k < 40; ++k) {
             add({{kUe, 0}, {kUe, 0}, {1, 0}});
         }
@@ -351,14 +373,17 @@ TEST(AvcSps, ReadsScalingListsProfilesCroppingAndNoVui)
         std::vector<int32_t> deltas;
         SyntaxError error;
     } lists[] = {
-        {0, {-8}, kOk}, {0, {3, -11}, kOk},
+        {0, {-8}, kOk},
+        {0, {3, -11}, kOk},
         {0, {-128, 120}, kOk},      // 136 + 120 wraps to 0
         {0, {100, 120, 28}, kOk},   // 108, 228, then 256 wraps to 0
         {0, {127, -128, -7}, kOk},  // 135, 7, 0
-        {5, std::vector<int32_t>(16, 0), kOk}, {6, std::vector<int32_t>(64, 0), kOk},
+        {5, std::vector<int32_t>(16, 0), kOk},
+        {6, std::vector<int32_t>(64, 0), kOk},
         {7, std::vector<int32_t>(64, 0), kOk},
         // Out of range, in a list that would otherwise read well.
-        {0, {128, -136}, kRange}, {0, {-129, 121}, kRange},
+        {0, {128, -136}, kRange},
+        {0, {-129, 121}, kRange},
     };
     for (const auto& [list, deltas, error] : lists) {
         SpsFields fields;
@@ -387,8 +412,11 @@ TEST(AvcSps, ReadsScalingListsProfilesCroppingAndNoVui)
     const struct {
         int64_t chroma, widthMinus1, heightMinus1, right, bottom;
         int width, height;
-    } crops[] = {{0, 19, 14, 3, 5, 317, 235}, {1, 19, 14, 3, 5, 314, 230}, {2, 19, 14, 3, 5, 314, 235},
-                 {3, 19, 14, 3, 5, 317, 235}, {0, kMost, kMost, 1, 1, INT32_MAX, INT32_MAX}};
+    } crops[] = {{0, 19, 14, 3, 5, 317, 235},
+                 {1, 19, 14, 3, 5, 314, 230},
+                 {2, 19, 14, 3, 5, 314, 235},
+                 {3, 19, 14, 3, 5, 317, 235},
+                 {0, kMost, kMost, 1, 1, INT32_MAX, INT32_MAX}};
     for (const auto& [chroma, widthMinus1, heightMinus1, right, bottom, width, height] : crops) {
         SpsFields fields;
         fields.chromaFormatIdc = chroma;
@@ -429,8 +457,7 @@ std::string Messages(const Bytes& rbsp)
 // Two pic_timing messages for kTimeOffsetSps, with clock timestamps: full,
 // absent, and seconds and minutes (pic_struct 6); seconds absent, seconds
 // to hours, absent (pic_struct 8).
-const std::string kClockTimestampSei =
-    "01121e2400001dac9477beaff38c0203955000b001101e2400001e30080c00b804072aa4e00a80";
+const std::string kClockTimestampSei = "01121e2400001dac9477beaff38c0203955000b001101e2400001e30080c00b804072aa4e00a80";
 
 TEST(AvcSei, FindsTheMessagesOfAPayload)
 {
@@ -440,9 +467,12 @@ TEST(AvcSei, FindsTheMessagesOfAPayload)
         {"ffff0501aa80", "515@4+1"},
         {"05ff01" + std::string(512, 'a') + "80", "5@3+256"},
         {"050080", "5@2+0"},
-        {"010151", "1@2+1"},                          // no trailing bits
-        {"010500004580", "cut off"},                  // the payload runs past the end
-        {"01015101050080", "cut off"}, {"ffff", "cut off"}, {"01", "cut off"}, {"01ff", "cut off"},
+        {"010151", "1@2+1"},          // no trailing bits
+        {"010500004580", "cut off"},  // the payload runs past the end
+        {"01015101050080", "cut off"},
+        {"ffff", "cut off"},
+        {"01", "cut off"},
+        {"01ff", "cut off"},
     };
     for (const auto& [rbsp, messages] : cases) {
         EXPECT_EQ(Messages(Hex(rbsp)), messages) << rbsp;
@@ -460,7 +490,8 @@ TEST(AvcSei, ReadsAndBuildsPictureTiming)
         // x264 --nal-hrd vbr --pulldown 32; x264 --pulldown 32 and --tff.
         {kX264HrdPulldownSps, "00004510", "0 4 5", nullptr},
         {kX264HrdPulldownSps, "00581320", "11 1 3", nullptr},
-        {kX264PulldownSps, "51", "0 0 5", nullptr}, {kX264PulldownSps, "42", "0 0 4", nullptr},
+        {kX264PulldownSps, "51", "0 0 5", nullptr},
+        {kX264PulldownSps, "42", "0 0 4", nullptr},
         {kX264PulldownSps, "32", "0 0 3", nullptr},
         {kTimeOffsetSps, kClockTimestampSei.substr(4, 36), "123456 7 6", "1e2400001d84"},
         {kTimeOffsetSps, kClockTimestampSei.substr(44, 32), "123456 7 8", "1e2400001e04"},
@@ -488,10 +519,10 @@ TEST(AvcSei, ReadsAndBuildsPictureTiming)
         PicTiming timing;
         timing.picStruct = 99;
         const SyntaxError error = ParsePicTiming(payload.data(), payload.size(), sps, timing);
-        EXPECT_EQ(error != SyntaxError::kNone ? ErrorName(error)
-                                               : std::to_string(timing.cpbRemovalDelay) + " " +
-                                                     std::to_string(timing.dpbOutputDelay) + " " +
-                                                     std::to_string(timing.picStruct),
+        EXPECT_EQ(error != SyntaxError::kNone
+                      ? ErrorName(error)
+                      : std::to_string(timing.cpbRemovalDelay) + " " + std::to_string(timing.dpbOutputDelay) + " " +
+                            std::to_string(timing.picStruct),
                   expected);
         if (error == SyntaxError::kNone) {
             EXPECT_EQ(ToHex(BuildPicTiming(sps, timing)), built == nullptr ? hex : built);

@@ -48,15 +48,15 @@ TEST(Cadence, EveryPairShowsItsRateWithoutDrift)
                 const int64_t shown = frames ? (flags.repeatFirstField ? (flags.topFieldFirst ? 3 : 2) : 1)
                                              : (flags.repeatFirstField ? 3 : 2);
                 ASSERT_EQ(shown, units) << source << " to " << target << ", picture " << n;
-                const bool same = ours.topFieldFirst == flags.topFieldFirst &&
-                                  ours.repeatFirstField == flags.repeatFirstField;
+                const bool same =
+                    ours.topFieldFirst == flags.topFieldFirst && ours.repeatFirstField == flags.repeatFirstField;
                 ASSERT_TRUE(same && (frames || flags.topFieldFirst == (start % 2 == 0)))
                     << source << " to " << target << ", picture " << n;
             }
             const FrameRate from = RateOfCode(source), to = RateOfCode(target);
             const int64_t seconds = 36000 * from.denominator;  // a little over ten hours, whole pictures
-            const long double exact = static_cast<long double>(cadence.unitsPerFrame) * to.numerator * seconds /
-                                      to.denominator;
+            const long double exact =
+                static_cast<long double>(cadence.unitsPerFrame) * to.numerator * seconds / to.denominator;
             const int64_t pictures = seconds * from.numerator / from.denominator;
             EXPECT_LT(std::fabs(static_cast<long double>(StartUnit(cadence, pictures)) - exact), 1.0L)
                 << source << " to " << target;
@@ -99,13 +99,22 @@ TEST(PlanRate, TakesWhatItCanShowAndSaysWhichPairsWork)
         to30{JobKind::kPulldown, kRate30}, to50{JobKind::kPulldown, kRate50}, to5994{JobKind::kPulldown, kRate5994},
         to60{JobKind::kPulldown, kRate60}, undo{JobKind::kUndo, 0};
     const std::string rate = "sequence frame rate is not 24/23.976\n", off = "can't take pulldown off a sequence at ",
-                      undoRate = " fps: --undo takes 29.97 or 30 fps shown by repeated fields (not a progressive "
-                                 "sequence), or 59.94 or 60 fps shown by repeated frames (a progressive sequence)\n";
+                      undoRate =
+                          " fps: --undo takes 29.97 or 30 fps shown by repeated fields (not a progressive "
+                          "sequence), or 59.94 or 60 fps shown by repeated frames (a progressive sequence)\n";
     const std::tuple<Job, int, bool, std::string> cases[] = {
-        {classic, kRate23976, false, "4 0"}, {classic, kRate24, true, "5 0"}, {classic, kRate25, false, rate},
-        {to25, kRate23976, false, "3 0"},    {to25, kRate25, true, "3 0"},    {to2997, kRate25, false, "4 0"},
-        {to5994, kRate23976, true, "7 1"},   {to60, kRate60, true, "8 1"},    {undo, kRate2997, false, "1 0"},
-        {undo, kRate30, false, "2 0"},       {undo, kRate5994, true, "1 1"},  {undo, kRate60, true, "2 1"},
+        {classic, kRate23976, false, "4 0"},
+        {classic, kRate24, true, "5 0"},
+        {classic, kRate25, false, rate},
+        {to25, kRate23976, false, "3 0"},
+        {to25, kRate25, true, "3 0"},
+        {to2997, kRate25, false, "4 0"},
+        {to5994, kRate23976, true, "7 1"},
+        {to60, kRate60, true, "8 1"},
+        {undo, kRate2997, false, "1 0"},
+        {undo, kRate30, false, "2 0"},
+        {undo, kRate5994, true, "1 1"},
+        {undo, kRate60, true, "2 1"},
         {to25, kRate2997, false, "can't show 29.97 fps at 25 fps: --to 25 takes 23.976, 24 or 25 fps\n"},
         {to30, kRate50, false, "can't show 50 fps at 30 fps: --to 30 takes 23.976, 24 or 25 fps\n"},
         {to30, 9, false, "can't show frame_rate_code 9 at 30 fps: --to 30 takes 23.976, 24 or 25 fps\n"},
@@ -143,9 +152,10 @@ TEST(PlanRate, TakesWhatItCanShowAndSaysWhichPairsWork)
     EXPECT_EQ(ScanWhole(Hex(Sequence(kRate25) + "000001b5 14 82 00 010040"), counters).refusal,
               "sequence frame rate is 25 fps times 3/1 (frame_rate_extension): not a rate ratefold converts\n");
     counters.job = undo;
-    EXPECT_EQ(ScanWhole(Hex(Sequence(kRate30) + kSequenceExtension + Sequence(kRate2997) + kSequenceExtension),
-                        counters).refusal,
-              "sequence frame rate changes within the stream\n");
+    EXPECT_EQ(
+        ScanWhole(Hex(Sequence(kRate30) + kSequenceExtension + Sequence(kRate2997) + kSequenceExtension), counters)
+            .refusal,
+        "sequence frame rate changes within the stream\n");
 }
 
 // A GOP coded I0 P3 B2, whose picture 1 is missing, is shown I0 B2 P3: P3's
@@ -157,8 +167,8 @@ TEST(DisplayOrder, MendsFlagsWherePicturesAreMissing)
     const std::string in = kSequence + kSequenceExtension + kGop + Picture(0) + Extension() + Picture(3, 'P') +
                            Extension() + Picture(2, 'B') + Extension() + kGop + Picture(0) + Extension(),
                       out = Sequence(kRate30) + kSequenceExtension + kGop + Picture(0) + Extension("c3") +
-                            Picture(3, 'P') + Extension("43") + Picture(2, 'B') + Extension("41") + "000001b8 00080240" +
-                            Picture(0) + Extension("c1");
+                            Picture(3, 'P') + Extension("43") + Picture(2, 'B') + Extension("41") +
+                            "000001b8 00080240" + Picture(0) + Extension("c1");
     EXPECT_EQ(ScanWhole(Hex(in), {}), (Scanned{Hex(out), ""}));
     // Where nothing is missing, nothing written is mended, so standard
     // output need not wait.
@@ -220,8 +230,9 @@ TEST(DisplayOrder, RepeatingJobsRefuseWhatIsRepeatedAlready)
         }
         return Hex(s);
     };
-    const std::string refused = " (in display order, from 0) already shows a field repeated: take the repeats off "
-                                "first (ratefold --undo)\n";
+    const std::string refused =
+        " (in display order, from 0) already shows a field repeated: take the repeats off "
+        "first (ratefold --undo)\n";
     const std::tuple<Job, int, std::string> cases[] = {
         {Job{}, 2, "can't convert: picture 2" + refused},
         {Job{JobKind::kPulldown, kRate25}, 3, "can't convert: picture 3" + refused},
@@ -245,7 +256,8 @@ TEST(Undo, JudgesWhetherTheStreamIsFilmShownByPulldown)
         for (int n = 0; n < static_cast<int>(flags.size()); ++n) {
             // Coded order 1 0 3 2 ...: each pair's second picture first.
             const int tref = n % 2 == 0 && n + 1 < static_cast<int>(flags.size()) ? n + 1 : n % 2 ? n - 1 : n;
-            const std::string byte7 = std::string(flags[tref][0] == '1' ? "c" : "4") + (flags[tref][1] == '1' ? "3" : "1");
+            const std::string byte7 =
+                std::string(flags[tref][0] == '1' ? "c" : "4") + (flags[tref][1] == '1' ? "3" : "1");
             s += Picture(tref, tref < n ? 'B' : 'P') + Extension(byte7, tref == interlacedAt ? "00" : "80");
         }
         return s;
@@ -261,10 +273,15 @@ TEST(Undo, JudgesWhetherTheStreamIsFilmShownByPulldown)
     // its video keeps the field order it was coded with. An edit breaks the
     // cadence once (below).
     const std::tuple<std::vector<std::string>, int, bool, std::string> cases[] = {
-        {film, -1, false, ""}, {edited, -1, false, ""}, {video, -1, false, noRepeat}, {video, -1, true, noRepeat},
-        {pal, -1, false, notFilm + "20 pictures show 42 fields, not 5 for every 2 as film by 3:2 pulldown does" + hybrid},
+        {film, -1, false, ""},
+        {edited, -1, false, ""},
+        {video, -1, false, noRepeat},
+        {video, -1, true, noRepeat},
+        {pal, -1, false,
+         notFilm + "20 pictures show 42 fields, not 5 for every 2 as film by 3:2 pulldown does" + hybrid},
         {pal, -1, true, ""},
-        {film, 6, false, notFilm + "picture 6 (in display order, from 0) is coded interlaced: video, not film" + hybrid},
+        {film, 6, false,
+         notFilm + "picture 6 (in display order, from 0) is coded interlaced: video, not film" + hybrid},
         {film, 6, true, ""},
     };
     for (const auto& [flags, interlacedAt, keepTiming, refusal] : cases) {
@@ -277,7 +294,8 @@ TEST(Undo, JudgesWhetherTheStreamIsFilmShownByPulldown)
             // video picture keeps its top_field_first.
             std::vector<std::string> written(flags.size(), "10");
             if (interlacedAt >= 0) {
-                written[static_cast<std::size_t>(interlacedAt)] = flags[static_cast<std::size_t>(interlacedAt)][0] + std::string("0");
+                written[static_cast<std::size_t>(interlacedAt)] =
+                    flags[static_cast<std::size_t>(interlacedAt)][0] + std::string("0");
             }
             Bytes expected = Hex(stream(written, interlacedAt));
             expected[7] = 0x21;
@@ -337,10 +355,10 @@ TEST(Describe, CountsPicturesAsADecoderShowsThem)
 {
     const Job describe{JobKind::kDescribe, 0};
     const std::string fields = Picture(1) + "000001b5 8fff f1 c1 80 " + Picture(1) + "000001b5 8fff f2 41 80 ";
-    const StreamCounters counters = Counted(Sequence(kRate23976) + kSequenceExtension + kGop + Picture(0) +
-                                                Extension("c1") + fields + Picture(2) + Extension("c3") + Picture(3) +
-                                                Extension("01", "00"),
-                                            describe);
+    const StreamCounters counters =
+        Counted(Sequence(kRate23976) + kSequenceExtension + kGop + Picture(0) + Extension("c1") + fields + Picture(2) +
+                    Extension("c3") + Picture(3) + Extension("01", "00"),
+                describe);
     const DisplayStats& d = counters.display;
     // Two pictures of two fields in a row break 3:2 once; the pair starts
     // on its top field and ends on the bottom, so the parity holds on to the
@@ -362,11 +380,11 @@ TEST(Describe, CountsPicturesAsADecoderShowsThem)
     }
     // A progressive sequence joined to one that is not: its frames count
     // as two fields each, a repeated one as six.
-    const DisplayStats joined = Counted(Sequence(kRate23976) + SequenceExtension(true) + kGop + Picture(0) +
-                                            Extension("c3") + Picture(1) + Extension("41") + Sequence(kRate2997) +
-                                            kSequenceExtension + kGop + Picture(0) + Extension("c3"),
-                                        describe)
-                                    .display;
+    const DisplayStats joined =
+        Counted(Sequence(kRate23976) + SequenceExtension(true) + kGop + Picture(0) + Extension("c3") + Picture(1) +
+                    Extension("41") + Sequence(kRate2997) + kSequenceExtension + kGop + Picture(0) + Extension("c3"),
+                describe)
+            .display;
     EXPECT_EQ(std::make_tuple(joined.fieldsAtRate[kRate23976], joined.fieldsAtRate[kRate2997],
                               joined.everyPictureProgressive),
               std::make_tuple(8ull, 3ull, false));
@@ -381,18 +399,26 @@ TEST(ParseOptions, ReadsTheJobAndThePaths)
         std::vector<const char*> arguments;
         std::string result;  // "kind target | paths", or the refusal
     };
-    const std::string toValues = "--to takes 25, 29.97 or 30 (fields repeated) or 50, 59.94 or 60 (frames repeated), "
-                                 "not ",
+    const std::string toValues =
+                          "--to takes 25, 29.97 or 30 (fields repeated) or 50, 59.94 or 60 (frames repeated), "
+                          "not ",
                       unknown = " (ratefold --help lists them)\n";
     const Case cases[] = {
-        {{"a.m2v"}, "0 0 | a.m2v"},                           {{"a.m2v", "--to=59.94"}, "0 7 | a.m2v"},
-        {{"--to", "25", "a.m2v", "b.m2v"}, "0 3 | a.m2v b.m2v"}, {{"--undo", "a.m2v"}, "1 0 | a.m2v"},
-        {{"--", "--undo", "-x.m2v"}, "0 0 | --undo -x.m2v"},  {{"a.m2v", "--help"}, "0 0 | a.m2v help"},
-        {{"--version"}, "0 0 | version"},                     {{"--to"}, "--to needs a value\n"},
-        {{"--to", "28", "a.m2v"}, toValues + "28\n"},         {{"--to", "23.976", "a.m2v"}, toValues + "23.976\n"},
+        {{"a.m2v"}, "0 0 | a.m2v"},
+        {{"a.m2v", "--to=59.94"}, "0 7 | a.m2v"},
+        {{"--to", "25", "a.m2v", "b.m2v"}, "0 3 | a.m2v b.m2v"},
+        {{"--undo", "a.m2v"}, "1 0 | a.m2v"},
+        {{"--", "--undo", "-x.m2v"}, "0 0 | --undo -x.m2v"},
+        {{"a.m2v", "--help"}, "0 0 | a.m2v help"},
+        {{"--version"}, "0 0 | version"},
+        {{"--to"}, "--to needs a value\n"},
+        {{"--to", "28", "a.m2v"}, toValues + "28\n"},
+        {{"--to", "23.976", "a.m2v"}, toValues + "23.976\n"},
         {{"--to", "25", "--undo", "a.m2v"}, "--to and --undo don't go together\n"},
-        {{"--tofu", "a.m2v"}, "unknown option --tofu" + unknown}, {{"-x"}, "unknown option -x" + unknown},
-        {{"-o"}, "-o needs a value\n"},                       {{"-o", "-", "-"}, "0 0 | - > -"},
+        {{"--tofu", "a.m2v"}, "unknown option --tofu" + unknown},
+        {{"-x"}, "unknown option -x" + unknown},
+        {{"-o"}, "-o needs a value\n"},
+        {{"-o", "-", "-"}, "0 0 | - > -"},
         {{"-o=out.m2v", "--undo", "a.m2v"}, "1 0 | a.m2v > out.m2v"},
         {{"-o", "out.m2v", "a.m2v", "b.m2v"}, "-o names the output of a single stream\n"},
         {{"-"}, "reading standard input needs -o: a file, or - for standard output\n"},
@@ -407,7 +433,8 @@ TEST(ParseOptions, ReadsTheJobAndThePaths)
         // Given twice: named as spelt, without the value, whichever way.
         {{"--to", "25", "--to", "30", "a.m2v"}, "--to given twice\n"},
         {{"--to=25", "a.m2v", "--to", "30"}, "--to given twice\n"},
-        {{"-o", "a", "-o=b", "x.m2v"}, "-o given twice\n"},   {{"--undo", "--undo", "a.m2v"}, "--undo given twice\n"},
+        {{"-o", "a", "-o=b", "x.m2v"}, "-o given twice\n"},
+        {{"--undo", "--undo", "a.m2v"}, "--undo given twice\n"},
         {{"--info", "--json", "--json", "a.m2v"}, "--json given twice\n"},
     };
     for (const Case& c : cases) {
@@ -418,16 +445,19 @@ TEST(ParseOptions, ReadsTheJobAndThePaths)
         Options options;
         std::string result = ParseOptions(static_cast<int>(argv.size()), argv.data(), options);
         if (result.empty()) {
-            result = std::to_string(static_cast<int>(options.job.kind)) + " " + std::to_string(options.job.targetCode) + " |";
+            result = std::to_string(static_cast<int>(options.job.kind)) + " " + std::to_string(options.job.targetCode) +
+                     " |";
             for (const char* path : options.paths) {
                 result += std::string(" ") + path;
             }
             result += options.output != nullptr ? std::string(" > ") + options.output : "";
-            result += std::string(options.info ? " info" : "") + (options.json ? " json" : "") +
-                      (options.pictures ? " pictures" : "") +
-                      (options.timestampsOut != nullptr ? std::string(" times ") + options.timestampsOut : "") +
-                      (options.job.keepTiming != (options.timestampsOut != nullptr && options.job.kind == JobKind::kUndo)
-                           ? " keepTiming wrong" : "");
+            result +=
+                std::string(options.info ? " info" : "") + (options.json ? " json" : "") +
+                (options.pictures ? " pictures" : "") +
+                (options.timestampsOut != nullptr ? std::string(" times ") + options.timestampsOut : "") +
+                (options.job.keepTiming != (options.timestampsOut != nullptr && options.job.kind == JobKind::kUndo)
+                     ? " keepTiming wrong"
+                     : "");
             result += options.help ? " help" : options.version ? " version" : "";
         }
         EXPECT_EQ(result, c.result) << c.arguments.size();

@@ -19,8 +19,14 @@ void* operator new(std::size_t size)
     throw std::bad_alloc();
 }
 
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete(void* memory) noexcept
+{
+    std::free(memory);
+}
+void operator delete(void* memory, std::size_t) noexcept
+{
+    std::free(memory);
+}
 
 // The library's own nothrow allocations (a temporary buffer, say) come here
 // too, so that every block is freed as it was allocated.
@@ -33,4 +39,7 @@ void* operator new(std::size_t size, const std::nothrow_t&) noexcept
     }
 }
 
-void operator delete(void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
+void operator delete(void* memory, const std::nothrow_t&) noexcept
+{
+    std::free(memory);
+}

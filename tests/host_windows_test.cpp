@@ -18,9 +18,8 @@ namespace {
 std::wstring Wide(const std::string& utf8)
 {
     std::wstring wide(utf8.size(), L'\0');
-    wide.resize(static_cast<std::size_t>(
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0],
-                            static_cast<int>(wide.size()))));
+    wide.resize(static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                                             &wide[0], static_cast<int>(wide.size()))));
     return wide;
 }
 
@@ -40,8 +39,8 @@ std::string Folder(const char* test)
 // Writes the bytes; with a size, then sets the end of the file there (no data written).
 void Put(const std::string& path, const std::string& bytes, int64_t size = -1)
 {
-    const HANDLE handle = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle =
+        CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD written = 0;
     WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     LARGE_INTEGER end;
@@ -77,8 +76,8 @@ TEST(HostWindows, FilesBeyondFourGibibytesAreSharedAndTheTemporaryCanBeRemovedWh
     ASSERT_GE(output, 0);
     for (const std::string& path : {input, temporary}) {
         const HANDLE other = CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr);
         EXPECT_NE(other, INVALID_HANDLE_VALUE) << path;
         CloseHandle(other);
     }
@@ -135,15 +134,15 @@ TEST(HostWindows, OutputNamesThatAreRefused)
     const int file = FileOpenInput(input.c_str());
     ASSERT_GE(file, 0);
     // What each name is taken for beside the input, and with -o (streams).
-    constexpr OutputTarget kFile = OutputTarget::kFile, kStream = OutputTarget::kStream,
-                           kInput = OutputTarget::kInput, kRefused = OutputTarget::kRefused;
+    constexpr OutputTarget kFile = OutputTarget::kFile, kStream = OutputTarget::kStream, kInput = OutputTarget::kInput,
+                           kRefused = OutputTarget::kRefused;
     const std::tuple<std::string, OutputTarget, OutputTarget> cases[] = {
         {dir + "none_30i.m2v", kFile, kFile},
         {"NUL", kRefused, kStream},
         {dir + "NUL", kRefused, kStream},
         {dir + "earlier_30i.m2v", kFile, kFile},
         {dir + "dir_30i.m2v", kRefused, kRefused},
-        {dir + "link_30i.m2v", kInput, kInput},                         // a hard link to the input
+        {dir + "link_30i.m2v", kInput, kInput},                       // a hard link to the input
         {dir + "dir_30i.m2v\\..\\\xE6\x97\xA5.m2v", kInput, kInput},  // the input itself, spelt otherwise
     };
     for (const auto& [name, beside, named] : cases) {

@@ -29,7 +29,7 @@ inline Bytes Hex(const std::string& hex)
 // 0, 4:2:0; a closed GOP at 0; frame pictures with top_field_first 1,
 // frame_pred_frame_dct 1, repeat_first_field 0, chroma_420_type 1, progressive_frame 1.
 inline const std::string kSequence = "000001b3 2d01e0 22 030d4820 ", kSequenceExtension = "000001b5 14 82 00 010000 ",
-                  kGop = "000001b8 00080040 ", kSlice = "00000101 1122334455 ";
+                         kGop = "000001b8 00080040 ", kSlice = "00000101 1122334455 ";
 
 inline std::string Extension(const std::string& flags = "c1", const std::string& progressiveFrame = "80")
 {
@@ -79,7 +79,10 @@ inline std::string CodedTypes(const std::vector<int>& references)
 struct Scanned {
     Bytes bytes;
     std::string refusal;
-    bool operator==(const Scanned& other) const { return bytes == other.bytes && refusal == other.refusal; }
+    bool operator==(const Scanned& other) const
+    {
+        return bytes == other.bytes && refusal == other.refusal;
+    }
 };
 
 inline void PrintTo(const Scanned& scanned, std::ostream* out)

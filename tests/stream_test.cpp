@@ -28,7 +28,8 @@ TEST(ScanChunk, RewritesEachHeaderAtItsOffsets)
         // progressive_sequence cleared; horizontal_size_extension (bit 0) kept
         {"000001b5 14 8b 00 010000 000001b5 14 83 00 010000", "000001b5 14 83 00 010000 000001b5 14 83 00 010000"},
         {Extension("00", "00"), Extension("83", "80")},  // bottom first, interlaced-coded
-        {"000001b5 14 84 00 010000" + Extension("40", "7f"), "000001b5 14 84 00 010000" + Extension("c2", "ff")},  // 4:2:2
+        {"000001b5 14 84 00 010000" + Extension("40", "7f"),
+         "000001b5 14 84 00 010000" + Extension("c2", "ff")},  // 4:2:2
         // Sequence display, quant matrix, camera parameters extensions pass.
         {"000001b5 28ff f300 00 000001b5 3f 8a 0000 000001b5 b0ff f300 00",
          "000001b5 28ff f300 00 000001b5 3f 8a 0000 000001b5 b0ff f300 00"},
@@ -48,7 +49,7 @@ TEST(ScanChunk, RewritesEachHeaderAtItsOffsets)
 // the stream's pictures 2, 17 and 32 start in 30 fps frames 2, 21 and 40.
 TEST(ScanChunk, CadenceAndTimeCodesFollowDisplayOrder)
 {
-    const char* const flags[4] = {"c3", "41", "43", "c1"};  // (1,1) (0,0) (0,1) (1,0)
+    const char* const flags[4] = {"c3", "41", "43", "c1"};                  // (1,1) (0,0) (0,1) (1,0)
     const char* const timeCodes[3] = {"295d4240", "295d4bc0", "295d6640"};  // :04, :23, 10:21:43:12
     std::string in = Picture(1, 'P') + Extension() + Picture(0, 'B') + Extension();
     std::string out = Picture(1, 'P') + Extension(flags[1]) + Picture(0, 'B') + Extension(flags[0]);
@@ -70,12 +71,23 @@ TEST(ScanChunk, CadenceAndTimeCodesFollowDisplayOrder)
 TEST(ScanChunk, HoldsBackUnfinishedHeaders)
 {
     const std::pair<const char*, int> cases[] = {
-        {"000001b3 2d01e0", 7},      {"000001b5 14 8a 00 0100", 9}, {"000001b5 8fff f3c1", 8},
-        {"00000100 00", 5},          {"000001b8 000800", 7},        {"000001b5", 4},
-        {"000001", 3},               {"47 0000", 2},                {"47 00", 1},
-        {"000001b5 23", 0},          {"00000101", 0},               {"000001b3 2d01e022", 0},
-        {"000001b5 148a00 010000", 0}, {"000001b5 8fff f3c1 80", 0}, {"00000100 000f", 0},
-        {"000001b8 00080040", 0},    {"000001b5 7f", 0},
+        {"000001b3 2d01e0", 7},
+        {"000001b5 14 8a 00 0100", 9},
+        {"000001b5 8fff f3c1", 8},
+        {"00000100 00", 5},
+        {"000001b8 000800", 7},
+        {"000001b5", 4},
+        {"000001", 3},
+        {"47 0000", 2},
+        {"47 00", 1},
+        {"000001b5 23", 0},
+        {"00000101", 0},
+        {"000001b3 2d01e022", 0},
+        {"000001b5 148a00 010000", 0},
+        {"000001b5 8fff f3c1 80", 0},
+        {"00000100 000f", 0},
+        {"000001b8 00080040", 0},
+        {"000001b5 7f", 0},
     };
     for (const auto& [tail, held] : cases) {
         Bytes chunk = Hex(std::string("aa ") + tail);
@@ -94,14 +106,21 @@ TEST(ScanChunk, HoldsBackUnfinishedHeaders)
 TEST(ScanChunk, FindsTheSequenceHeaderThatBeginsTheStream)
 {
     const std::pair<std::string, int> starts[] = {
-        {"", 0}, {"00", 1}, {"0000", 2}, {"000000", 2}, {"00000001", 3}, {"0000 000001", 3},
+        {"", 0},
+        {"00", 1},
+        {"0000", 2},
+        {"000000", 2},
+        {"00000001", 3},
+        {"0000 000001", 3},
         {"000001b3 2d01e0", 7},  // the header itself not yet whole
     };
     for (const auto& [start, held] : starts) {
         Bytes chunk = Hex(start);
         StreamCounters counters;
-        EXPECT_EQ(static_cast<int>(chunk.size()) - ScanChunk(chunk.data(), static_cast<int32_t>(chunk.size()), counters),
-                  held) << start;
+        EXPECT_EQ(
+            static_cast<int>(chunk.size()) - ScanChunk(chunk.data(), static_cast<int32_t>(chunk.size()), counters),
+            held)
+            << start;
         EXPECT_EQ(counters.refusal, Refusal::kNone) << start;
         EXPECT_FALSE(counters.sequenceSeen) << start;
     }
@@ -112,25 +131,30 @@ TEST(ScanChunk, RefusesWhatItCannotConvert)
 {
     const std::string rate = "sequence frame rate is not 24/23.976\n", mpeg1 = "can't treat MPEG-1 stream\n",
                       field = "can't treat field structured picture\n",
-                      notStream = "not an MPEG-2 or H.264 video elementary stream (take the video out of a container first: "
-                                  "ffmpeg -i film.vob -map 0:v:0 -c copy -f mpeg2video film.m2v, or -f h264 film.264)\n",
+                      notStream =
+                          "not an MPEG-2 or H.264 video elementary stream (take the video out of a container first: "
+                          "ffmpeg -i film.vob -map 0:v:0 -c copy -f mpeg2video film.m2v, or -f h264 film.264)\n",
                       frame = kSequence + kSequenceExtension + Picture(0),
                       lines272 = "000001b3 140110 22 000001b5 148a";  // 320x272, progressive
     const std::pair<std::string, std::string> cases[] = {
-        {"000001b3 2d01e0 25 0000", rate},  // converted already
+        {"000001b3 2d01e0 25 0000", rate},                // converted already
         {kSequence + "000001b5 14 82 00 010001 ", rate},  // frame_rate_extension_d: 12 fps
         {kSequence + "000001b5 14 82 00 010020 ", rate},  // frame_rate_extension_n: 48 fps
-        {frame + Extension().replace(14, 2, "f1"), field}, {frame + Extension().replace(14, 2, "f2"), field},
-        {kSequence + kGop, mpeg1}, {kSequence + Picture(0), mpeg1},
+        {frame + Extension().replace(14, 2, "f1"), field},
+        {frame + Extension().replace(14, 2, "f2"), field},
+        {kSequence + kGop, mpeg1},
+        {kSequence + Picture(0), mpeg1},
         {lines272 + "00 000000", "can't treat progressive sequence of 272 lines\n"},
         {lines272 + "20 000000", "can't treat progressive sequence of 4368 lines\n"},  // + 4096
         // Containers, other codecs, a stream cut before its sequence header.
-        {"", notStream}, {"000000", notStream},
+        {"", notStream},
+        {"000000", notStream},
         {"000001ba 44000400 04", notStream},  // program stream pack
         {"00000001 6742c01e", notStream},     // H.264
         {"47 4011 10", notStream},            // transport stream
         {"000001b5 148200 010000" + kSequence, notStream},
-        {"00 01 b3 2d01e022", notStream}, {"000001b3 2d01e0", notStream},
+        {"00 01 b3 2d01e022", notStream},
+        {"000001b3 2d01e0", notStream},
         {kSequence + kSequenceExtension + "000001e0 0800", notStream},  // a PES packet after it
         {kSequence + kSequenceExtension + "000001b9", notStream},       // program end code
     };
@@ -146,10 +170,11 @@ TEST(ScanChunk, RefusesWhatItCannotConvert)
     EXPECT_EQ(RewriteGopHeader(sequence.data(), {}), Refusal::kNotGopHeader);
     EXPECT_EQ(gop, Hex(kGop));
     EXPECT_EQ(sequence, Hex(kSequence));
-    for (const auto& [refusal, text] : {std::pair{Refusal::kNotSequenceHeader, "non sequence header data incomming\n"},
-                                        {Refusal::kNotSequenceExtension, "non sequence extension data incomming\n"},
-                                        {Refusal::kNotPictureCodingExtension, "non picture coding extension data incomming\n"},
-                                        {Refusal::kNotGopHeader, "non gop header data\n"}}) {
+    for (const auto& [refusal, text] :
+         {std::pair{Refusal::kNotSequenceHeader, "non sequence header data incomming\n"},
+          {Refusal::kNotSequenceExtension, "non sequence extension data incomming\n"},
+          {Refusal::kNotPictureCodingExtension, "non picture coding extension data incomming\n"},
+          {Refusal::kNotGopHeader, "non gop header data\n"}}) {
         StreamCounters counters;
         counters.refusal = refusal;
         EXPECT_EQ(DescribeRefusal(counters), text);
@@ -175,12 +200,15 @@ TEST(RewriteGopHeader, TimeCodeCountsAtTheOutputsRateFromTheOrigin)
     const Case cases[] = {
         {0, 0, 0, 13, "0 00:00:00:16"},  // 16.25 frames, truncated
         {0, 0, 0, 15, "0 00:00:00:19"},  // the fourth picture of a cycle starts in frame 19
-        {0, 0, 0, 23, "0 00:00:00:29"},           {0, 0, 0, 24, "0 00:00:01:00"},
-        {0, 0, 0, kHour - 1, "0 00:59:59:29"},    {0, 0, 0, 25 * kHour, "0 01:00:00:00"},  // wraps at 24 hours
-        {36000, 0, 0, 0, "0 10:00:00:00"},        {36000, 0, 7, 7, "0 10:00:00:00"},  // the origin keeps its label
-        {36000, 23, 3, 4, "0 10:00:01:00"},       // 23 pictures are 29 frames, one more starts the second
-        {86399, 23, 0, 1, "0 00:00:00:00"},       // from 23:59:59:29 on to midnight
-        {3599, 23, 10, 11, "0 01:00:00:01"},      // picture 10 shows three fields: two frames on
+        {0, 0, 0, 23, "0 00:00:00:29"},
+        {0, 0, 0, 24, "0 00:00:01:00"},
+        {0, 0, 0, kHour - 1, "0 00:59:59:29"},
+        {0, 0, 0, 25 * kHour, "0 01:00:00:00"},  // wraps at 24 hours
+        {36000, 0, 0, 0, "0 10:00:00:00"},
+        {36000, 0, 7, 7, "0 10:00:00:00"},    // the origin keeps its label
+        {36000, 23, 3, 4, "0 10:00:01:00"},   // 23 pictures are 29 frames, one more starts the second
+        {86399, 23, 0, 1, "0 00:00:00:00"},   // from 23:59:59:29 on to midnight
+        {3599, 23, 10, 11, "0 01:00:00:01"},  // picture 10 shows three fields: two frames on
         {0, 0, 0, 12, "0 00:00:00:12", to25, kRate24, kRate25, FieldRepetition(kRate24, kRate25)},
         {0, 23, 0, 24, "0 00:00:01:24", to25, kRate24, kRate25, FieldRepetition(kRate24, kRate25)},
         {0, 0, 0, 3, "0 00:00:00:08", to5994, kRate23976, kRate5994, FrameRepetition(kRate23976, kRate5994)},
@@ -238,16 +266,30 @@ TEST(ConvertStream, OutputNeverDependsOnWhereReadsEnd)
         Bytes& out = static_cast<Reads*>(context)->out;
         return offset < static_cast<int64_t>(out.size()) && (out[static_cast<std::size_t>(offset)] = value, true);
     };
-    const std::string pieces[] = {kSequence + kSequenceExtension, "000001b5 14 8a 00 010000", kGop, "000001b5 14 84 00 01",
-                                  Extension("00", "00"), Picture(5), Picture(1022), Picture(1) + Extension(),
-                                  Picture(3) + Extension(), Extension(), "000001b5 2f", "000001b5 7f", kSlice,
-                                  "00", "0000", "000001", "01"};
+    const std::string pieces[] = {kSequence + kSequenceExtension,
+                                  "000001b5 14 8a 00 010000",
+                                  kGop,
+                                  "000001b5 14 84 00 01",
+                                  Extension("00", "00"),
+                                  Picture(5),
+                                  Picture(1022),
+                                  Picture(1) + Extension(),
+                                  Picture(3) + Extension(),
+                                  Extension(),
+                                  "000001b5 2f",
+                                  "000001b5 7f",
+                                  kSlice,
+                                  "00",
+                                  "0000",
+                                  "000001",
+                                  "01"};
     const Job jobs[] = {{}, {JobKind::kPulldown, kRate25}, {JobKind::kUndo, 0}};
     std::mt19937 random(20261207);
     for (unsigned round = 0; round < 300; ++round) {
         const Job job = jobs[round % 3];
         std::string stream = std::string(round % 5, '0') +
-                             (job.kind == JobKind::kUndo ? "000001b3 2d01e0 24 030d4820 " : kSequence) + kSequenceExtension;
+                             (job.kind == JobKind::kUndo ? "000001b3 2d01e0 24 030d4820 " : kSequence) +
+                             kSequenceExtension;
         while (stream.size() < 600) {
             stream += pieces[random() % std::size(pieces)] + " ";
         }
@@ -271,12 +313,15 @@ TEST(ConvertStream, OutputNeverDependsOnWhereReadsEnd)
 TEST(StartCodeSearch, AgreesWithALookAtEveryPosition)
 {
     const auto look = [](const uint8_t* c, int32_t j, int32_t n) {
-        return c[j] == 0 && (j + 1 == n || (c[j + 1] == 0 && (j + 2 == n ||
-               (c[j + 2] == 1 && (j + 3 == n || c[j + 3] == 0 || c[j + 3] > 0xaf)))));
+        return c[j] == 0 &&
+               (j + 1 == n ||
+                (c[j + 1] == 0 && (j + 2 == n || (c[j + 2] == 1 && (j + 3 == n || c[j + 3] == 0 || c[j + 3] > 0xaf)))));
     };
-    const std::vector<int32_t (*)(const uint8_t*, int32_t, int32_t)> searches = {FindStartCodeScalar, FindStartCode,
+    const std::vector<int32_t (*)(const uint8_t*, int32_t, int32_t)> searches = {
+        FindStartCodeScalar,
+        FindStartCode,
 #if defined(RATEFOLD_HAVE_SSE2_SEARCH)
-                                                                                FindStartCodeSse2
+        FindStartCodeSse2
 #endif
     };
     std::mt19937 random(4242);
@@ -303,15 +348,21 @@ TEST(MakeOutputName, InsertsTheTagBeforeTheExtension)
     const LeadByteTest sjis = [](unsigned char b) { return (b >= 0x81 && b <= 0x9F) || b >= 0xE0; };
     const std::string dir(300, 'd'), ext = "." + std::string(40, 'e');
     const std::tuple<std::string, std::string, LeadByteTest> names[] = {
-        {"clip.m2v", "clip_30i.m2v", HostIsLeadByte},   {"clip", "clip_30i", HostIsLeadByte},
-        {"a.b.m2v", "a.b_30i.m2v", HostIsLeadByte},     {"d.d\\clip", "d.d\\clip_30i", HostIsLeadByte},
-        {"d.d/clip", "d.d/clip_30i", HostIsLeadByte},   {".m2v", ".m2v_30i", HostIsLeadByte},
+        {"clip.m2v", "clip_30i.m2v", HostIsLeadByte},
+        {"clip", "clip_30i", HostIsLeadByte},
+        {"a.b.m2v", "a.b_30i.m2v", HostIsLeadByte},
+        {"d.d\\clip", "d.d\\clip_30i", HostIsLeadByte},
+        {"d.d/clip", "d.d/clip_30i", HostIsLeadByte},
+        {".m2v", ".m2v_30i", HostIsLeadByte},
         {"caf\xC3\xA9.m2v", "caf\xC3\xA9_30i.m2v", HostIsLeadByte},
         // The dots that begin a name, however its folder is spelt.
-        {"./.m2v", "./.m2v_30i", HostIsLeadByte},       {"d\\.m2v", "d\\.m2v_30i", HostIsLeadByte},
-        {"d.d/..a.m2v", "d.d/..a_30i.m2v", HostIsLeadByte}, {"\x95\x5C.m2v", "\x95\x5C_30i.m2v", sjis},
+        {"./.m2v", "./.m2v_30i", HostIsLeadByte},
+        {"d\\.m2v", "d\\.m2v_30i", HostIsLeadByte},
+        {"d.d/..a.m2v", "d.d/..a_30i.m2v", HostIsLeadByte},
+        {"\x95\x5C.m2v", "\x95\x5C_30i.m2v", sjis},
         {dir + "/" + dir + ext, dir + "/" + dir + "_30i" + ext, HostIsLeadByte},
-        {"x.y\x95\x5Cz", "x_30i.y\x95\x5Cz", sjis},    {"d\\caf\xE9.m2v", "d\\caf\xE9.m2v_30i", sjis},
+        {"x.y\x95\x5Cz", "x_30i.y\x95\x5Cz", sjis},
+        {"d\\caf\xE9.m2v", "d\\caf\xE9.m2v_30i", sjis},
         {"a.b\x95", "a_30i.b\x95", sjis},
     };
     for (auto [input, output, isLeadByte] : names) {
@@ -322,8 +373,10 @@ TEST(MakeOutputName, InsertsTheTagBeforeTheExtension)
     // UTF-8 character rather than inside one; the seed's digits in base 62.
     const std::string longName = std::string(199, 'n') + "\xC3\xA9.m2v";
     const std::pair<std::string, std::string> temporaries[] = {
-        {"clip_30i.m2v", ".clip_30i.m2v.BAAAAA"}, {"d/e\\f:clip", "d/e\\f:.clip.BAAAAA"},
-        {"d/" + longName, "d/." + std::string(199, 'n') + ".BAAAAA"}, {std::string(201, '\x80'), "..BAAAAA"},
+        {"clip_30i.m2v", ".clip_30i.m2v.BAAAAA"},
+        {"d/e\\f:clip", "d/e\\f:.clip.BAAAAA"},
+        {"d/" + longName, "d/." + std::string(199, 'n') + ".BAAAAA"},
+        {std::string(201, '\x80'), "..BAAAAA"},
     };
     for (const auto& [output, temporary] : temporaries) {
         EXPECT_EQ(TemporaryOutputName(output, 1), temporary);
@@ -359,16 +412,22 @@ TEST(ComputeProgress, TruncatesToHundredths)
 {
     constexpr int64_t kGiB = int64_t{1} << 30;
     const int64_t cases[][3] = {
-        {0, 1000, 0}, {125, 1000, 1250}, {1000, 1000, 10000}, {2, 3, 6666},
+        {0, 1000, 0},
+        {125, 1000, 1250},
+        {1000, 1000, 10000},
+        {2, 3, 6666},
         {5 * kGiB, 8 * kGiB, 6250},  // 32-bit arithmetic would wrap here
         {100000 * kGiB - 1, 100000 * kGiB, 9999},
-        {524288, 0, 10000}, {524288, -1, 10000}, {2000, 1000, 10000},  // size unknown, 0, or grown
+        {524288, 0, 10000},
+        {524288, -1, 10000},
+        {2000, 1000, 10000},  // size unknown, 0, or grown
     };
     for (const auto& c : cases) {
         const ProgressFigures figures = ComputeProgress(c[0], c[1]);
         EXPECT_EQ(figures.whole * 100 + figures.hundredths, c[2]) << c[0] << " of " << c[1];
         char line[64];
-        std::snprintf(line, sizeof line, "now working... %3d.%02d %%\r", static_cast<int>(c[2] / 100), static_cast<int>(c[2] % 100));
+        std::snprintf(line, sizeof line, "now working... %3d.%02d %%\r", static_cast<int>(c[2] / 100),
+                      static_cast<int>(c[2] % 100));
         EXPECT_EQ(FormatProgress(c[0], c[1]), c[1] < 0 ? "now working... 524288 bytes\r" : line);
     }
 }

@@ -67,8 +67,10 @@ TEST(Timestamps, ReadsBothFormatsAndRefusesWhatTheyDoNotSay)
         {kV2 + "1.0000004\n1.0000005\n2.12345649999\n", 3, "1 1.000001 2.123456"},
         {kV2 + "999999999999\n999999999999.999999", 2, "999999999999 999999999999.999999"},
         {kV2 + "10\n10\n", 2, "10 10"},
-        {kV2 + "0\n1e3\n", 2, notNumber + "\"1e3\"\n"},     {kV2 + "0\n1.2.3\n", 2, notNumber + "\"1.2.3\"\n"},
-        {kV2 + "0\n.\n", 2, notNumber + "\".\"\n"},         {kV2 + "0\n-\n", 2, notNumber + "\"-\"\n"},
+        {kV2 + "0\n1e3\n", 2, notNumber + "\"1e3\"\n"},
+        {kV2 + "0\n1.2.3\n", 2, notNumber + "\"1.2.3\"\n"},
+        {kV2 + "0\n.\n", 2, notNumber + "\".\"\n"},
+        {kV2 + "0\n-\n", 2, notNumber + "\"-\"\n"},
         {kV2 + "0\n4\x01\n", 2, notNumber + "\"4?\"\n"},
         {kV2 + "0\n1000000000000\n", 2, notNumber + "\"1000000000000\"\n"},
         {kV2 + "0\n" + std::string(41, '7') + "\x01\n", 2, notNumber + "\"" + std::string(40, '7') + "...\"\n"},
@@ -76,7 +78,10 @@ TEST(Timestamps, ReadsBothFormatsAndRefusesWhatTheyDoNotSay)
          "t.txt goes backwards at picture 2 (in display order, from 0): 49.999999 ms after 50 ms\n"},
         {kV2 + "0\n1\n2\n", 4, "t.txt has 3 timestamps for 4 pictures\n"},
         {kV2 + "0\n1\n2\n", 2, "t.txt has 3 timestamps for 2 pictures\n"},
-        {"0\n1\n", 2, noHeader},  {"", 0, noHeader}, {"\n" + kV2, 0, noHeader}, {"# timestamp format v\n", 0, noHeader},
+        {"0\n1\n", 2, noHeader},
+        {"", 0, noHeader},
+        {"\n" + kV2, 0, noHeader},
+        {"# timestamp format v\n", 0, noHeader},
         {"# timestamp format v2x\n", 0, noHeader},
         {"# timestamp format v4\n0\n", 1, "t.txt is in timestamp format v4: ratefold reads v1 and v2\n"},
         {"# timecode format v12\n0\n", 1, "t.txt is in timestamp format v12: ratefold reads v1 and v2\n"},
@@ -94,8 +99,10 @@ TEST(Timestamps, ReadsBothFormatsAndRefusesWhatTheyDoNotSay)
         {kV1 + "Assume 25\n9,9,50\n", 12, "0 40 80 120 160 200 240 280 320 360 380 420"},
         {kV1 + "Assume 25\n0,9,50\n", 9, "t.txt has a range up to picture 9 (from 0) for 9 pictures\n"},
         {kV1 + "Assume 25\n0,9,50\n", 10, "0 20 40 60 80 100 120 140 160 180"},
-        {kV1 + "0,9,50\n", 9, notAssume + "\"0,9,50\"\n"},      {kV1 + "Assume 0\n", 1, notAssume + "\"Assume 0\"\n"},
-        {kV1 + "Assumed 25\n", 1, notAssume + "\"Assumed 25\"\n"}, {kV1 + "Assume\n", 1, notAssume + "\"Assume\"\n"},
+        {kV1 + "0,9,50\n", 9, notAssume + "\"0,9,50\"\n"},
+        {kV1 + "Assume 0\n", 1, notAssume + "\"Assume 0\"\n"},
+        {kV1 + "Assumed 25\n", 1, notAssume + "\"Assumed 25\"\n"},
+        {kV1 + "Assume\n", 1, notAssume + "\"Assume\"\n"},
         {kV1 + "Assume 25 fps\n", 1, notAssume + "\"Assume 25 fps\"\n"},
         {kV1 + "Assume 1000000\n", 1, notAssume + "\"Assume 1000000\"\n"},
         {kV1 + "Assume 25\n0,x,50\n", 1, notRange + "\"0,x,50\"\n"},
@@ -120,8 +127,7 @@ TEST(Timestamps, StayExactOverLongStreamsAndOddRates)
     std::vector<int64_t> times;
     const int64_t tenHours = 864000;
     ASSERT_EQ(Read(kV1 + "Assume 25\n0," + std::to_string(tenHours - 1) + ",23.976\n", tenHours + 2, &times)[0], '0');
-    EXPECT_EQ(Joined({times[tenHours - 1], times[tenHours], times[tenHours + 1]}),
-              "36035958.291667 36036000 36036040");
+    EXPECT_EQ(Joined({times[tenHours - 1], times[tenHours], times[tenHours + 1]}), "36035958.291667 36036000 36036040");
     // 10^15/7000001 + 10^15/11000003 + 10^15/13000007 ns = 310689224.068 ns;
     // the third rate's start, 233766188.565 ns, was rounded, both where the
     // denominators' product passes 63 bits and where it passes 2^60 (7000001
@@ -142,8 +148,13 @@ TEST(MulDivRound, IsExactWhereTheProductPassesSixtyFourBits)
 {
     const int64_t cases[][4] = {
         // a, b, c, round(a * b / c), a half up
-        {0, 5, 3, 0}, {3, 5, 2, 8}, {7, 1, 3, 2}, {5, 1, 3, 2}, {INT64_MAX, 2, 4, int64_t{1} << 62},
-        {INT64_MAX, INT64_MAX, INT64_MAX, INT64_MAX}, {123456789012345, 987654321, 1000000007, 121932630271299},
+        {0, 5, 3, 0},
+        {3, 5, 2, 8},
+        {7, 1, 3, 2},
+        {5, 1, 3, 2},
+        {INT64_MAX, 2, 4, int64_t{1} << 62},
+        {INT64_MAX, INT64_MAX, INT64_MAX, INT64_MAX},
+        {123456789012345, 987654321, 1000000007, 121932630271299},
         {int64_t{1} << 40, int64_t{1} << 40, int64_t{1} << 30, int64_t{1} << 50},
         {(int64_t{1} << 32) + 1, (int64_t{1} << 32) + 3, int64_t{1} << 20, (int64_t{1} << 44) + (int64_t{1} << 14)},
     };
@@ -171,10 +182,12 @@ std::string Shown(const std::string& times, int targetCode, int64_t pictures = -
     std::string result;
     for (int64_t n = 0; n < pictures; ++n) {
         const PulldownFlags flags = TimelineFlags(timeline, n);
-        const int units = IsFrameTarget(targetCode) ? (flags.topFieldFirst ? 3 : flags.repeatFirstField ? 2 : 1)
+        const int units = IsFrameTarget(targetCode) ? (flags.topFieldFirst      ? 3
+                                                       : flags.repeatFirstField ? 2
+                                                                                : 1)
                                                     : (flags.repeatFirstField ? 3 : 2);
-        result += std::to_string(units) + ":" + (flags.topFieldFirst ? "1" : "0") +
-                  (flags.repeatFirstField ? "1 " : "0 ");
+        result +=
+            std::to_string(units) + ":" + (flags.topFieldFirst ? "1" : "0") + (flags.repeatFirstField ? "1 " : "0 ");
     }
     return result;
 }
@@ -200,13 +213,16 @@ TEST(Timeline, StartsEachPictureNearItsTimeAlternatingTies)
         {kV1 + "Assume 23.976\n", kRate2997, 5, "2:10 3:11 2:00 3:01 2:10 "},
         {kV1 + "Assume 23.976\n", kRate2997, 4, "2:10 3:11 2:00 3:01 "},
         // Exactly a field from its time is within one.
-        {"0 40 80", kRate25, -1, "2:10 2:10 2:10 "}, {"0 20 60", kRate25, -1, "2:10 2:10 2:10 "},
+        {"0 40 80", kRate25, -1, "2:10 2:10 2:10 "},
+        {"0 20 60", kRate25, -1, "2:10 2:10 2:10 "},
         // To the millisecond: 7.4925 fields are nearer 7, but after a
         // picture of two, three; an eighth of a field apart is still a tie.
         {"0 42 83 125 167", kRate2997, -1, "3:11 2:00 3:01 2:10 2:10 "},
-        {"0 40 88.75", kRate25, -1, "2:10 3:11 2:00 "}, {"0 40 88.7", kRate25, -1, "2:10 2:10 2:10 "},
+        {"0 40 88.75", kRate25, -1, "2:10 3:11 2:00 "},
+        {"0 40 88.7", kRate25, -1, "2:10 2:10 2:10 "},
         {"0 41.708333 83.416667 125.125", kRate5994, -1, "2:01 3:11 2:01 1:00 "},
-        {"0 33.333333 66.666667", kRate60, -1, "2:01 2:01 1:00 "}, {"7", kRate30, -1, "2:10 "},
+        {"0 33.333333 66.666667", kRate60, -1, "2:01 2:01 1:00 "},
+        {"7", kRate30, -1, "2:10 "},
         {"0 60 90", kRate2997, -1, "3:11 2:00 2:00 "},  // 3.6 fields: three leave the next 0.6 field late
         {"0 40 41", kRate2997, -1, lasts(1, "1", "2 or 3 fields at 29.97")},
         {"0 10 50", kRate2997, -1, lasts(0, "10", "2 or 3 fields at 29.97")},
@@ -219,7 +235,8 @@ TEST(Timeline, StartsEachPictureNearItsTimeAlternatingTies)
         // to refuse; one time more is where the last picture ends, as
         // mkvextract writes it.
         {"0 40 41", kRate2997, 1, "t.txt has 3 timestamps for 1 pictures\n"},
-        {"0 41.708333 83.416667 125.125", kRate2997, 3, "2:10 3:11 2:00 "}, {"0 40 41", kRate2997, 2, "2:10 2:10 "},
+        {"0 41.708333 83.416667 125.125", kRate2997, 3, "2:10 3:11 2:00 "},
+        {"0 40 41", kRate2997, 2, "2:10 2:10 "},
         {"0 40", kRate2997, 3, "t.txt has 2 timestamps for 3 pictures\n"},
         {kV1 + "Assume 25\n0,9,50\n", kRate50, 9, "t.txt has a range up to picture 9 (from 0) for 9 pictures\n"},
     };
@@ -280,7 +297,8 @@ std::string Described(const Sections& sections)
 TEST(FindSections, DividesTheStreamIntoRunsOfOneCadence)
 {
     const std::string film = Repeat("32", 20), video = Repeat("2", 30), twelve = "3" + Repeat("2", 11);
-    const std::tuple<std::string, FrameRate, std::string, double> cases[] = {  // and the share of film
+    const std::tuple<std::string, FrameRate, std::string, double> cases[] = {
+        // and the share of film
         {Repeat("32", 24), kNtsc, "0-47 3:2 0 0.000+2.002", 1},
         {"!" + Repeat("23", 24), kNtsc, "0-47 3:2 0 0.000+2.002", 1},
         // Breaks: two pictures of two fields, a parity break, odd at the start.
@@ -292,8 +310,8 @@ TEST(FindSections, DividesTheStreamIntoRunsOfOneCadence)
         // film's first three).
         {film + "!" + video + "!" + Repeat("23", 20), kNtsc,
          "0-39 3:2 0 0.000+1.668 | 40-69 two fields 0 1.668+1.001 | 70-109 3:2 0 2.669+1.668", 80.0 / 110},
-        {film + video + film, kNtsc, "0-39 3:2 0 0.000+1.668 | 40-68 two fields 0 1.668+0.968 | 69-109 3:2 0 2.636+1.702",
-         81.0 / 110},
+        {film + video + film, kNtsc,
+         "0-39 3:2 0 0.000+1.668 | 40-68 two fields 0 1.668+0.968 | 69-109 3:2 0 2.636+1.702", 81.0 / 110},
         // One odd picture among video is a break; short runs long enough are
         // irregular; odd pictures between two cadences go half to each.
         {Repeat("2", 20) + "3" + Repeat("2", 20), kNtsc, "0-40 two fields 1 0.000+1.385", 0},
@@ -305,22 +323,33 @@ TEST(FindSections, DividesTheStreamIntoRunsOfOneCadence)
         {Repeat("3", 24), kNtsc, "0-23 irregular 0 0.000+1.201", 0},
         // One field in twelve, alone and after video.
         {Repeat(twelve, 4), {25, 1}, "0-47 2:2:2:2:2:2:2:2:2:2:2:3 0 0.000+2.000", 0},
-        {Repeat("2", 24) + Repeat(twelve, 3) + "3" + Repeat("2", 5), {25, 1},
-         "0-23 two fields 0 0.000+0.960 | 24-65 2:2:2:2:2:2:2:2:2:2:2:3 0 0.960+1.760", 0},
-        {Repeat(twelve, 2) + "3" + Repeat("2", 9) + Repeat(twelve, 2), {25, 1},
-         "0-57 2:2:2:2:2:2:2:2:2:2:2:3 1 0.000+2.420", 0},
+        {Repeat("2", 24) + Repeat(twelve, 3) + "3" + Repeat("2", 5),
+         {25, 1},
+         "0-23 two fields 0 0.000+0.960 | 24-65 2:2:2:2:2:2:2:2:2:2:2:3 0 0.960+1.760",
+         0},
+        {Repeat(twelve, 2) + "3" + Repeat("2", 9) + Repeat(twelve, 2),
+         {25, 1},
+         "0-57 2:2:2:2:2:2:2:2:2:2:2:3 1 0.000+2.420",
+         0},
         // Frames: one each, 3:2, repeated (30 to 60, 50 to 60).
         {"f" + Repeat("1", 24), {60, 1}, "0-23 none 0 0.000+0.400", 0},
         {"f" + Repeat("32", 12), {60000, 1001}, "0-23 frame repetition 3:2 0 0.000+1.001", 1},
         {"f" + Repeat("2", 24), {60, 1}, "0-23 frame repetition 0 0.000+0.800", 0},
         {"f" + Repeat("11112", 6), {60, 1}, "0-29 frame repetition 0 0.000+0.600", 0},
-        {"f" + Repeat("1", 20) + Repeat("32", 10), {60, 1}, "0-19 none 0 0.000+0.333 | 20-39 frame repetition 3:2 0 0.333+0.833", 0.5},
+        {"f" + Repeat("1", 20) + Repeat("32", 10),
+         {60, 1},
+         "0-19 none 0 0.000+0.333 | 20-39 frame repetition 3:2 0 0.333+0.833",
+         0.5},
         {"f" + Repeat("1", 20) + "2" + Repeat("1", 20), {60, 1}, "0-40 none 1 0.000+0.700", 0},
-        {"f" + Repeat("1", 20) + "3" + Repeat("32", 10), {60, 1},
-         "0-19 none 0 0.000+0.333 | 20-40 frame repetition 3:2 1 0.333+0.883", 21.0 / 41},
+        {"f" + Repeat("1", 20) + "3" + Repeat("32", 10),
+         {60, 1},
+         "0-19 none 0 0.000+0.333 | 20-40 frame repetition 3:2 1 0.333+0.883",
+         21.0 / 41},
         // Shorter than a section.
-        {"32323", kNtsc, "0-4 3:2 0 0.000+0.217", 1}, {"3", kNtsc, "0-0 irregular 0 0.000+0.050", 0},
-        {"2", kNtsc, "0-0 two fields 0 0.000+0.033", 0}, {"", kNtsc, "", 0},
+        {"32323", kNtsc, "0-4 3:2 0 0.000+0.217", 1},
+        {"3", kNtsc, "0-0 irregular 0 0.000+0.050", 0},
+        {"2", kNtsc, "0-0 two fields 0 0.000+0.033", 0},
+        {"", kNtsc, "", 0},
     };
     for (const auto& [units, rate, described, filmShare] : cases) {
         const Sections sections = FindSections(Pictures(units), rate);
@@ -337,7 +366,8 @@ TEST(UndoTimes, SpacesFilmEvenlyAndKeepsVideoWhereItWasShown)
     const std::tuple<std::string, FrameRate, std::string> cases[] = {
         {"32323", kNtsc, "0 41.708333 83.416667 125.125 166.833333"},
         {"23232", {30, 1}, "0 41.666667 83.333333 125 166.666667"},
-        {"f" + Repeat("32", 8) + "1" + Repeat("23", 8), {60000, 1001},
+        {"f" + Repeat("32", 8) + "1" + Repeat("23", 8),
+         {60000, 1001},
          "0 41.708333 83.416667 125.125 166.833333 208.541667 250.25 291.958333 333.666667 375.375 417.083333 "
          "458.791667 500.5 542.208333 583.916667 625.625 667.333333 684.016667 725.725 767.433333 809.141667 "
          "850.85 892.558333 934.266667 975.975 1017.683333 1059.391667 1101.1 1142.808333 1184.516667 1226.225 "
@@ -398,7 +428,8 @@ TEST(FindSections, FindsRandomHybridsAndTheirTimesStayWithinHalfAField)
         ASSERT_EQ(sections.list.size(), truth.size()) << units << "\n" << Described(sections);
         for (std::size_t s = 0; s < truth.size(); ++s) {
             ASSERT_LE(std::abs(sections.list[s].first - truth[s].first), 2) << units << "\n" << Described(sections);
-            ASSERT_EQ(sections.list[s].cadence, truth[s].second ? SectionCadence::kThreeTwo : SectionCadence::kTwoFields);
+            ASSERT_EQ(sections.list[s].cadence,
+                      truth[s].second ? SectionCadence::kThreeTwo : SectionCadence::kTwoFields);
         }
         const std::vector<int64_t> times = UndoTimes(pictures, sections, kNtsc);
         int64_t field = 0;  // where each picture was shown
