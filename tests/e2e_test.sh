@@ -285,7 +285,7 @@ expect "--undo of a hybrid" 1 "can't take pulldown off: picture 72 (in display o
 grep -q '^41.708333$' kept.txt && "$ratefold" --info hybrid_24p.mpv | grep -q '^  cadence: none$' ||
   fail "--undo of a hybrid: not film at 23.976 with its repeats off"
 
-# A film in a program stream to a DVD, as the README shows it, by files and
+# A film in a program stream to a DVD, as docs/dvd.md shows it, by files and
 # through pipes (the same bytes); GOPs that lack pictures are mended on a pipe too.
 ffmpeg -v error -nostdin -f mpegvideo -i "$samples/film_23976.m2v" -f lavfi \
   -i sine=frequency=440:sample_rate=48000 -map 0:v -map 1:a -c:v copy -c:a ac3 -shortest -f dvd film.mpg &&
