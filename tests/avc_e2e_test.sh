@@ -168,6 +168,10 @@ for name in default default_30i film24_25i; do
   [ "$fields" = "$(shown "$name.264" | awk -F, 'NR > 1 { f += 2 + $4 } END { print f }')" ] || fail "--info $name: $fields fields"
 done
 "$ratefold" --info default_30i.264 | grep -q '^  cadence: 3:2, no breaks$' || fail "--info default_30i: cadence not 3:2"
+# Twelve pictures, all still held for display order when the stream ends:
+# --info's trial of --undo must see them all the same.
+film short.264 320x240 24000/1001 12 x264 && "$ratefold" short.264 2>/dev/null
+"$ratefold" --info short_30i.264 | grep -q '^  ratefold --undo: short_30i_24p.264$' || fail "--info short_30i: --undo refused"
 listed=$("$ratefold" --info --json --pictures default_30i.264 |
   sed -n -E '2,$ s/.*"type": "(.)".*"top_field_first": ([01]).*"fields": ([0-9]).*/\1 \2 \3/p')
 probed=$(ffprobe -v error -of csv=p=0 -show_entries frame=pict_type,top_field_first,repeat_pict default_30i.264 |
